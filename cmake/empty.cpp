@@ -1,0 +1,1 @@
+// Placeholder so that a subsystem library without sources still links.

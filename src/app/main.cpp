@@ -1,0 +1,2 @@
+// Entry point; replaced by the command-line work.
+int main() { return 0; }

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <functional>
+#include <string_view>
+
+#include "base/shared_string.h"
+
+// Writes one line, followed by CR LF, to standard output and, once an output
+// file is set, appends it to that file first (opened and closed per line, so
+// the file is complete at every moment). Every failure is silent.
+void printLine(const SharedString& line);
+
+// Sets the file that every later line is also appended to. Set once, after
+// the command line was validated.
+void setOutputFilePath(const SharedString& path);
+const SharedString& outputFilePath();
+
+// Test seam: while an observer is installed, each printed line (without CR
+// LF) is also handed to it. Returns the previous observer.
+using LineObserver = std::function<void(std::string_view line)>;
+LineObserver setLineObserver(LineObserver observer);

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <cstdint>
+
+// Milliseconds of a monotonic clock, wrapping at 2^32 like a Windows tick
+// count. Always take differences as elapsedSince() does, modulo 2^32.
+std::uint32_t tickCount();
+
+// Milliseconds from start to now, correct across the 32-bit wrap.
+inline std::uint32_t elapsedSince(std::uint32_t start) { return tickCount() - start; }
+
+// Gives up the rest of the time slice once.
+void yieldProcessor();
+
+void sleepMilliseconds(std::uint32_t ms);
