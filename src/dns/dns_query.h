@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+#include <vector>
+
+// Encoding of one DNS query (RFC 1035 section 4.1) with an optional EDNS0
+// OPT record (RFC 6891).
+//
+// The buffer always starts with the 2-byte big-endian length of the message
+// that follows, so the whole buffer goes out over TCP (RFC 1035 section
+// 4.2.2) and the part from offset 2 over UDP. Layout from offset 2: ID, flags
+// 0x01 0x00 (standard query, RD set), QDCOUNT 1, ANCOUNT 0, NSCOUNT 0,
+// ARCOUNT 1 with an OPT record else 0, QNAME, QTYPE, QCLASS IN, then the OPT
+// record (root owner, TYPE 41, CLASS 4000 = advertised UDP payload size,
+// extended RCODE 0, version 0, flags DO or 0, RDLENGTH 0).
+
+// Turns a value of the shared pseudo-random generator (0..32767) into a query
+// ID: value modulo 65535, plus 1, so an ID is never 0.
+std::uint16_t dnsQueryIdFromRandom(std::uint32_t randomValue);
+
+// Fills buffer (replacing its contents) with the query for name and
+// queryType, using the given ID. options is the query option byte of
+// dns_constants.h (kDnsQueryEdns, kDnsQueryDnssec; 0 gives no OPT record).
+// Trailing dots of the name are removed first; each label keeps at most its
+// first 63 characters; the empty name is the root. Characters are copied as
+// they are: no escaping, case folding or IDN conversion. The buffer is never
+// larger than the name length plus 39 bytes (plus 28 without OPT); nothing
+// is written beyond that room.
+void encodeDnsQuery(std::string_view name, std::uint16_t queryType, std::uint8_t options,
+                    std::uint16_t id, std::vector<std::uint8_t>& buffer);
+
+// The same with an ID drawn from the program's shared pseudo-random
+// generator.
+void encodeDnsQuery(std::string_view name, std::uint16_t queryType, std::uint8_t options,
+                    std::vector<std::uint8_t>& buffer);
+
+// The ID written into an encoded query buffer (length prefix included), or
+// 0 when the buffer is too short to hold one.
+std::uint16_t dnsQueryId(std::span<const std::uint8_t> queryBuffer);
