@@ -1,0 +1,98 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+// A thin layer over POSIX sockets. Every function reports failure as a
+// Windows Sockets error number (see socket_errors.h), 0 on success, so that
+// users see the same numbers on every platform. Nothing here blocks except
+// where a time-out is given, and no call can raise SIGPIPE.
+
+// An IPv4 or IPv6 socket address.
+struct SocketAddress {
+  bool ipv6 = false;
+  std::uint32_t ipv4 = 0;                 // host order: first dotted octet most significant
+  std::array<std::uint8_t, 16> ipv6Bytes{};  // network order
+  std::uint16_t port = 0;                 // host order
+};
+
+enum class SocketType {
+  kStream,    // TCP
+  kDatagram,  // UDP
+  kRaw,       // ICMP (IPv4) or ICMPv6 (IPv6)
+};
+
+// Owns one socket descriptor and closes it when destroyed.
+class SocketHandle {
+ public:
+  SocketHandle() = default;
+  explicit SocketHandle(int descriptor) : descriptor_(descriptor) {}
+  ~SocketHandle() { static_cast<void>(close()); }
+  SocketHandle(SocketHandle&& other) noexcept : descriptor_(other.release()) {}
+  SocketHandle& operator=(SocketHandle&& other) noexcept;
+  SocketHandle(const SocketHandle&) = delete;
+  SocketHandle& operator=(const SocketHandle&) = delete;
+
+  bool isValid() const { return descriptor_ >= 0; }
+  int descriptor() const { return descriptor_; }
+  // Gives up ownership; the caller must close the descriptor.
+  int release();
+  // Closes the descriptor (if any): 0 or the error number of close().
+  [[nodiscard]] std::int32_t close();
+
+ private:
+  int descriptor_ = -1;
+};
+
+// Creates a socket of the family and type. IPv6 sockets are dual-stack
+// (IPV6_V6ONLY off). The socket is blocking; see setSocketNonBlocking().
+[[nodiscard]] std::int32_t openSocket(bool ipv6, SocketType type, SocketHandle& socket);
+
+// A connected pair of local stream or datagram sockets (for tests).
+[[nodiscard]] std::int32_t openSocketPair(SocketType type, SocketHandle& first, SocketHandle& second);
+
+[[nodiscard]] std::int32_t setSocketNonBlocking(int descriptor, bool nonBlocking);
+
+// Starts a connect. On a non-blocking stream socket this normally gives
+// 10036 (in progress); then wait for writability and ask
+// pendingSocketError().
+[[nodiscard]] std::int32_t startConnect(int descriptor, const SocketAddress& address);
+
+// The error a background operation (a non-blocking connect) ended with; 0
+// when none.
+[[nodiscard]] std::int32_t pendingSocketError(int descriptor);
+
+[[nodiscard]] std::int32_t bindSocket(int descriptor, const SocketAddress& address);
+[[nodiscard]] std::int32_t listenSocket(int descriptor, int backlog);
+[[nodiscard]] std::int32_t acceptSocket(int descriptor, SocketHandle& accepted);
+// The local address the socket is bound to.
+[[nodiscard]] std::int32_t localSocketAddress(int descriptor, SocketAddress& address);
+
+// Conditions of waitForSocket(); readiness reports an error or hang-up too,
+// so that the next call on the socket can return it.
+inline constexpr int kSocketReadable = 1;
+inline constexpr int kSocketWritable = 2;
+inline constexpr int kSocketExceptional = 4;
+
+// Waits up to timeoutMs for any of the conditions. 0 with ready set or
+// clear; 10004 when a signal interrupted the wait; 10038 when the
+// descriptor is no socket; or another error number.
+[[nodiscard]] std::int32_t waitForSocket(int descriptor, int conditions, std::uint32_t timeoutMs, bool& ready);
+
+// One send without SIGPIPE. 0 with sent > 0, 10035 when the socket cannot
+// take data now (also after a signal), or an error number.
+[[nodiscard]] std::int32_t sendSome(int descriptor, const void* data, std::size_t length, std::size_t& sent);
+
+// One receive. 0 with received bytes (0 = orderly close by the peer);
+// 10035 when nothing is there (also after a signal); for datagram sockets
+// 10040 when the datagram was longer than the buffer (the rest is lost); or
+// an error number.
+[[nodiscard]] std::int32_t receiveSome(int descriptor, void* buffer, std::size_t capacity, bool datagram,
+                                       std::size_t& received);
+
+// Shuts down both directions.
+[[nodiscard]] std::int32_t shutdownSocket(int descriptor);
+
+// SO_LINGER on with the given seconds.
+[[nodiscard]] std::int32_t setSocketLinger(int descriptor, int seconds);
