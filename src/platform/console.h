@@ -1,0 +1,13 @@
+#pragma once
+
+#include <cstddef>
+
+// Writes all bytes to standard output, retrying after interruptions and
+// short writes. False when the descriptor refused the bytes (closed pipe,
+// full disk, no standard output); callers that print lines ignore it.
+bool writeStandardOutput(const char* bytes, std::size_t length);
+
+// Appends the bytes to the file at path, creating it (mode 0644) when it does
+// not exist and never truncating it. The file is opened and closed within the
+// call, so nothing stays open between lines. False on any failure.
+bool appendToFile(const char* path, const char* bytes, std::size_t length);
