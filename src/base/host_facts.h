@@ -1,0 +1,11 @@
+#pragma once
+
+#include <atomic>
+
+// Facts about this host that are found once at start-up, before the first
+// lookup or connection, and only read afterwards.
+
+// True when a TCP socket of the IPv6 family could be created at start-up.
+// Without it no AAAA queries are made and no IPv6 connection is tried.
+// Set by startNetworking, cleared by stopNetworking.
+inline std::atomic<bool> ipv6Available{false};

@@ -1,0 +1,52 @@
+#include "base/output_sink.h"
+
+#include <string>
+#include <utility>
+
+#include "platform/console.h"
+
+namespace {
+
+// Both are set from the main thread before any line is printed from
+// elsewhere and never change while lines are being printed.
+SharedString& outputFilePathSetting() {
+  static SharedString path;
+  return path;
+}
+
+LineObserver& lineObserver() {
+  static LineObserver observer;
+  return observer;
+}
+
+}  // namespace
+
+void printLine(const SharedString& line) {
+  // The line and its terminator go out in one write, so that lines never
+  // interleave byte by byte with other writers of the same output.
+  std::string bytes;
+  bytes.reserve(static_cast<std::size_t>(line.length()) + 2);
+  bytes.append(line.view());
+  bytes.append("\r\n");
+
+  // The file comes first: it is opened and closed for every line, so it is
+  // complete at every moment, also when the process is stopped by a signal.
+  // A path with an embedded 0 byte would name a different, shorter path
+  // to the operating system, so such a path is never opened.
+  const SharedString& path = outputFilePathSetting();
+  if (!path.isEmpty() && path.findChar('\0') < 0) {
+    (void)appendToFile(path.characters(), bytes.data(), bytes.size());
+  }
+
+  (void)writeStandardOutput(bytes.data(), bytes.size());
+
+  if (lineObserver()) lineObserver()(line.view());
+}
+
+void setOutputFilePath(const SharedString& path) { outputFilePathSetting() = path; }
+
+const SharedString& outputFilePath() { return outputFilePathSetting(); }
+
+LineObserver setLineObserver(LineObserver observer) {
+  return std::exchange(lineObserver(), std::move(observer));
+}

@@ -1,0 +1,139 @@
+#include "base/output_sink.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string readFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+// Gives each test its own folder and output-file setting, and captures what
+// printLine writes to standard output by pointing descriptor 1 at a file.
+class OutputSink : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = fs::temp_directory_path() / ("output_sink_test." + std::to_string(::getpid()));
+    fs::create_directories(folder_);
+    previousPath_ = outputFilePath();
+  }
+
+  void TearDown() override {
+    setOutputFilePath(previousPath_);
+    fs::remove_all(folder_);
+  }
+
+  // Runs body with standard output redirected and returns what it wrote.
+  template <typename Body>
+  std::string captureStandardOutput(Body body) {
+    const fs::path capture = folder_ / "stdout";
+    std::fflush(stdout);
+    const int saved = ::dup(STDOUT_FILENO);
+    const int fd = ::open(capture.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ::dup2(fd, STDOUT_FILENO);
+    ::close(fd);
+    body();
+    ::dup2(saved, STDOUT_FILENO);
+    ::close(saved);
+    return readFile(capture);
+  }
+
+  fs::path folder_;
+  SharedString previousPath_;
+};
+
+TEST_F(OutputSink, EveryLineEndsWithCrLfOnStandardOutput) {
+  const std::string written = captureStandardOutput([] {
+    printLine("220 mx.example.org ESMTP");
+    printLine("");
+    printLine(SharedString("a\0b", 3));
+  });
+  EXPECT_EQ(written, std::string("220 mx.example.org ESMTP\r\n\r\na\0b\r\n", 33));
+}
+
+TEST_F(OutputSink, FileIsAppendedAcrossCallsAndKeepsEarlierContent) {
+  const fs::path file = folder_ / "out.txt";
+  std::ofstream(file, std::ios::binary) << "earlier run\r\n";
+  setOutputFilePath(SharedString(file.string()));
+  const std::string console = captureStandardOutput([] {
+    printLine("first");
+    printLine("");
+    printLine("second");
+  });
+  EXPECT_EQ(readFile(file), "earlier run\r\nfirst\r\n\r\nsecond\r\n");
+  // The console shows the same lines as the file received.
+  EXPECT_EQ(console, "first\r\n\r\nsecond\r\n");
+}
+
+TEST_F(OutputSink, FileIsCreatedWhenMissing) {
+  const fs::path file = folder_ / "new.txt";
+  setOutputFilePath(SharedString(file.string()));
+  captureStandardOutput([] { printLine("line"); });
+  EXPECT_EQ(readFile(file), "line\r\n");
+}
+
+TEST_F(OutputSink, MissingFolderLeavesConsoleOutputUnchanged) {
+  const fs::path file = folder_ / "no" / "such" / "folder" / "out.txt";
+  setOutputFilePath(SharedString(file.string()));
+  const std::string console = captureStandardOutput([] { printLine("still printed"); });
+  EXPECT_EQ(console, "still printed\r\n");
+  EXPECT_FALSE(fs::exists(folder_ / "no"));
+}
+
+TEST_F(OutputSink, PathWithEmbeddedZeroIsNotOpened) {
+  // The bytes before the 0 name a real file, which must not be written.
+  const fs::path file = folder_ / "victim";
+  const std::string path = file.string() + std::string("\0.log", 5);
+  setOutputFilePath(SharedString(path));
+  const std::string console = captureStandardOutput([] { printLine("x"); });
+  EXPECT_EQ(console, "x\r\n");
+  EXPECT_FALSE(fs::exists(file));
+}
+
+TEST_F(OutputSink, ObserverSeesEachLineWithoutTerminator) {
+  std::vector<std::string> seen;
+  LineObserver previous = setLineObserver([&seen](std::string_view line) { seen.emplace_back(line); });
+  captureStandardOutput([] {
+    printLine("one");
+    printLine("");
+  });
+  setLineObserver(previous);
+  EXPECT_EQ(seen, (std::vector<std::string>{"one", ""}));
+}
+
+TEST_F(OutputSink, ClosedStandardOutputIsSilent) {
+  // With SIGPIPE ignored, a pipe without reader makes the write fail, and
+  // printLine must neither report nor crash; the file still gets the line.
+  const fs::path file = folder_ / "out.txt";
+  setOutputFilePath(SharedString(file.string()));
+  void (*previous)(int) = std::signal(SIGPIPE, SIG_IGN);
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  ::close(fds[0]);
+  std::fflush(stdout);
+  const int saved = ::dup(STDOUT_FILENO);
+  ::dup2(fds[1], STDOUT_FILENO);
+  ::close(fds[1]);
+  printLine("to nobody");
+  ::dup2(saved, STDOUT_FILENO);
+  ::close(saved);
+  std::signal(SIGPIPE, previous);
+  EXPECT_EQ(readFile(file), "to nobody\r\n");
+}
+
+}  // namespace
