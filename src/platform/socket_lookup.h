@@ -1,0 +1,14 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/socket.h"
+
+// Asks the operating system's resolver for the addresses of a host name (or
+// address text): IPv4 answers always, IPv6 answers only when includeIPv6 is
+// set, in the resolver's order (each address once; ports are 0). Returns 0
+// (possibly with no addresses), 11001 to 11004 for a failed lookup, or
+// another socket error number.
+[[nodiscard]] std::int32_t lookupHostAddresses(const char* hostName, bool includeIPv6,
+                                               std::vector<SocketAddress>& addresses);
