@@ -47,8 +47,8 @@ void transcriptInfo(const Connection& connection, const SharedString& text, Tran
 SharedString maskSecrets(const SharedString& line);
 
 // The label for a number: decimal, padded with "0" to the label width, then
-// ": ". The width starts at 4 and grows (never shrinks) to the digit count
-// of any number of 5 to 9 digits, so that later labels line up.
+// ": ". The process-wide width starts at 4; a number of 5 to 9 digits sets
+// it to its digit count, so that later labels line up with it.
 SharedString transcriptLabel(std::uint32_t labelNumber);
 
 // Test seam: puts the process-wide label width back to 4.

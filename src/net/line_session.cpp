@@ -1,0 +1,143 @@
+#include "net/line_session.h"
+
+#include <atomic>
+#include <string>
+
+#include "base/output_sink.h"
+#include "base/run_flag.h"
+#include "platform/clock.h"
+
+namespace {
+
+constexpr std::int32_t kInitialLabelWidth = 4;
+std::atomic<std::int32_t> labelWidth{kInitialLabelWidth};
+
+constexpr std::string_view kSentArrow = "> ";
+constexpr std::string_view kReceivedArrow = "< ";
+constexpr std::string_view kMask = "*****";
+
+bool endsWith(const SharedString& line, std::string_view tail) {
+  const std::string_view text = line.view();
+  return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
+}
+
+void writeTranscriptLine(const Connection& connection, std::string_view arrow, const SharedString& text,
+                         TranscriptFlags flags, bool mask) {
+  if (!flags.has(TranscriptFlags::kWriteTranscript)) return;
+  SharedString line;
+  if (!flags.has(TranscriptFlags::kNoLabel)) line = transcriptLabel(connection.labelNumber());
+  line.append(arrow);
+  line.append(mask ? maskSecrets(text) : text);
+  printLine(line);
+}
+
+// Ends a failed read: a failed read leaves no partial line behind.
+ResultCode failRead(SharedString& line, ResultCode result) {
+  line.clear();
+  return result;
+}
+
+}  // namespace
+
+ResultCode readLine(Connection& connection, SharedString& line, std::uint32_t timeoutMs, TranscriptFlags flags) {
+  line.clear();
+  const std::uint32_t start = tickCount();
+  for (;;) {
+    // Two bytes at a time, but one after a CR, so that no byte behind the LF
+    // of this line is ever taken from the connection: the next line (or the
+    // TLS handshake after "220 Ready to start TLS") must find it there.
+    char chunk[2];
+    const std::size_t wanted = endsWith(line, "\r") ? 1 : 2;
+    std::size_t count = 0;
+    const ResultCode result = connection.receiveSome(chunk, wanted, count);
+    if (succeeded(result)) {
+      for (std::size_t i = 0; i < count; ++i) {
+        if (chunk[i] != '\0') line.append(chunk[i]);
+      }
+      if (endsWith(line, "\r\n")) {
+        line.cut(line.length() - 2);
+        transcriptReceived(connection, line, flags);
+        return ResultCode::kOk;
+      }
+      // RFC 5321 section 4.5.3.1.5 allows 512 octets; a peer that goes on for
+      // a mebibyte without a line end is broken or hostile.
+      if (line.length() >= kMaxLineLength) return failRead(line, ResultCode::kWsaMessageTooLong);
+      continue;
+    }
+    if (result != ResultCode::kWsaWouldBlock) return failRead(line, result);
+
+    yieldProcessor();
+    if (!runAllowed()) return failRead(line, ResultCode::kTerminationRequested);
+    const std::uint32_t elapsed = elapsedSince(start);
+    if (elapsed >= timeoutMs) return failRead(line, ResultCode::kReadTimeout);
+    const TlsChannel* tls = connection.tlsChannel();
+    if (tls != nullptr && tls->hasPendingBytes()) continue;
+    const ResultCode ready = connection.waitReady(WaitKind::kReadable, timeoutMs - elapsed);
+    if (ready == ResultCode::kTimeout) return failRead(line, ResultCode::kReadTimeout);
+    if (failed(ready)) return failRead(line, ready);
+  }
+}
+
+ResultCode writeLine(Connection& connection, const SharedString& text, std::uint32_t timeoutMs,
+                     TranscriptFlags flags) {
+  transcriptSent(connection, text, flags);
+  SharedString wire(text);
+  wire.append("\r\n");
+  return connection.sendAll(wire.characters(), static_cast<std::size_t>(wire.length()), timeoutMs);
+}
+
+ResultCode writeLines(Connection& connection, const LockedList<SharedString>& lines, std::uint32_t timeoutMs,
+                      TranscriptFlags flags) {
+  SharedString batch;
+  batch.reserve(lines.count() * 50);
+  for (const SharedString& text : lines) {
+    writeTranscriptLine(connection, kSentArrow, text, flags, false);
+    batch.append(text);
+    batch.append("\r\n");
+  }
+  return connection.sendAll(batch.characters(), static_cast<std::size_t>(batch.length()), timeoutMs);
+}
+
+void transcriptSent(const Connection& connection, const SharedString& text, TranscriptFlags flags) {
+  writeTranscriptLine(connection, kSentArrow, text, flags, flags.has(TranscriptFlags::kMaskSecrets));
+}
+
+void transcriptReceived(const Connection& connection, const SharedString& text, TranscriptFlags flags) {
+  writeTranscriptLine(connection, kReceivedArrow, text, flags, flags.has(TranscriptFlags::kMaskSecrets));
+}
+
+void transcriptInfo(const Connection& connection, const SharedString& text, TranscriptFlags flags) {
+  writeTranscriptLine(connection, "", text, flags, false);
+}
+
+SharedString maskSecrets(const SharedString& line) {
+  const std::string_view text = line.view();
+  if (text.size() > 5 && SharedString::compare(text, "PASS ", SharedString::kIgnoreCase | SharedString::kPrefix)) {
+    return SharedString(std::string("PASS ").append(kMask));
+  }
+  if (text.size() > 10 && text.find("LOGIN") != std::string_view::npos && text.back() == '"') {
+    // The double quote that opens the final quoted string, e.g. the password
+    // of an IMAP LOGIN (RFC 3501 section 6.2.3).
+    const std::size_t opening = text.rfind('"', text.size() - 2);
+    if (opening == std::string_view::npos) return line;
+    std::string masked(text.substr(0, opening + 1));
+    masked.append(kMask).push_back('"');
+    return SharedString(masked);
+  }
+  return line;
+}
+
+SharedString transcriptLabel(std::uint32_t labelNumber) {
+  const std::string digits = std::to_string(labelNumber);
+  const auto digitCount = static_cast<std::int32_t>(digits.size());
+  // A number of five to nine digits widens every later label to its width,
+  // so that the transcript stays aligned once labels have grown.
+  if (digitCount >= 5 && digitCount <= 9) labelWidth.store(digitCount, std::memory_order_relaxed);
+  const std::int32_t width = labelWidth.load(std::memory_order_relaxed);
+  std::string label;
+  if (digitCount < width) label.assign(static_cast<std::size_t>(width - digitCount), '0');
+  label.append(digits).append(": ");
+  return SharedString(label);
+}
+
+void resetTranscriptLabelWidth() { labelWidth.store(kInitialLabelWidth, std::memory_order_relaxed); }
