@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Regenerates the lab's test-only CA and the certificates of the lab's mail
+# servers, then prints the TLSA records that match them (RFC 6698).  The keys
+# protect nothing; they are committed so that the TLSA records in the lab zone
+# stay the same from run to run.  After running this, paste the printed
+# records into ../zones/lab.example.zone.
+set -euo pipefail
+cd "$(dirname "$0")"
+days=36500
+
+openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days "$days" \
+  -keyout ca.key -out ca.pem -subj "/O=Lab Example/CN=Lab Example Root CA" \
+  -addext "basicConstraints=critical,CA:TRUE" \
+  -addext "keyUsage=critical,keyCertSign,cRLSign" 2>/dev/null
+
+issue() { # name, subjectAltName list
+  local name=$1 san=$2
+  openssl req -newkey rsa:2048 -nodes -sha256 -keyout "$name.key" -out "$name.csr" \
+    -subj "/O=Lab Example/CN=$name.lab.example" 2>/dev/null
+  openssl x509 -req -in "$name.csr" -CA ca.pem -CAkey ca.key -CAcreateserial \
+    -sha256 -days "$days" -out "$name.pem" \
+    -extfile <(printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature,keyEncipherment\nextendedKeyUsage=serverAuth\nsubjectAltName=%s\n' "$san") 2>/dev/null
+  rm -f "$name.csr"
+}
+issue mx1 "DNS:mx1.lab.example,DNS:mail.lab.example"
+issue mx2 "DNS:mx2.lab.example"
+rm -f ca.srl
+chmod 644 ./*.key
+
+spki_sha256() { openssl x509 -in "$1" -noout -pubkey | openssl pkey -pubin -outform DER | openssl dgst -sha256 -r | cut -d' ' -f1; }
+cert_sha256() { openssl x509 -in "$1" -outform DER | openssl dgst -sha256 -r | cut -d' ' -f1; }
+cert_sha512() { openssl x509 -in "$1" -outform DER | openssl dgst -sha512 -r | cut -d' ' -f1; }
+
+echo "_25._tcp.mx1 TLSA 3 1 1 $(spki_sha256 mx1.pem)"
+echo "_25._tcp.mx1 TLSA 2 0 1 $(cert_sha256 ca.pem)"
+echo "_25._tcp.mx2 TLSA 3 0 2 $(cert_sha512 mx2.pem)"

@@ -1,0 +1,404 @@
+#!/usr/bin/env bash
+# The lab: real DNS and mail servers in a private network namespace, so that
+# the program can be run end to end on a machine without internet.
+#
+#   lab.sh run [--] COMMAND [ARG...]   start the lab, run COMMAND inside it,
+#                                      tear the lab down, exit with COMMAND's
+#                                      exit code
+#   lab.sh shell                       an interactive shell inside the lab
+#   lab.sh check                       exit 0 when this machine can host the
+#                                      lab, else print why and exit 77
+#
+# Environment:
+#   LAB_RESOLV=v4 (default) | v6 | dual | none | FILE
+#               what the lab's /etc/resolv.conf names: the resolver's IPv4
+#               address, its IPv6 address, both, no "nameserver" line at
+#               all, or the contents of FILE
+#   LAB_TLS=off (default) | on   let the mail servers offer STARTTLS
+#   LAB_KEEP=1                   keep the lab's folder (configs, logs) and
+#                                print its path at the end
+#   LAB_VERBOSE=1                say what the lab is doing on stderr
+#
+# Inside the lab COMMAND sees LAB_INSIDE=1, LAB_DIR (the lab's folder),
+# LAB_DOMAIN, LAB_RESOLVER and LAB_RESOLVER6.  See README.md beside this file
+# for the addresses and zone contents.
+#
+# Everything runs inside new network, mount, UTS and PID namespaces: the
+# servers can reach nothing but each other, /etc/resolv.conf and /etc/hosts
+# are private bind mounts, and when the lab's first process ends the kernel
+# ends every process left in the PID namespace, even after a SIGKILL.
+set -euo pipefail
+
+lab_home="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+lab_self="$lab_home/$(basename "${BASH_SOURCE[0]}")"
+
+say() { [ "${LAB_VERBOSE:-0}" = 1 ] && echo "lab: $*" >&2 || true; }
+fail() { echo "lab: $*" >&2; exit 1; }
+
+# Prints why the lab cannot run here, or nothing when it can.
+lab_obstacle() {
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "the lab needs root (network namespaces, servers on port 25 and 53)"
+    return
+  fi
+  local tool
+  for tool in unshare ip knotd keymgr kdig unbound postconf /usr/lib/postfix/sbin/master; do
+    command -v "$tool" >/dev/null 2>&1 || { echo "missing $tool (run scripts/install-deps)"; return; }
+  done
+  local err
+  if ! err=$(unshare --net --mount --uts --pid --fork --mount-proc \
+      sh -c 'ip link set lo up && ip link add lab0 type veth peer name lab1 &&
+             mount --bind /etc/hostname /etc/hosts' 2>&1); then
+    echo "cannot create the lab's namespaces: ${err:-unshare failed}"
+  fi
+}
+
+case "${1:-}" in
+  check)
+    reason=$(lab_obstacle)
+    if [ -n "$reason" ]; then echo "lab unavailable: $reason"; exit 77; fi
+    exit 0
+    ;;
+  run)
+    shift
+    [ "${1:-}" = "--" ] && shift
+    [ $# -gt 0 ] || fail "usage: lab.sh run [--] COMMAND [ARG...]"
+    reason=$(lab_obstacle)
+    [ -z "$reason" ] || fail "$reason"
+    # --kill-child: if this process dies, the kernel kills the lab's first
+    # process, and with it the whole PID namespace.
+    exec unshare --net --mount --uts --pid --fork --mount-proc --kill-child \
+      bash "$lab_self" __inside "$@"
+    ;;
+  shell)
+    exec "$lab_self" run -- bash -i
+    ;;
+  __inside)
+    shift
+    ;;
+  *)
+    sed -n '2,/^set -euo/p' "$lab_self" | sed '$d; s/^# \{0,1\}//' >&2
+    exit 2
+    ;;
+esac
+
+# ---------------------------------------------------------------------------
+# From here on we are the first process of the lab's namespaces.
+
+domain=lab.example
+resolver=192.0.2.53
+resolver6=2001:db8::53
+auth=192.0.2.54
+auth6=2001:db8::54
+
+# The postfix user must be able to reach its queue, so the folder is not
+# private to root; its contents hold nothing secret.
+dir=$(mktemp -d /tmp/zarvik-lab.XXXXXX)
+chmod 755 "$dir"
+pids=()
+
+cleanup() {
+  local rc=$? pid
+  trap - EXIT INT TERM
+  # Newest first: the mail server goes before the resolver it may ask.
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+    pid=${pids[i]}
+    kill -TERM "$pid" 2>/dev/null || true
+  done
+  for pid in "${pids[@]}"; do
+    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -KILL "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  if [ "${LAB_KEEP:-0}" = 1 ]; then
+    echo "lab: kept $dir" >&2
+  else
+    rm -rf "$dir"
+  fi
+  exit "$rc"
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+# Waits until COMMAND succeeds, for at most SECONDS; prints WHAT on failure
+# together with the tail of LOG.
+wait_for() {
+  local what=$1 seconds=$2 log=$3
+  shift 3
+  local deadline=$((SECONDS + seconds))
+  until "$@" >/dev/null 2>&1; do
+    if [ $SECONDS -ge $deadline ]; then
+      echo "lab: $what did not come up in ${seconds}s" >&2
+      [ -f "$log" ] && tail -n 20 "$log" >&2
+      return 1
+    fi
+    sleep 0.05
+  done
+}
+
+# --- Network ---------------------------------------------------------------
+# A veth pair stands in for a wire: lab0 is the test client's side, lab1
+# carries the servers' addresses.  Both ends are in this namespace, so the
+# kernel delivers locally; the pair gives the client a real (non-loopback)
+# interface with a global IPv6 address.
+say "network"
+ip link set lo up
+ip link add lab0 type veth peer name lab1
+ip link set lab0 up
+ip link set lab1 up
+ip addr add 192.0.2.10/24 dev lab0
+ip -6 addr add 2001:db8::10/64 dev lab0 nodad
+for a in 192.0.2.25 192.0.2.53 192.0.2.54 198.51.100.25 198.51.100.26 \
+         203.0.113.25 203.0.113.26 203.0.113.27 203.0.113.28; do
+  ip addr add "$a/24" dev lab1
+done
+for a in 2001:db8::25 2001:db8::53 2001:db8::54 2001:db8:100::25 2001:db8:113::25; do
+  ip -6 addr add "$a/64" dev lab1 nodad
+done
+# 203.0.113.99 answers nothing at all: its frames go to a MAC address that
+# no interface has, so a TCP connect there runs into its time-out.
+ip neigh add 203.0.113.99 lladdr 02:00:00:00:00:63 dev lab1 nud permanent
+
+hostname client.lab.example
+cat >"$dir/hosts" <<'EOF'
+127.0.0.1	localhost
+::1	localhost ip6-localhost ip6-loopback
+192.0.2.10	client.lab.example client
+2001:db8::10	client.lab.example client
+EOF
+mount --bind "$dir/hosts" /etc/hosts
+
+{
+  echo "# The lab's resolv.conf"
+  echo "search lab.example"
+  case "${LAB_RESOLV:-v4}" in
+    v4) echo "nameserver $resolver" ;;
+    v6) echo "nameserver $resolver6" ;;
+    dual) echo "nameserver $resolver"; echo "nameserver $resolver6" ;;
+    none) echo "options timeout:1" ;;
+    *) [ -f "$LAB_RESOLV" ] || fail "LAB_RESOLV: no such file: $LAB_RESOLV"
+       cat "$LAB_RESOLV" ;;
+  esac
+} >"$dir/resolv.conf"
+mount --bind "$dir/resolv.conf" /etc/resolv.conf
+
+# --- Authoritative server: Knot --------------------------------------------
+say "knot"
+mkdir -p "$dir/knot/zones"
+cp "$lab_home"/zones/*.zone "$dir/knot/zones/"
+cat >"$dir/knot/knot.conf" <<EOF
+server:
+    rundir: "$dir/knot"
+    listen: [ $auth@53, $auth6@53 ]
+log:
+  - target: "$dir/knot/knot.log"
+    any: info
+database:
+    storage: "$dir/knot"
+policy:
+  - id: lab
+    algorithm: ecdsap256sha256
+    single-type-signing: on
+    nsec3: off
+template:
+  - id: default
+    storage: "$dir/knot/zones"
+    file: "%s.zone"
+    zonefile-sync: -1
+    journal-content: none
+zone:
+  - domain: lab.example
+    dnssec-signing: on
+    dnssec-policy: lab
+  - domain: bogus.example
+    dnssec-signing: on
+    dnssec-policy: lab
+  - domain: example.net
+EOF
+knotd -c "$dir/knot/knot.conf" >>"$dir/knot/knot.log" 2>&1 &
+pids+=($!)
+signed() { kdig @"$auth" +dnssec +norec +timeout=1 +retry=0 SOA "$1" | grep -q 'RRSIG.*SOA'; }
+wait_for "knot (signing lab.example)" 15 "$dir/knot/knot.log" signed lab.example
+wait_for "knot (signing bogus.example)" 15 "$dir/knot/knot.log" signed bogus.example
+wait_for "knot (example.net)" 15 "$dir/knot/knot.log" \
+  sh -c "kdig @$auth +norec +timeout=1 +retry=0 SOA example.net | grep -q 'status: NOERROR'"
+
+# The trust anchor is the zone's own key, read back from Knot: the keys are
+# made anew on every start.  bogus.example gets lab.example's key, which
+# cannot verify its signatures.
+dnskey=$(kdig @"$auth" +norec +short DNSKEY lab.example | grep '^257 ') ||
+  fail "knot serves no DNSKEY for lab.example"
+{
+  echo "lab.example. DNSKEY $dnskey"
+  echo "bogus.example. DNSKEY $dnskey"
+} >"$dir/trust-anchors"
+
+# --- Validating resolver: Unbound -------------------------------------------
+say "unbound"
+mkdir -p "$dir/unbound"
+cat >"$dir/unbound/unbound.conf" <<EOF
+server:
+    interface: $resolver
+    interface: $resolver6
+    port: 53
+    do-ip4: yes
+    do-ip6: yes
+    do-udp: yes
+    do-tcp: yes
+    access-control: 0.0.0.0/0 allow
+    access-control: ::/0 allow
+    num-threads: 1
+    username: ""
+    chroot: ""
+    directory: "$dir/unbound"
+    pidfile: ""
+    use-syslog: no
+    logfile: "$dir/unbound/unbound.log"
+    verbosity: 1
+    val-log-level: 2
+    do-daemonize: no
+    module-config: "validator iterator"
+    trust-anchor-file: "$dir/trust-anchors"
+    qname-minimisation: no
+    # The lab has no root: names outside its zones do not exist, and the
+    # resolver never tries to reach a root server.
+    local-zone: "." static
+    local-zone: "lab.example." transparent
+    local-zone: "bogus.example." transparent
+    local-zone: "example.net." transparent
+remote-control:
+    control-enable: no
+stub-zone:
+    name: "lab.example."
+    stub-addr: $auth
+stub-zone:
+    name: "bogus.example."
+    stub-addr: $auth
+stub-zone:
+    name: "example.net."
+    stub-addr: $auth
+EOF
+unbound -d -p -c "$dir/unbound/unbound.conf" >>"$dir/unbound/unbound.log" 2>&1 &
+pids+=($!)
+
+# --- Mail servers: Postfix ---------------------------------------------------
+# One Postfix instance with a listener per lab mail host; the listeners
+# differ in host name and in how they treat recipients.
+say "postfix"
+pf="$dir/postfix"
+mkdir -p "$pf/conf" "$pf/data" "$pf/queue"
+chown postfix "$pf/data"
+tls_level=none
+[ "${LAB_TLS:-off}" = on ] && tls_level=may
+certs="$lab_home/certs"
+cat >"$pf/conf/main.cf" <<EOF
+compatibility_level = 3.6
+queue_directory = $pf/queue
+data_directory = $pf/data
+mail_owner = postfix
+setgid_group = postdrop
+maillog_file = $pf/maillog
+maillog_file_prefixes = $pf
+myhostname = mx1.lab.example
+mydomain = lab.example
+myorigin = \$mydomain
+mydestination = lab.example, backup.lab.example, mixed.lab.example,
+  busy.lab.example, fallback.lab.example, cname.lab.example,
+  v6only.lab.example, example.net, localhost
+mynetworks = 127.0.0.0/8 [::1]/128
+inet_interfaces = all
+inet_protocols = all
+smtpd_banner = \$myhostname ESMTP Lab
+# Only known@ (and postmaster@) exist; anything else is "550 5.1.1".
+local_recipient_maps = inline:{ known=known, postmaster=postmaster }
+alias_maps =
+alias_database =
+# Nothing accepted here ever leaves the lab or lands in a mailbox.
+local_transport = discard:lab
+default_transport = discard:lab
+relay_transport = discard:lab
+virtual_transport = discard:lab
+biff = no
+smtpd_peername_lookup = no
+smtpd_tls_security_level = $tls_level
+smtpd_tls_cert_file = $certs/mx1.pem
+smtpd_tls_key_file = $certs/mx1.key
+smtpd_tls_loglevel = 1
+EOF
+# Services run unchrooted (column 5 "n"): a chroot would need copies of
+# the system files.
+cat >"$pf/conf/master.cf" <<EOF
+192.0.2.25:smtp inet n - n - - smtpd
+[2001:db8::25]:smtp inet n - n - - smtpd
+198.51.100.25:smtp inet n - n - - smtpd
+  -o myhostname=mx2.lab.example
+  -o smtpd_tls_cert_file=$certs/mx2.pem
+  -o smtpd_tls_key_file=$certs/mx2.key
+[2001:db8:100::25]:smtp inet n - n - - smtpd
+  -o myhostname=mx2.lab.example
+  -o smtpd_tls_cert_file=$certs/mx2.pem
+  -o smtpd_tls_key_file=$certs/mx2.key
+198.51.100.26:smtp inet n - n - - smtpd
+  -o myhostname=mx.example.net
+203.0.113.26:smtp inet n - n - - smtpd
+  -o myhostname=tempfail1.lab.example
+  -o smtpd_recipient_restrictions=defer
+203.0.113.28:smtp inet n - n - - smtpd
+  -o myhostname=tempfail2.lab.example
+  -o smtpd_recipient_restrictions=defer
+203.0.113.27:smtp inet n - n - - smtpd
+  -o myhostname=catchall.lab.example
+  -o smtpd_reject_unlisted_recipient=no
+pickup    unix  n       -       n       60      1       pickup
+cleanup   unix  n       -       n       -       0       cleanup
+qmgr      unix  n       -       n       300     1       qmgr
+tlsmgr    unix  -       -       n       1000?   1       tlsmgr
+rewrite   unix  -       -       n       -       -       trivial-rewrite
+bounce    unix  -       -       n       -       0       bounce
+defer     unix  -       -       n       -       0       bounce
+trace     unix  -       -       n       -       0       bounce
+verify    unix  -       -       n       -       1       verify
+flush     unix  n       -       n       1000?   0       flush
+proxymap  unix  -       -       n       -       -       proxymap
+proxywrite unix -       -       n       -       1       proxymap
+error     unix  -       -       n       -       -       error
+retry     unix  -       -       n       -       -       error
+discard   unix  -       -       n       -       -       discard
+anvil     unix  -       -       n       -       1       anvil
+scache    unix  -       -       n       -       1       scache
+postlog   unix-dgram n  -       n       -       1       postlogd
+EOF
+postfix -c "$pf/conf" check >>"$pf/maillog" 2>&1 ||
+  { tail -n 20 "$pf/maillog" >&2; fail "postfix check failed"; }
+/usr/lib/postfix/sbin/master -c "$pf/conf" >>"$pf/maillog" 2>&1 &
+pids+=($!)
+
+# --- Wait until every server answers -----------------------------------------
+validated() {
+  kdig @"$1" +dnssec +timeout=1 +retry=0 MX lab.example | grep -q '^;; Flags:.* ad'
+}
+wait_for "unbound (AD on $resolver)" 15 "$dir/unbound/unbound.log" validated "$resolver"
+wait_for "unbound (AD on $resolver6)" 15 "$dir/unbound/unbound.log" validated "$resolver6"
+
+greets() { # address: the listener sends a "220 " greeting
+  timeout 2 bash -c '
+    exec 3<>"/dev/tcp/$1/25" || exit 1
+    IFS= read -r -t 2 line <&3 || exit 1
+    printf "QUIT\r\n" >&3
+    case $line in "220 "*) exit 0 ;; *) exit 1 ;; esac' greets "$1"
+}
+for a in 192.0.2.25 2001:db8::25 198.51.100.25 2001:db8:100::25 198.51.100.26 \
+         203.0.113.26 203.0.113.27 203.0.113.28; do
+  wait_for "postfix on $a" 15 "$pf/maillog" greets "$a"
+done
+say "ready in ${SECONDS}s"
+
+# --- The command ---------------------------------------------------------------
+export LAB_INSIDE=1 LAB_DIR="$dir" LAB_DOMAIN="$domain" \
+  LAB_RESOLVER="$resolver" LAB_RESOLVER6="$resolver6"
+set +e
+"$@"
+rc=$?
+set -e
+exit "$rc"
