@@ -1,0 +1,61 @@
+#include "dns/alias_following.h"
+
+#include "dns/dns_constants.h"
+
+namespace {
+
+struct AliasWalk {
+  const LockedList<DnsRecord>& records;
+  LockedList<SharedString>& unresolvedAliases;
+  std::int32_t steps = 0;
+
+  // Adds the addresses of name to found; true when it added any.
+  bool collect(const SharedString& name, LockedList<IpAddress>& found) {
+    if (steps >= kMaxAliasSteps) return false;
+    ++steps;
+    bool any = false;
+    for (const DnsRecord& record : records) {
+      if (record.isQuestion) continue;
+      if (!SharedString::compare(record.owner.view(), name.view(),
+                                 SharedString::kIgnoreCase | SharedString::kEqualLength)) {
+        continue;
+      }
+      if (record.type == DnsType::kA || record.type == DnsType::kAAAA) {
+        if (!record.address.isUsable()) continue;
+        appendUniqueAddress(found, record.address);
+        any = true;
+      } else if (record.type == DnsType::kCNAME && !record.text1.isEmpty()) {
+        if (collect(record.text1, found)) {
+          any = true;
+        } else {
+          noteUnresolved(record.text1);
+        }
+      }
+    }
+    return any;
+  }
+
+  void noteUnresolved(const SharedString& target) {
+    for (const SharedString& known : unresolvedAliases) {
+      if (known == target) return;
+    }
+    unresolvedAliases.append(target);
+  }
+};
+
+}  // namespace
+
+bool appendUniqueAddress(LockedList<IpAddress>& addresses, const IpAddress& address) {
+  ScopedLock guard(addresses);
+  for (const IpAddress& known : addresses) {
+    if (known == address) return false;
+  }
+  return addresses.append(address);
+}
+
+void followAliases(const LockedList<DnsRecord>& records, const SharedString& name,
+                   LockedList<IpAddress>& addresses, LockedList<SharedString>& unresolvedAliases) {
+  ScopedLock recordGuard(records);
+  AliasWalk walk{records, unresolvedAliases};
+  walk.collect(name, addresses);
+}

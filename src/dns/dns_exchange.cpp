@@ -1,0 +1,119 @@
+#include "dns/dns_exchange.h"
+
+#include <atomic>
+#include <span>
+#include <vector>
+
+#include "dns/dns_constants.h"
+#include "dns/dns_query.h"
+#include "net/connection.h"
+
+namespace {
+
+std::atomic<std::uint16_t> dnsPort{kDnsPort};
+std::atomic<std::uint32_t> dnsTimeoutMs{kDnsStepTimeoutMs};
+
+using Bytes = std::vector<std::uint8_t>;
+
+ResultCode openToServer(Connection& connection, const NameServer& server, bool udp, std::uint32_t timeoutMs) {
+  ConnectionTarget target;
+  target.hostName = server.text;
+  // The parsed address is handed over so that the connection layer never
+  // resolves a name server through the resolver that is asking it.
+  target.addresses.append(server.address);
+  target.port = dnsPort.load();
+  target.kind = udp ? SocketKind::kDatagram : SocketKind::kStream;
+  const ResultCode code = connection.openConnection(target, timeoutMs, TranscriptFlags{});
+  return code == ResultCode::kConnectFailed ? ResultCode::kDnsConnectFailed : code;
+}
+
+// A peer that closes before sending anything has not answered.
+ResultCode noBytesAsNoResponse(ResultCode code) {
+  return code == ResultCode::kPeerClosed ? ResultCode::kDnsNoResponse : code;
+}
+
+ResultCode receiveOverUdp(Connection& connection, const Bytes& query, std::uint32_t timeoutMs, Bytes& answer) {
+  const std::size_t messageLength = query.size() - kDnsTcpPrefixSize;
+  ResultCode code = connection.sendAll(query.data() + kDnsTcpPrefixSize, messageLength, timeoutMs);
+  if (failed(code)) return code;
+  answer.assign(kDnsUdpAnswerSize, 0);
+  std::size_t count = 0;
+  code = connection.receiveFull(answer.data(), answer.size(), timeoutMs, count);
+  if (failed(code)) return noBytesAsNoResponse(code);
+  if (count == 0) return ResultCode::kDnsNoResponse;
+  if (count < messageLength) return ResultCode::kDnsShortAnswer;
+  answer.resize(count);
+  return ResultCode::kOk;
+}
+
+ResultCode receiveOverTcp(Connection& connection, const Bytes& query, std::uint32_t timeoutMs, Bytes& answer) {
+  ResultCode code = connection.sendAll(query.data(), query.size(), timeoutMs);
+  if (failed(code)) return code;
+  std::uint8_t prefix[kDnsTcpPrefixSize] = {};
+  std::size_t count = 0;
+  code = connection.receiveFull(prefix, sizeof prefix, timeoutMs, count);
+  if (failed(code)) return noBytesAsNoResponse(code);
+  if (count == 0) return ResultCode::kDnsNoResponse;
+  if (count < sizeof prefix) return ResultCode::kDnsShortAnswer;
+  const std::size_t length = (std::size_t{prefix[0]} << 8) | prefix[1];
+  if (length == 0) return ResultCode::kDnsNullAnswer;
+  if (length < query.size()) return ResultCode::kDnsShortAnswer;
+  answer.assign(length, 0);
+  code = connection.receiveFull(answer.data(), answer.size(), timeoutMs, count);
+  if (failed(code)) return noBytesAsNoResponse(code);
+  if (count == 0) return ResultCode::kDnsNoResponse;
+  // A stream that ends before the announced length carries a cut answer;
+  // decoding it would read whatever the buffer held beyond the bytes.
+  if (count < length) return ResultCode::kDnsShortAnswer;
+  return ResultCode::kOk;
+}
+
+// One round trip on a fresh socket, closed again on every path.
+ResultCode sendAndReceive(const NameServer& server, const Bytes& query, bool udp, Bytes& answer) {
+  const std::uint32_t timeoutMs = dnsTimeoutMs.load();
+  Connection connection;
+  ResultCode code = openToServer(connection, server, udp, timeoutMs);
+  if (succeeded(code)) {
+    code = udp ? receiveOverUdp(connection, query, timeoutMs, answer)
+               : receiveOverTcp(connection, query, timeoutMs, answer);
+  }
+  static_cast<void>(connection.closeConnection(timeoutMs));
+  return code;
+}
+
+}  // namespace
+
+ResultCode exchangeDnsQuery(const NameServer& server, std::string_view name, std::uint16_t queryType,
+                            std::uint8_t queryOptions, ResolverOptions options, DnsExchangeResult& result) {
+  result.records.clear();
+  result.authenticated = false;
+  if (server.text.isEmpty() || !server.address.isUsable()) return ResultCode::kInvalidNameServer;
+  if (name.empty()) return ResultCode::kInvalidDomain;
+
+  Bytes query;
+  encodeDnsQuery(name, queryType, queryOptions, query);
+  Bytes answer;
+  bool udp = options.usesUdp();
+  ResultCode code = sendAndReceive(server, query, udp, answer);
+  if (udp && code == ResultCode::kWsaMessageTooLong) {
+    // The answer did not fit the UDP buffer: ask again over TCP (RFC 7766
+    // section 5), with the same ID.
+    udp = false;
+    code = sendAndReceive(server, query, udp, answer);
+  }
+  if (failed(code)) return code;
+
+  const std::span<const std::uint8_t> answerBytes(answer);
+  code = checkDnsAnswerHeader(query, answerBytes);
+  if (failed(code)) return code;
+  LockedList<DnsRecord> questions;
+  code = decodeDnsAnswer(answerBytes, questions, result.records);
+  if (failed(code)) return code;
+  if (result.records.isEmpty()) return ResultCode::kDnsNoData;
+  result.authenticated = dnsAnswerAuthenticated(answerBytes);
+  return ResultCode::kOk;
+}
+
+std::uint16_t setDnsPortForTesting(std::uint16_t port) { return dnsPort.exchange(port); }
+
+std::uint32_t setDnsTimeoutForTesting(std::uint32_t timeoutMs) { return dnsTimeoutMs.exchange(timeoutMs); }

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "base/locked_list.h"
+#include "base/result_code.h"
+#include "base/shared_string.h"
+#include "dns/dns_answer.h"
+#include "dns/resolver.h"
+
+// One query to one name server and its checked, decoded answer, over UDP or
+// TCP port 53 (RFC 1035 section 4.2; RFC 7766 for TCP).
+
+// The outcome of a successful exchange.
+struct DnsExchangeResult {
+  LockedList<DnsRecord> records;  // answer, authority and additional sections
+  bool authenticated = false;     // AD of the answer header (RFC 4035 section 3.2.3)
+};
+
+// The UDP answer buffer; a larger datagram makes the exchange go over TCP.
+inline constexpr std::size_t kDnsUdpAnswerSize = 4096;
+// Each step of an exchange (connect, send, every receive) waits this long.
+inline constexpr std::uint32_t kDnsStepTimeoutMs = 10000;
+inline constexpr std::uint16_t kDnsPort = 53;
+
+// Sends the query (name, queryType, queryOptions of dns_constants.h) to the
+// server and returns its answer. Over UDP (options.usesUdp()) the message
+// goes without its length prefix and one datagram of up to 4096 bytes is
+// read; a datagram that does not fit (10040) makes the same query go once
+// more over TCP. A truncated UDP answer is decoded as it came.
+// Results: 0 with records (never empty) and the AD flag; 90 for a server
+// without usable address; 91 for an empty name; 92 when no connection could
+// be made; 93 when nothing came; 98 for a TCP answer of length 0; 99 for an
+// answer shorter than the query or than its announced length; the header
+// check's and decoder's codes; 97 for an answer without records; and the
+// connection layer's time-out and socket codes.
+ResultCode exchangeDnsQuery(const NameServer& server, std::string_view name, std::uint16_t queryType,
+                            std::uint8_t queryOptions, ResolverOptions options, DnsExchangeResult& result);
+
+// Test seams, set only from test code: the port name servers listen on, and
+// the time-out of each step. Each returns the previous value.
+std::uint16_t setDnsPortForTesting(std::uint16_t port);
+std::uint32_t setDnsTimeoutForTesting(std::uint32_t timeoutMs);

@@ -1,0 +1,115 @@
+#include "dns/mx_lookup.h"
+
+#include <vector>
+
+#include "base/address_order.h"
+#include "dns/address_lookup.h"
+#include "dns/dns_constants.h"
+#include "dns/mx_records.h"
+#include "dns/name_server_loop.h"
+
+namespace {
+
+// The fallback of RFC 5321 section 5.1: the domain is its own mail host.
+constexpr std::uint16_t kImplicitMxPreference = 10;
+
+ResultCode queryMx(const LockedList<NameServer>& servers, const SharedString& domain, ResolverOptions options,
+                   std::vector<MxHost>& hosts) {
+  const ExchangeHandler handler = [&](ResultCode& code, const DnsExchangeResult& answer) {
+    if (succeeded(code)) {
+      code = collectMxHosts(answer.records, hosts);
+      return ServerLoopStep::kStop;
+    }
+    if (code == ResultCode::kDnsNoData) {
+      code = ResultCode::kNoMxRecords;
+      return ServerLoopStep::kStop;
+    }
+    return ServerLoopStep::kNextServer;
+  };
+  const ResultCode code = askNameServers(servers, domain.view(), DnsType::kMX, kDnsQueryEdns, options, handler);
+  return isNameError(code) ? ResultCode::kDomainNotFound : code;
+}
+
+ResultCode fallBackToDomain(const Resolver& resolver, const SharedString& domain, bool hasDot,
+                            ResolverOptions options, std::vector<MxHost>& hosts) {
+  MxHost host;
+  host.name = domain;
+  host.preference = kImplicitMxPreference;
+  const ResultCode code = resolveHostName(resolver, domain, options, host.addresses);
+  if (succeeded(code)) {
+    hosts.assign(1, host);
+    return code;
+  }
+  if (!hasDot) return ResultCode::kDomainNotFound;
+  switch (code) {
+    case ResultCode::kHostUnresolved:
+    case ResultCode::kNoMxRecords:
+    case ResultCode::kDnsNoData:
+    case ResultCode::kHostNameNotFound:
+      return ResultCode::kNoMailHostName;
+    default:
+      return code;
+  }
+}
+
+MailHostEntry entryFor(const SharedString& name, const IpAddress& address) {
+  MailHostEntry entry;
+  entry.hostName = name;
+  entry.addresses.append(address);
+  return entry;
+}
+
+// Appends the entries of one host; 107 when its first usable address is a
+// loopback address and nothing was listed before it.
+ResultCode appendHostEntries(const Resolver& resolver, MxHost& host, ResolverOptions options,
+                             LockedList<MailHostEntry>& entries) {
+  if (host.addresses.isEmpty() && failed(resolveHostName(resolver, host.name, options, host.addresses))) {
+    entries.append(entryFor(host.name, IpAddress::none()));
+    return ResultCode::kOk;
+  }
+  orderAddresses(host.addresses, options.prefersIPv4(), options.prefersIPv6());
+  for (const IpAddress& address : host.addresses) {
+    if (isLoopbackAddress(address)) {
+      if (entries.isEmpty()) return ResultCode::kMxPointsToLocalhost;
+      break;
+    }
+    entries.append(entryFor(host.name, address));
+  }
+  return ResultCode::kOk;
+}
+
+}  // namespace
+
+ResultCode lookupMx(const Resolver& resolver, const SharedString& domain, LockedList<MailHostEntry>& entries,
+                    ResolverOptions options) {
+  entries.clear();
+  options = options | resolver.options();
+  const bool hasDot = domain.findChar('.') >= 0;
+  std::vector<MxHost> hosts;
+  ResultCode code = ResultCode::kNoNameServers;
+  if (hasDot) {
+    code = queryMx(resolver.nameServers(), domain, options, hosts);
+    // Only a domain without MX records falls back to its own address; every
+    // other failure (a null MX above all) is final.
+    if (failed(code) && code != ResultCode::kNoMxRecords) return code;
+  }
+  if (!hasDot || code == ResultCode::kNoMxRecords) {
+    code = fallBackToDomain(resolver, domain, hasDot, options, hosts);
+    if (failed(code)) return code;
+  }
+
+  ScopedLock guard(entries);
+  for (MxHost& host : hosts) {
+    code = appendHostEntries(resolver, host, options, entries);
+    if (failed(code)) {
+      entries.clear();
+      return code;
+    }
+  }
+  for (std::int32_t i = 1; i <= entries.count(); ++i) {
+    entries[i].origin = i == 1 ? MailHostEntry::kOriginFirstMx : MailHostEntry::kOriginOtherMx;
+    entries[i].port = resolver.defaultPort();
+    entries[i].transport = MailHostEntry::kTransportTcp;
+  }
+  return ResultCode::kOk;
+}

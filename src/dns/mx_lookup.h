@@ -1,0 +1,24 @@
+#pragma once
+
+#include "base/locked_list.h"
+#include "base/result_code.h"
+#include "base/shared_string.h"
+#include "dns/mail_host_entry.h"
+#include "dns/resolver.h"
+
+// Finds the mail hosts of domain (RFC 5321 section 5.1) and appends one
+// entry per (host, address) to entries, which is cleared first, in
+// connection order: by MX preference, then by address order. options are
+// ORed with the resolver's own.
+//
+// A domain without "." is not asked for MX records. When it has no MX
+// records (94), or was not asked, the domain itself is the only mail host
+// (preference 10, RFC 5321 section 5.1). A host that cannot be resolved is
+// listed by name with no address. A loopback address ends the walk of that
+// host's addresses, and ends the lookup with 107 when no entry came before.
+// Results: 0; 2 without name servers; 105 when the domain does not exist;
+// 109 for a null MX (RFC 7505), which never falls back to the domain's
+// address; 96 when the fallback finds no address; 107; and the failures
+// of the exchange (90 to 104, time-outs and socket errors).
+ResultCode lookupMx(const Resolver& resolver, const SharedString& domain, LockedList<MailHostEntry>& entries,
+                    ResolverOptions options);
