@@ -115,3 +115,22 @@ TEST(DnsQuery, IdComesFromTheRandomValueAndIsNeverZero) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(DnsQuery, SharedGeneratorGivesIdsFromOneTo32768) {
+  std::vector<std::uint8_t> buffer;
+  std::uint16_t first = 0;
+  bool varied = false;
+  for (int i = 0; i < 50; ++i) {
+    encodeDnsQuery("example.com", DnsType::kMX, kDnsQueryEdns, buffer);
+    const std::uint16_t id = dnsQueryId(buffer);
+    EXPECT_GE(id, 1);
+    EXPECT_LE(id, 32768);
+    if (i == 0) first = id;
+    varied = varied || id != first;
+  }
+  EXPECT_TRUE(varied);
+}
+
+}  // namespace

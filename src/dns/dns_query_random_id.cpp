@@ -1,0 +1,12 @@
+// The query encoder's link to the process-wide pseudo-random generator,
+// kept apart from dns_query.cpp so that the pure encoder (and the decoder's
+// fuzzer) builds without the process record.
+
+#include "base/process_record.h"
+#include "dns/dns_query.h"
+
+void encodeDnsQuery(std::string_view name, std::uint16_t queryType, std::uint8_t options,
+                    std::vector<std::uint8_t>& buffer) {
+  const auto id = dnsQueryIdFromRandom(static_cast<std::uint32_t>(nextRandom()));
+  encodeDnsQuery(name, queryType, options, id, buffer);
+}
