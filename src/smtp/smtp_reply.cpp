@@ -1,0 +1,45 @@
+#include "smtp/smtp_reply.h"
+
+#include "net/line_session.h"
+#include "platform/clock.h"
+
+namespace {
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+bool startsWithReplyCode(const SharedString& line) {
+  return line.length() >= 3 && isDigit(line.at(0)) && isDigit(line.at(1)) && isDigit(line.at(2));
+}
+
+}  // namespace
+
+ResultCode readReply(Connection& connection, ReplyLines& reply, std::uint32_t totalTimeoutMs, TranscriptFlags flags) {
+  reply.clear();
+  const std::uint32_t start = tickCount();
+  std::size_t bytesKept = 0;
+  for (std::int32_t linesRead = 0;; ++linesRead) {
+    // RFC 5321 sets no bound on a multi-line reply; this does, so that a
+    // peer cannot make one reply last or grow for ever.
+    if (linesRead >= kMaxReplyLines) return ResultCode::kClientNotResponding;
+
+    const std::uint32_t elapsed = elapsedSince(start);
+    const std::uint32_t left = elapsed < totalTimeoutMs ? totalTimeoutMs - elapsed : 0;
+    SharedString line;
+    const ResultCode result = readLine(connection, line, left, flags);
+    if (failed(result)) return result;
+    if (elapsedSince(start) >= totalTimeoutMs) return ResultCode::kSessionTimeout;
+    if (!startsWithReplyCode(line)) continue;
+
+    bytesKept += static_cast<std::size_t>(line.length());
+    if (bytesKept > kMaxReplyBytes) return ResultCode::kClientNotResponding;
+    const bool more = line.length() >= 4 && line.at(3) == '-';
+    reply.append(line);
+    if (!more) return ResultCode::kOk;
+  }
+}
+
+std::int32_t replyCode(std::string_view line) {
+  std::int32_t code = 0;
+  for (std::size_t i = 0; i < 3 && i < line.size() && isDigit(line[i]); ++i) code = code * 10 + (line[i] - '0');
+  return code;
+}

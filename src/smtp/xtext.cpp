@@ -1,0 +1,15 @@
+#include "smtp/xtext.h"
+
+SharedString xtextEncode(std::string_view text) {
+  SharedString out;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte == '+' || byte == '=' || byte < '!' || byte > '~') {
+      out.append('+');
+      out.append(SharedString::byteToHex(byte));
+    } else {
+      out.append(c);
+    }
+  }
+  return out;
+}
