@@ -1,0 +1,132 @@
+#include "platform/file_handle.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <utility>
+
+namespace {
+
+// The open(2) flags of a mode, or -1 for a number that names no mode.
+int openFlags(FileMode mode) {
+  switch (mode) {
+    case FileMode::kReadExisting:
+    case FileMode::kReadExistingShared:
+      return O_RDONLY;
+    case FileMode::kReadWriteExclusive:
+    case FileMode::kReadWriteExisting:
+      return O_RDWR;
+    case FileMode::kCreateAlways:
+    case FileMode::kCreateAlwaysShared:
+      return O_RDWR | O_CREAT | O_TRUNC;
+    case FileMode::kAppend:
+      // O_APPEND makes each write land at the end even when another process
+      // appends to the same file between our writes.
+      return O_RDWR | O_CREAT | O_APPEND;
+    case FileMode::kCreateNew:
+      return O_RDWR | O_CREAT | O_EXCL;
+  }
+  return -1;
+}
+
+}  // namespace
+
+FileHandle::~FileHandle() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+FileHandle::FileHandle(FileHandle&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+
+FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = std::exchange(other.fd_, -1);
+  }
+  return *this;
+}
+
+bool FileHandle::open(const char* path, FileMode mode) {
+  if (fd_ >= 0) (void)close();
+  const int flags = openFlags(mode);
+  if (flags < 0 || path == nullptr || *path == 0) return false;
+  int fd;
+  do {
+    fd = ::open(path, flags | O_CLOEXEC, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return false;
+  fd_ = fd;
+  if (mode == FileMode::kAppend && ::lseek(fd_, 0, SEEK_END) < 0) {
+    (void)close();
+    return false;
+  }
+  return true;
+}
+
+std::int64_t FileHandle::read(void* buffer, std::size_t size) {
+  if (fd_ < 0) return -1;
+  ssize_t got;
+  do {
+    got = ::read(fd_, buffer, size);
+  } while (got < 0 && errno == EINTR);
+  return static_cast<std::int64_t>(got);
+}
+
+bool FileHandle::writeAll(const void* bytes, std::size_t size) {
+  if (fd_ < 0) return false;
+  const auto* p = static_cast<const char*>(bytes);
+  while (size > 0) {
+    const ssize_t put = ::write(fd_, p, size);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    p += put;
+    size -= static_cast<std::size_t>(put);
+  }
+  return true;
+}
+
+std::int64_t FileHandle::seek(std::int64_t offset, SeekOrigin origin) {
+  if (fd_ < 0) return -1;
+  const int whence = origin == SeekOrigin::kStart ? SEEK_SET : origin == SeekOrigin::kCurrent ? SEEK_CUR : SEEK_END;
+  return static_cast<std::int64_t>(::lseek(fd_, static_cast<off_t>(offset), whence));
+}
+
+std::int64_t FileHandle::size() const {
+  struct stat info {};
+  if (fd_ < 0 || ::fstat(fd_, &info) != 0) return -1;
+  return static_cast<std::int64_t>(info.st_size);
+}
+
+bool FileHandle::close() {
+  if (fd_ < 0) return false;
+  // close(2) must not be retried on EINTR on Linux: the descriptor is gone.
+  const int result = ::close(std::exchange(fd_, -1));
+  return result == 0 || errno == EINTR;
+}
+
+bool fileExists(const char* path) {
+  struct stat info {};
+  return path != nullptr && *path != 0 && ::stat(path, &info) == 0;
+}
+
+bool deleteFile(const char* path) {
+  if (!fileExists(path)) return true;
+  return ::unlink(path) == 0 || errno == ENOENT;
+}
+
+bool createFolders(const char* path) {
+  if (path == nullptr || *path == 0) return false;
+  const std::string full(path);
+  // Create each ancestor in turn; an existing one is fine.
+  for (std::size_t at = 1; at <= full.size(); ++at) {
+    if (at != full.size() && full[at] != '/') continue;
+    const std::string prefix = full.substr(0, at);
+    if (::mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST) return false;
+  }
+  struct stat info {};
+  return ::stat(path, &info) == 0 && S_ISDIR(info.st_mode);
+}

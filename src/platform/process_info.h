@@ -1,0 +1,14 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Full path of the running program file, read from /proc/self/exe; empty
+// when it cannot be read.
+std::string programFilePath();
+
+// The process id.
+std::uint32_t processId();
+
+// The value of an environment variable; empty when it is unset or empty.
+std::string environmentValue(const char* name);
