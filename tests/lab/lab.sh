@@ -65,9 +65,10 @@ case "${1:-}" in
     [ $# -gt 0 ] || fail "usage: lab.sh run [--] COMMAND [ARG...]"
     reason=$(lab_obstacle)
     [ -z "$reason" ] || fail "$reason"
-    # --kill-child: if this process dies, the kernel kills the lab's first
-    # process, and with it the whole PID namespace.
-    exec unshare --net --mount --uts --pid --fork --mount-proc --kill-child \
+    # --kill-child: if this process dies, even by SIGKILL, the lab's first
+    # process gets SIGTERM and cleans up; when it ends, the kernel ends
+    # whatever is left in the PID namespace.
+    exec unshare --net --mount --uts --pid --fork --mount-proc --kill-child=TERM \
       bash "$lab_self" __inside "$@"
     ;;
   shell)
@@ -95,12 +96,16 @@ auth6=2001:db8::54
 # private to root; its contents hold nothing secret.
 dir=$(mktemp -d /tmp/zarvik-lab.XXXXXX)
 chmod 755 "$dir"
+# On a tmpfs the lab's files vanish with its mount namespace, even when the
+# clean-up below never runs.
+[ "${LAB_KEEP:-0}" = 1 ] || mount -t tmpfs -o mode=755,size=64m zarvik-lab "$dir"
 pids=()
 
 cleanup() {
   local rc=$? pid
   trap - EXIT INT TERM
-  # Newest first: the mail server goes before the resolver it may ask.
+  # Newest first: the command (when a signal cut it short), then the mail
+  # server, which may still ask the resolver.
   for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
     pid=${pids[i]}
     kill -TERM "$pid" 2>/dev/null || true
@@ -113,7 +118,8 @@ cleanup() {
   if [ "${LAB_KEEP:-0}" = 1 ]; then
     echo "lab: kept $dir" >&2
   else
-    rm -rf "$dir"
+    umount "$dir" 2>/dev/null || true
+    rm -rf "$dir" 2>/dev/null || true
   fi
   exit "$rc"
 }
@@ -397,8 +403,15 @@ say "ready in ${SECONDS}s"
 # --- The command ---------------------------------------------------------------
 export LAB_INSIDE=1 LAB_DIR="$dir" LAB_DOMAIN="$domain" \
   LAB_RESOLVER="$resolver" LAB_RESOLVER6="$resolver6"
+# The command runs in the background so that a signal to the lab is handled
+# at once (bash runs traps only between foreground commands, but during
+# "wait"); it keeps our standard input, which bash would otherwise replace
+# with /dev/null for a background job.
+"$@" <&0 &
+command_pid=$!
+pids+=("$command_pid")
 set +e
-"$@"
+wait "$command_pid"
 rc=$?
 set -e
 exit "$rc"

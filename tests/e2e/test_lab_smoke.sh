@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# Starts the lab and checks that its servers answer as the end-to-end tests
+# expect: validated (AD) answers from the resolver, refused validation for
+# the bogus zone, no AD for the unsigned zone, Postfix greeting with 220 and
+# judging recipients, refused connections where nothing listens, and the
+# lab's resolv.conf in both variants.
+set -euo pipefail
+. "$(dirname "$0")/../lab/lib.sh"
+lab_enter "$@"
+
+if [ "${1:-}" = "--no-nameserver" ]; then
+  # Second run (LAB_RESOLV=none): resolv.conf exists but names no server.
+  lab_check "resolv.conf without nameserver lines" \
+    bash -c '[ -f /etc/resolv.conf ] && ! grep -q "^nameserver" /etc/resolv.conf'
+  lab_summary
+  exit
+fi
+
+# dig_has ARGS... -- PATTERN: kdig's answer contains the extended regex.
+dig_has() {
+  local args=() out
+  while [ "$1" != "--" ]; do args+=("$1"); shift; done
+  out=$(kdig +timeout=2 +retry=0 "${args[@]}") || return 1
+  grep -Eq "$2" <<<"$out" || { echo "$out" | sed 's/^/    /'; return 1; }
+}
+
+lab_check "resolv.conf names the lab resolver" \
+  grep -qx "nameserver $LAB_RESOLVER" /etc/resolv.conf
+lab_check "MX answer is validated (AD)" \
+  dig_has @"$LAB_RESOLVER" +dnssec MX lab.example -- '^;; Flags:.* ad'
+lab_check "MX answer lists both hosts" \
+  dig_has @"$LAB_RESOLVER" MX lab.example -- 'MX[[:space:]]+20 mx2\.lab\.example\.'
+lab_check "TLSA answer is validated (AD) over IPv6" \
+  dig_has @"$LAB_RESOLVER6" +dnssec TLSA _25._tcp.mx1.lab.example -- '^;; Flags:.* ad'
+lab_check "TLSA answer carries the records" \
+  dig_has @"$LAB_RESOLVER" TLSA _25._tcp.mx1.lab.example -- 'TLSA[[:space:]]+3 1 1 D0E61DC9'
+lab_check "validated NXDOMAIN inside the lab zone" \
+  dig_has @"$LAB_RESOLVER" +dnssec A nosuchhost.lab.example -- 'status: NXDOMAIN'
+lab_check "null MX" \
+  dig_has @"$LAB_RESOLVER" MX nullmx.lab.example -- 'MX[[:space:]]+0 \.$'
+lab_check "bogus zone fails validation" \
+  dig_has @"$LAB_RESOLVER" MX bogus.example -- 'status: SERVFAIL'
+lab_check "unsigned zone answers" \
+  dig_has @"$LAB_RESOLVER" +dnssec MX example.net -- 'MX[[:space:]]+10 mx\.example\.net\.'
+lab_check "unsigned zone answers without AD" \
+  dig_has @"$LAB_RESOLVER" +dnssec MX example.net -- '^;; Flags: qr rd ra;'
+lab_check "names outside the lab do not exist" \
+  dig_has @"$LAB_RESOLVER" A www.example.com -- 'status: NXDOMAIN'
+
+greets() { # address: the first reply is a 220 greeting
+  local replies
+  replies=$(smtp_chat "$1") || return 1
+  [[ "$replies" == "220 "* ]]
+}
+rcpt_reply() { # address recipient expected-prefix: RCPT TO gets that reply
+  local replies rcpt
+  replies=$(smtp_chat "$1" "EHLO client.lab.example" \
+    "MAIL FROM:<sender@example.net>" "RCPT TO:<$2>") || return 1
+  rcpt=$(sed -n 4p <<<"$replies")
+  [[ "$rcpt" == "$3"* ]] || { echo "    RCPT TO:<$2> got: $rcpt"; return 1; }
+}
+refuses() { # address: nothing listens on port 25
+  ! (exec 3<>"/dev/tcp/$1/25") 2>/dev/null
+}
+
+for address in 192.0.2.25 2001:db8::25 198.51.100.25 2001:db8:100::25; do
+  lab_check "SMTP greeting 220 at $address" greets "$address"
+done
+lab_check "known recipient accepted" rcpt_reply 192.0.2.25 known@lab.example "250 2.1.5 "
+lab_check "unknown recipient refused" rcpt_reply 198.51.100.25 unknown@lab.example "550 5.1.1 "
+lab_check "tempfail host defers" rcpt_reply 203.0.113.26 known@busy.lab.example "450 "
+lab_check "catchall host accepts anyone" rcpt_reply 203.0.113.27 nobody@mixed.lab.example "250 "
+lab_check "nothing listens on the dead MX" refuses 203.0.113.25
+lab_check "nothing listens on the dead MX over IPv6" refuses 2001:db8:113::25
+
+# The variant without name servers needs a lab of its own.
+lab_check "LAB_RESOLV=none variant" \
+  env -u LAB_INSIDE LAB_RESOLV=none "$lab_lib_dir/lab.sh" run -- bash "$0" --no-nameserver
+lab_summary
