@@ -127,19 +127,20 @@ trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
-# Waits until COMMAND succeeds, for at most SECONDS; prints WHAT on failure
-# together with the tail of LOG.
+# wait_for WHAT SECONDS LOG PID COMMAND...: waits until COMMAND succeeds, for
+# at most SECONDS, and fails at once when process PID has ended; on failure
+# prints WHAT and the tail of LOG.
 wait_for() {
-  local what=$1 seconds=$2 log=$3
-  shift 3
+  local what=$1 seconds=$2 log=$3 pid=$4
+  shift 4
   local deadline=$((SECONDS + seconds))
   until "$@" >/dev/null 2>&1; do
-    if [ $SECONDS -ge $deadline ]; then
-      echo "lab: $what did not come up in ${seconds}s" >&2
+    if ! kill -0 "$pid" 2>/dev/null || [ $SECONDS -ge $deadline ]; then
+      echo "lab: $what did not come up" >&2
       [ -f "$log" ] && tail -n 20 "$log" >&2
       return 1
     fi
-    sleep 0.05
+    sleep 0.02
   done
 }
 
@@ -188,105 +189,6 @@ mount --bind "$dir/hosts" /etc/hosts
   esac
 } >"$dir/resolv.conf"
 mount --bind "$dir/resolv.conf" /etc/resolv.conf
-
-# --- Authoritative server: Knot --------------------------------------------
-say "knot"
-mkdir -p "$dir/knot/zones"
-cp "$lab_home"/zones/*.zone "$dir/knot/zones/"
-cat >"$dir/knot/knot.conf" <<EOF
-server:
-    rundir: "$dir/knot"
-    listen: [ $auth@53, $auth6@53 ]
-log:
-  - target: "$dir/knot/knot.log"
-    any: info
-database:
-    storage: "$dir/knot"
-policy:
-  - id: lab
-    algorithm: ecdsap256sha256
-    single-type-signing: on
-    nsec3: off
-template:
-  - id: default
-    storage: "$dir/knot/zones"
-    file: "%s.zone"
-    zonefile-sync: -1
-    journal-content: none
-zone:
-  - domain: lab.example
-    dnssec-signing: on
-    dnssec-policy: lab
-  - domain: bogus.example
-    dnssec-signing: on
-    dnssec-policy: lab
-  - domain: example.net
-EOF
-knotd -c "$dir/knot/knot.conf" >>"$dir/knot/knot.log" 2>&1 &
-pids+=($!)
-signed() { kdig @"$auth" +dnssec +norec +timeout=1 +retry=0 SOA "$1" | grep -q 'RRSIG.*SOA'; }
-wait_for "knot (signing lab.example)" 15 "$dir/knot/knot.log" signed lab.example
-wait_for "knot (signing bogus.example)" 15 "$dir/knot/knot.log" signed bogus.example
-wait_for "knot (example.net)" 15 "$dir/knot/knot.log" \
-  sh -c "kdig @$auth +norec +timeout=1 +retry=0 SOA example.net | grep -q 'status: NOERROR'"
-
-# The trust anchor is the zone's own key, read back from Knot: the keys are
-# made anew on every start.  bogus.example gets lab.example's key, which
-# cannot verify its signatures.
-dnskey=$(kdig @"$auth" +norec +short DNSKEY lab.example | grep '^257 ') ||
-  fail "knot serves no DNSKEY for lab.example"
-{
-  echo "lab.example. DNSKEY $dnskey"
-  echo "bogus.example. DNSKEY $dnskey"
-} >"$dir/trust-anchors"
-
-# --- Validating resolver: Unbound -------------------------------------------
-say "unbound"
-mkdir -p "$dir/unbound"
-cat >"$dir/unbound/unbound.conf" <<EOF
-server:
-    interface: $resolver
-    interface: $resolver6
-    port: 53
-    do-ip4: yes
-    do-ip6: yes
-    do-udp: yes
-    do-tcp: yes
-    access-control: 0.0.0.0/0 allow
-    access-control: ::/0 allow
-    num-threads: 1
-    username: ""
-    chroot: ""
-    directory: "$dir/unbound"
-    pidfile: ""
-    use-syslog: no
-    logfile: "$dir/unbound/unbound.log"
-    verbosity: 1
-    val-log-level: 2
-    do-daemonize: no
-    module-config: "validator iterator"
-    trust-anchor-file: "$dir/trust-anchors"
-    qname-minimisation: no
-    # The lab has no root: names outside its zones do not exist, and the
-    # resolver never tries to reach a root server.
-    local-zone: "." static
-    local-zone: "lab.example." transparent
-    local-zone: "bogus.example." transparent
-    local-zone: "example.net." transparent
-remote-control:
-    control-enable: no
-stub-zone:
-    name: "lab.example."
-    stub-addr: $auth
-stub-zone:
-    name: "bogus.example."
-    stub-addr: $auth
-stub-zone:
-    name: "example.net."
-    stub-addr: $auth
-EOF
-unbound -d -p -c "$dir/unbound/unbound.conf" >>"$dir/unbound/unbound.log" 2>&1 &
-pids+=($!)
 
 # --- Mail servers: Postfix ---------------------------------------------------
 # One Postfix instance with a listener per lab mail host; the listeners
@@ -375,17 +277,125 @@ anvil     unix  -       -       n       -       1       anvil
 scache    unix  -       -       n       -       1       scache
 postlog   unix-dgram n  -       n       -       1       postlogd
 EOF
-postfix -c "$pf/conf" check >>"$pf/maillog" 2>&1 ||
-  { tail -n 20 "$pf/maillog" >&2; fail "postfix check failed"; }
+# The queue layout that "postfix check" would make (see postfix-files), made
+# directly: the check takes seconds.
+for q in active bounce corrupt defer deferred flush hold incoming private saved trace; do
+  install -d -o postfix -m 700 "$pf/queue/$q"
+done
+install -d -o postfix -g postdrop -m 730 "$pf/queue/maildrop"
+install -d -o postfix -g postdrop -m 710 "$pf/queue/public"
+install -d -o root -m 755 "$pf/queue/pid"
 /usr/lib/postfix/sbin/master -c "$pf/conf" >>"$pf/maillog" 2>&1 &
-pids+=($!)
+postfix_pid=$!
+pids+=("$postfix_pid")
+
+# --- Authoritative server: Knot --------------------------------------------
+say "knot"
+mkdir -p "$dir/knot/zones"
+cp "$lab_home"/zones/*.zone "$dir/knot/zones/"
+cat >"$dir/knot/knot.conf" <<EOF
+server:
+    rundir: "$dir/knot"
+    listen: [ $auth@53, $auth6@53 ]
+log:
+  - target: "$dir/knot/knot.log"
+    any: info
+database:
+    storage: "$dir/knot"
+policy:
+  - id: lab
+    algorithm: ecdsap256sha256
+    single-type-signing: on
+    nsec3: off
+template:
+  - id: default
+    storage: "$dir/knot/zones"
+    file: "%s.zone"
+    zonefile-sync: -1
+    journal-content: none
+zone:
+  - domain: lab.example
+    dnssec-signing: on
+    dnssec-policy: lab
+  - domain: bogus.example
+    dnssec-signing: on
+    dnssec-policy: lab
+  - domain: example.net
+EOF
+knotd -c "$dir/knot/knot.conf" >>"$dir/knot/knot.log" 2>&1 &
+knot_pid=$!
+pids+=("$knot_pid")
+signed() { kdig @"$auth" +dnssec +norec +tcp +timeout=1 +retry=0 SOA "$1" | grep -q 'RRSIG.*SOA'; }
+wait_for "knot (signing lab.example)" 15 "$dir/knot/knot.log" "$knot_pid" signed lab.example
+wait_for "knot (signing bogus.example)" 15 "$dir/knot/knot.log" "$knot_pid" signed bogus.example
+wait_for "knot (example.net)" 15 "$dir/knot/knot.log" "$knot_pid" \
+  sh -c "kdig @$auth +norec +tcp +timeout=1 +retry=0 SOA example.net | grep -q 'status: NOERROR'"
+
+# The trust anchor is the zone's own key, read back from Knot: the keys are
+# made anew on every start.  bogus.example gets lab.example's key, which
+# cannot verify its signatures.
+dnskey=$(kdig @"$auth" +norec +short DNSKEY lab.example | grep '^257 ') ||
+  fail "knot serves no DNSKEY for lab.example"
+{
+  echo "lab.example. DNSKEY $dnskey"
+  echo "bogus.example. DNSKEY $dnskey"
+} >"$dir/trust-anchors"
+
+# --- Validating resolver: Unbound -------------------------------------------
+say "unbound"
+mkdir -p "$dir/unbound"
+cat >"$dir/unbound/unbound.conf" <<EOF
+server:
+    interface: $resolver
+    interface: $resolver6
+    port: 53
+    do-ip4: yes
+    do-ip6: yes
+    do-udp: yes
+    do-tcp: yes
+    access-control: 0.0.0.0/0 allow
+    access-control: ::/0 allow
+    num-threads: 1
+    username: ""
+    chroot: ""
+    directory: "$dir/unbound"
+    pidfile: ""
+    use-syslog: no
+    logfile: "$dir/unbound/unbound.log"
+    verbosity: 1
+    val-log-level: 2
+    do-daemonize: no
+    module-config: "validator iterator"
+    trust-anchor-file: "$dir/trust-anchors"
+    qname-minimisation: no
+    # The lab has no root: names outside its zones do not exist, and the
+    # resolver never tries to reach a root server.
+    local-zone: "." static
+    local-zone: "lab.example." transparent
+    local-zone: "bogus.example." transparent
+    local-zone: "example.net." transparent
+remote-control:
+    control-enable: no
+stub-zone:
+    name: "lab.example."
+    stub-addr: $auth
+stub-zone:
+    name: "bogus.example."
+    stub-addr: $auth
+stub-zone:
+    name: "example.net."
+    stub-addr: $auth
+EOF
+unbound -d -p -c "$dir/unbound/unbound.conf" >>"$dir/unbound/unbound.log" 2>&1 &
+unbound_pid=$!
+pids+=("$unbound_pid")
 
 # --- Wait until every server answers -----------------------------------------
 validated() {
-  kdig @"$1" +dnssec +timeout=1 +retry=0 MX lab.example | grep -q '^;; Flags:.* ad'
+  kdig @"$1" +dnssec +tcp +timeout=1 +retry=0 MX lab.example | grep -q '^;; Flags:.* ad'
 }
-wait_for "unbound (AD on $resolver)" 15 "$dir/unbound/unbound.log" validated "$resolver"
-wait_for "unbound (AD on $resolver6)" 15 "$dir/unbound/unbound.log" validated "$resolver6"
+wait_for "unbound (AD on $resolver)" 15 "$dir/unbound/unbound.log" "$unbound_pid" validated "$resolver"
+wait_for "unbound (AD on $resolver6)" 15 "$dir/unbound/unbound.log" "$unbound_pid" validated "$resolver6"
 
 greets() { # address: the listener sends a "220 " greeting
   timeout 2 bash -c '
@@ -396,7 +406,12 @@ greets() { # address: the listener sends a "220 " greeting
 }
 for a in 192.0.2.25 2001:db8::25 198.51.100.25 2001:db8:100::25 198.51.100.26 \
          203.0.113.26 203.0.113.27 203.0.113.28; do
-  wait_for "postfix on $a" 15 "$pf/maillog" greets "$a"
+  wait_for "postfix on $a" 15 "$pf/maillog" "$postfix_pid" greets "$a" || {
+    # Postfix reports start-up faults to syslog, or to a terminal when there
+    # is one: give it one.
+    script -qec "postfix -c $pf/conf check" /dev/null >&2 || true
+    exit 1
+  }
 done
 say "ready in ${SECONDS}s"
 
