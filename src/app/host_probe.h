@@ -1,0 +1,29 @@
+#pragma once
+
+#include "base/shared_string.h"
+#include "dns/mail_host_entry.h"
+#include "net/transcript_flags.h"
+#include "smtp/smtp_options.h"
+
+// The transcript flags of a probe: the transcript without line labels, the
+// TLS report with fingerprints and names, and (with a certificate file) the
+// client certificate.
+TranscriptFlags probeTranscriptFlags(const SharedString& certFile);
+
+// The SMTP options of a probe: everything but DSN, PIPELINING and SIZE, so
+// that the envelope carries no parameters; STARTTLS when offered; EHLO
+// unless useHelo.
+SmtpOptions probeSmtpOptions(bool useHelo);
+
+// Tests one mail host over SMTP (RFC 5321) and prints the transcript framed
+// by "Connecting with " and "Connection closed with " lines: connect, read
+// the greeting, EHLO or HELO, STARTTLS when offered (RFC 3207), and with a
+// sender MAIL FROM and (with a recipient) RCPT TO, but no message; then QUIT.
+// forcedAddress, when it is a usable address, is connected to instead of
+// the entry's addresses. The entry itself is not changed. Returns 0 when
+// the dialogue went through and the envelope (if any) was accepted, 1 when
+// the envelope was refused permanently, 2 when refused temporarily, and 99
+// when the connection, the dialogue or the envelope failed otherwise.
+int probeHost(const MailHostEntry& entry, const SharedString& fromAddress, const SharedString& toAddress,
+              const SharedString& localHostName, const SharedString& forcedAddress, const SharedString& certFile,
+              bool useHelo);

@@ -1,0 +1,70 @@
+#include "app/mx_test_services.h"
+
+#include "app/host_probe.h"
+#include "base/address_order.h"
+#include "dns/address_lookup.h"
+#include "dns/host_lookup.h"
+#include "dns/mx_lookup.h"
+#include "dns/tlsa_lookup.h"
+
+namespace {
+
+// The lookup mode in which MX lookups ask the name servers themselves.
+constexpr std::int32_t kResolverMode = 1;
+
+}  // namespace
+
+DnsMxTestServices::DnsMxTestServices() = default;
+
+DnsMxTestServices::~DnsMxTestServices() {
+  // The connection layer must not keep calling a resolver that is gone.
+  if (resolver_ != nullptr) installProcessResolver(nullptr);
+}
+
+void DnsMxTestServices::gatherLocalHost(bool preferIPv4, bool preferIPv6, LocalHostInfo& info) {
+  gatherLocalHostInfo(preferIPv4, preferIPv6, info);
+  noteLocalAddresses(info.addresses);
+}
+
+void DnsMxTestServices::startResolver() {
+  if (resolver_ != nullptr) return;
+  resolver_ = std::make_unique<Resolver>();
+  resolver_->setMode(kResolverMode);
+  installProcessResolver(resolver_.get());
+}
+
+NameServerSelection DnsMxTestServices::selectNameServers(const SharedString& text, SharedString& displayText) {
+  startResolver();
+  return resolver_->selectNameServers(text, displayText);
+}
+
+void DnsMxTestServices::setUdp(bool useUdp) {
+  startResolver();
+  resolver_->setUdp(useUdp);
+}
+
+ResultCode DnsMxTestServices::lookupMx(const SharedString& domain, LockedList<MailHostEntry>& entries,
+                                       ResolverOptions options) {
+  startResolver();
+  return ::lookupMx(*resolver_, domain, entries, options);
+}
+
+ResultCode DnsMxTestServices::lookupHost(const SharedString& host, LockedList<MailHostEntry>& entries,
+                                         ResolverOptions options) {
+  startResolver();
+  LockedList<SharedString> names;
+  static_cast<void>(names.append(host));
+  return lookupHosts(*resolver_, names, resolver_->defaultPort(), entries, options);
+}
+
+void DnsMxTestServices::lookupTlsa(MailHostEntry& entry) {
+  startResolver();
+  // A host without TLSA records (or whose lookup fails) is still probed; the
+  // DANE check then has nothing to match.
+  static_cast<void>(::lookupTlsa(*resolver_, entry));
+}
+
+int DnsMxTestServices::probeHost(const MailHostEntry& entry, const HostProbeRequest& request) {
+  return ::probeHost(entry, request.fromAddress, request.toAddress, request.localHostName, request.forcedAddress,
+                     request.certFile, request.useHelo);
+}

@@ -1,0 +1,91 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "app/local_host_info.h"
+#include "base/locked_list.h"
+#include "base/result_code.h"
+#include "base/shared_string.h"
+#include "dns/mail_host_entry.h"
+#include "dns/resolver.h"
+
+// What one MX test asks of the host probe: everything but the entry.
+struct HostProbeRequest {
+  SharedString fromAddress;
+  SharedString toAddress;
+  SharedString localHostName;  // argument of EHLO and HELO
+  SharedString forcedAddress;
+  SharedString certFile;
+  bool useHelo = false;
+};
+
+// The operations the MX test driver uses from the rest of the program, in
+// the order it calls them. DnsMxTestServices is the program's own set; tests
+// put scripted ones in its place to drive the driver without a network.
+class MxTestServices {
+ public:
+  virtual ~MxTestServices() = default;
+
+  // The local host's name and addresses; also records the host's IPv6
+  // facts for the address ordering of later lookups. Never fails.
+  virtual void gatherLocalHost(bool preferIPv4, bool preferIPv6, LocalHostInfo& info) = 0;
+  // Creates the resolver in lookup mode 1 and makes it the connection
+  // layer's way of resolving host names.
+  virtual void startResolver() = 0;
+  virtual NameServerSelection selectNameServers(const SharedString& text, SharedString& displayText) = 0;
+  virtual void setUdp(bool useUdp) = 0;
+  virtual ResultCode lookupMx(const SharedString& domain, LockedList<MailHostEntry>& entries,
+                              ResolverOptions options) = 0;
+  virtual ResultCode lookupHost(const SharedString& host, LockedList<MailHostEntry>& entries,
+                                ResolverOptions options) = 0;
+  // Fills the entry's TLSA lines when it has none; a failure leaves them empty.
+  virtual void lookupTlsa(MailHostEntry& entry) = 0;
+  // Tests one host: 0 accepted, 1 refused permanently, 2 refused
+  // temporarily, 99 not testable.
+  virtual int probeHost(const MailHostEntry& entry, const HostProbeRequest& request) = 0;
+};
+
+// The inputs of one run, as runMxTest() takes them.
+struct MxTestRequest {
+  SharedString domain;
+  SharedString host;
+  SharedString fromAddress;
+  SharedString toAddress;
+  bool useHelo = false;
+  bool dnsOverTcp = false;
+  bool connectAll = false;
+  SharedString forcedAddress;
+  SharedString nameServer;
+  SharedString certFile;
+  std::uint64_t addressPreference = 0;  // TranscriptFlags layout: high word 0x100 IPv4, 0x80 IPv6
+};
+
+// The body of runMxTest() over the given services; returns the exit code.
+int runMxTestWith(const MxTestRequest& request, MxTestServices& services);
+
+// The program's services: the DNS resolver of src/dns and the SMTP host
+// probe. The resolver lives as long as this object and is unregistered from
+// the connection layer when it goes.
+class DnsMxTestServices : public MxTestServices {
+ public:
+  DnsMxTestServices();
+  ~DnsMxTestServices() override;
+  DnsMxTestServices(const DnsMxTestServices&) = delete;
+  DnsMxTestServices& operator=(const DnsMxTestServices&) = delete;
+
+  void gatherLocalHost(bool preferIPv4, bool preferIPv6, LocalHostInfo& info) override;
+  void startResolver() override;
+  NameServerSelection selectNameServers(const SharedString& text, SharedString& displayText) override;
+  void setUdp(bool useUdp) override;
+  ResultCode lookupMx(const SharedString& domain, LockedList<MailHostEntry>& entries,
+                      ResolverOptions options) override;
+  ResultCode lookupHost(const SharedString& host, LockedList<MailHostEntry>& entries,
+                        ResolverOptions options) override;
+  void lookupTlsa(MailHostEntry& entry) override;
+  int probeHost(const MailHostEntry& entry, const HostProbeRequest& request) override;
+
+ private:
+  // Created by startResolver(); the lookups before it find no name servers.
+  std::unique_ptr<Resolver> resolver_;
+};
