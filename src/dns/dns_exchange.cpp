@@ -15,6 +15,14 @@ std::atomic<std::uint32_t> dnsTimeoutMs{kDnsStepTimeoutMs};
 
 using Bytes = std::vector<std::uint8_t>;
 
+// The shortest acceptable answer: a header and the echoed question. The OPT
+// record of the query does not count, as a server without EDNS answers
+// without one (RFC 6891 section 7), and its NXDOMAIN may hold nothing else.
+std::size_t minimumAnswerLength(const Bytes& query, std::uint8_t queryOptions) {
+  const std::size_t opt = (queryOptions & kDnsQueryOptionOpt) != 0 ? kDnsOptRecordSize : 0;
+  return query.size() - kDnsTcpPrefixSize - opt;
+}
+
 ResultCode openToServer(Connection& connection, const NameServer& server, bool udp, std::uint32_t timeoutMs) {
   ConnectionTarget target;
   target.hostName = server.text;
@@ -32,7 +40,8 @@ ResultCode noBytesAsNoResponse(ResultCode code) {
   return code == ResultCode::kPeerClosed ? ResultCode::kDnsNoResponse : code;
 }
 
-ResultCode receiveOverUdp(Connection& connection, const Bytes& query, std::uint32_t timeoutMs, Bytes& answer) {
+ResultCode receiveOverUdp(Connection& connection, const Bytes& query, std::size_t minimumLength,
+                          std::uint32_t timeoutMs, Bytes& answer) {
   const std::size_t messageLength = query.size() - kDnsTcpPrefixSize;
   ResultCode code = connection.sendAll(query.data() + kDnsTcpPrefixSize, messageLength, timeoutMs);
   if (failed(code)) return code;
@@ -41,12 +50,13 @@ ResultCode receiveOverUdp(Connection& connection, const Bytes& query, std::uint3
   code = connection.receiveFull(answer.data(), answer.size(), timeoutMs, count);
   if (failed(code)) return noBytesAsNoResponse(code);
   if (count == 0) return ResultCode::kDnsNoResponse;
-  if (count < messageLength) return ResultCode::kDnsShortAnswer;
+  if (count < minimumLength) return ResultCode::kDnsShortAnswer;
   answer.resize(count);
   return ResultCode::kOk;
 }
 
-ResultCode receiveOverTcp(Connection& connection, const Bytes& query, std::uint32_t timeoutMs, Bytes& answer) {
+ResultCode receiveOverTcp(Connection& connection, const Bytes& query, std::size_t minimumLength,
+                          std::uint32_t timeoutMs, Bytes& answer) {
   ResultCode code = connection.sendAll(query.data(), query.size(), timeoutMs);
   if (failed(code)) return code;
   std::uint8_t prefix[kDnsTcpPrefixSize] = {};
@@ -57,7 +67,7 @@ ResultCode receiveOverTcp(Connection& connection, const Bytes& query, std::uint3
   if (count < sizeof prefix) return ResultCode::kDnsShortAnswer;
   const std::size_t length = (std::size_t{prefix[0]} << 8) | prefix[1];
   if (length == 0) return ResultCode::kDnsNullAnswer;
-  if (length < query.size()) return ResultCode::kDnsShortAnswer;
+  if (length < minimumLength) return ResultCode::kDnsShortAnswer;
   answer.assign(length, 0);
   code = connection.receiveFull(answer.data(), answer.size(), timeoutMs, count);
   if (failed(code)) return noBytesAsNoResponse(code);
@@ -69,13 +79,14 @@ ResultCode receiveOverTcp(Connection& connection, const Bytes& query, std::uint3
 }
 
 // One round trip on a fresh socket, closed again on every path.
-ResultCode sendAndReceive(const NameServer& server, const Bytes& query, bool udp, Bytes& answer) {
+ResultCode sendAndReceive(const NameServer& server, const Bytes& query, std::size_t minimumLength, bool udp,
+                          Bytes& answer) {
   const std::uint32_t timeoutMs = dnsTimeoutMs.load();
   Connection connection;
   ResultCode code = openToServer(connection, server, udp, timeoutMs);
   if (succeeded(code)) {
-    code = udp ? receiveOverUdp(connection, query, timeoutMs, answer)
-               : receiveOverTcp(connection, query, timeoutMs, answer);
+    code = udp ? receiveOverUdp(connection, query, minimumLength, timeoutMs, answer)
+               : receiveOverTcp(connection, query, minimumLength, timeoutMs, answer);
   }
   static_cast<void>(connection.closeConnection(timeoutMs));
   return code;
@@ -92,14 +103,15 @@ ResultCode exchangeDnsQuery(const NameServer& server, std::string_view name, std
 
   Bytes query;
   encodeDnsQuery(name, queryType, queryOptions, query);
+  const std::size_t minimumLength = minimumAnswerLength(query, queryOptions);
   Bytes answer;
   bool udp = options.usesUdp();
-  ResultCode code = sendAndReceive(server, query, udp, answer);
+  ResultCode code = sendAndReceive(server, query, minimumLength, udp, answer);
   if (udp && code == ResultCode::kWsaMessageTooLong) {
     // The answer did not fit the UDP buffer: ask again over TCP (RFC 7766
     // section 5), with the same ID.
     udp = false;
-    code = sendAndReceive(server, query, udp, answer);
+    code = sendAndReceive(server, query, minimumLength, udp, answer);
   }
   if (failed(code)) return code;
 

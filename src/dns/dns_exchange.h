@@ -32,7 +32,8 @@ inline constexpr std::uint16_t kDnsPort = 53;
 // Results: 0 with records (never empty) and the AD flag; 90 for a server
 // without usable address; 91 for an empty name; 92 when no connection could
 // be made; 93 when nothing came; 98 for a TCP answer of length 0; 99 for an
-// answer shorter than the query or than its announced length; the header
+// answer shorter than a header and the question, or than its announced
+// length; the header
 // check's and decoder's codes; 97 for an answer without records; and the
 // connection layer's time-out and socket codes.
 ResultCode exchangeDnsQuery(const NameServer& server, std::string_view name, std::uint16_t queryType,

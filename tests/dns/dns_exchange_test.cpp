@@ -1,0 +1,139 @@
+#include "dns/dns_exchange.h"
+
+#include <gtest/gtest.h>
+
+#include "dns/dns_constants.h"
+#include "dns_test_servers.h"
+#include "platform/clock.h"
+
+namespace {
+
+class DnsExchangeTest : public DnsServersTest {
+ protected:
+  ResultCode exchange(const char* name, std::uint16_t type, std::uint8_t queryOptions, DnsExchangeResult& result) {
+    const LockedList<NameServer> servers = resolver.nameServers();
+    return exchangeDnsQuery(servers[1], name, type, queryOptions, resolver.options(), result);
+  }
+};
+
+ScriptedReply addressReply(const char* owner, const char* address) {
+  ScriptedReply reply;
+  reply.answers = {fakeA(owner, address)};
+  return reply;
+}
+
+}  // namespace
+
+TEST_F(DnsExchangeTest, SendsUdpQueryWithoutPrefixAndDecodesTheAnswer) {
+  first().script("host.example.org", kTypeA, addressReply("host.example.org", "192.0.2.7"));
+  DnsExchangeResult result;
+  ASSERT_EQ(exchange("host.example.org.", kTypeA, kDnsQueryEdns, result), ResultCode::kOk);
+  ASSERT_EQ(result.records.count(), 1);
+  EXPECT_EQ(result.records[1].address.text(), "192.0.2.7");
+  EXPECT_FALSE(result.authenticated);
+
+  const auto queries = first().queries();
+  ASSERT_EQ(queries.size(), 1u);
+  const ReceivedQuery& query = queries[0];
+  EXPECT_FALSE(query.overTcp);
+  EXPECT_EQ(query.qname, "host.example.org");
+  EXPECT_EQ(query.qtype, kTypeA);
+  EXPECT_EQ(query.qclass, 1);
+  EXPECT_EQ(query.flags2, 0x01);  // RD only
+  EXPECT_EQ(query.flags3, 0x00);  // no AD, no CD
+  EXPECT_NE(query.id, 0);
+  EXPECT_TRUE(query.hasOpt);
+  EXPECT_EQ(query.optPayloadSize, 4000);
+  EXPECT_EQ(query.optFlags, 0);
+}
+
+TEST_F(DnsExchangeTest, SendsTcpQueryWithLengthPrefix) {
+  resolver.setUdp(false);
+  first().script("host.example.org", kTypeA, addressReply("host.example.org", "192.0.2.7"));
+  DnsExchangeResult result;
+  ASSERT_EQ(exchange("host.example.org", kTypeA, kDnsQueryEdns, result), ResultCode::kOk);
+  EXPECT_EQ(result.records[1].address.text(), "192.0.2.7");
+  const auto queries = first().queries();
+  ASSERT_EQ(queries.size(), 1u);
+  EXPECT_TRUE(queries[0].overTcp);
+  EXPECT_TRUE(queries[0].tcpPrefixMatches);
+}
+
+TEST_F(DnsExchangeTest, RetriesOverTcpWhenTheDatagramDoesNotFit) {
+  ScriptedReply reply = addressReply("big.example.org", "192.0.2.8");
+  reply.oversizeOverUdp = true;
+  first().script("big.example.org", kTypeA, reply);
+  DnsExchangeResult result;
+  ASSERT_EQ(exchange("big.example.org", kTypeA, kDnsQueryEdns, result), ResultCode::kOk);
+  EXPECT_EQ(result.records[1].address.text(), "192.0.2.8");
+  const auto queries = first().queries();
+  ASSERT_EQ(queries.size(), 2u);
+  EXPECT_FALSE(queries[0].overTcp);
+  EXPECT_TRUE(queries[1].overTcp);
+  EXPECT_EQ(queries[0].id, queries[1].id);
+  // The UDP setting of the resolver is untouched by the retry.
+  EXPECT_TRUE(resolver.options().usesUdp());
+}
+
+TEST_F(DnsExchangeTest, RejectsShortAndEmptyAnswers) {
+  ScriptedReply shortReply;
+  shortReply.raw = WireBytes{0x12, 0x34, 0x81, 0x80, 0x00};
+  first().script("short.example.org", kTypeA, shortReply);
+  DnsExchangeResult result;
+  EXPECT_EQ(exchange("short.example.org", kTypeA, kDnsQueryEdns, result), ResultCode::kDnsShortAnswer);
+
+  resolver.setUdp(false);
+  ScriptedReply nullReply;
+  nullReply.raw = WireBytes{0x00, 0x00};
+  first().script("null.example.org", kTypeA, nullReply);
+  EXPECT_EQ(exchange("null.example.org", kTypeA, kDnsQueryEdns, result), ResultCode::kDnsNullAnswer);
+
+  // Announces 100 bytes, sends 60 and closes: a cut answer is not decoded.
+  ScriptedReply cutReply;
+  cutReply.raw = WireBytes(62, 0);
+  (*cutReply.raw)[1] = 100;
+  first().script("cut.example.org", kTypeA, cutReply);
+  EXPECT_EQ(exchange("cut.example.org", kTypeA, kDnsQueryEdns, result), ResultCode::kDnsShortAnswer);
+
+  // Closes without a byte.
+  ScriptedReply silent;
+  silent.silent = true;
+  first().script("closed.example.org", kTypeA, silent);
+  EXPECT_EQ(exchange("closed.example.org", kTypeA, kDnsQueryEdns, result), ResultCode::kDnsNoResponse);
+}
+
+TEST_F(DnsExchangeTest, MapsRcodesAndEmptyAnswers) {
+  ScriptedReply nxdomain;
+  nxdomain.rcode = 3;
+  first().script("gone.example.org", kTypeA, nxdomain);
+  ScriptedReply servfail;
+  servfail.rcode = 2;
+  first().script("broken.example.org", kTypeA, servfail);
+  DnsExchangeResult result;
+  EXPECT_EQ(exchange("gone.example.org", kTypeA, kDnsQueryEdns, result), ResultCode::kDnsNameError);
+  // A server without EDNS answers without OPT: shorter than the query, but
+  // still a complete answer.
+  nxdomain.echoOpt = false;
+  first().script("gone.example.org", kTypeA, nxdomain);
+  EXPECT_EQ(exchange("gone.example.org", kTypeA, kDnsQueryEdns, result), ResultCode::kDnsNameError);
+  resolver.setUdp(false);
+  EXPECT_EQ(exchange("gone.example.org", kTypeA, kDnsQueryEdns, result), ResultCode::kDnsNameError);
+  resolver.setUdp(true);
+  EXPECT_EQ(exchange("broken.example.org", kTypeA, kDnsQueryEdns, result), ResultCode::kDnsServerFailure);
+  EXPECT_EQ(exchange("empty.example.org", kTypeA, kDnsQueryEdns, result), ResultCode::kDnsNoData);
+  EXPECT_EQ(exchange("", kTypeA, kDnsQueryEdns, result), ResultCode::kInvalidDomain);
+  EXPECT_EQ(exchangeDnsQuery(NameServer{}, "x.example", kTypeA, kDnsQueryEdns, resolver.options(), result),
+            ResultCode::kInvalidNameServer);
+}
+
+TEST_F(DnsExchangeTest, SilentServerTimesOut) {
+  setDnsTimeoutForTesting(300);
+  ScriptedReply silent;
+  silent.silent = true;
+  first().scriptDefault(silent);
+  DnsExchangeResult result;
+  const std::uint32_t start = tickCount();
+  EXPECT_EQ(exchange("quiet.example.org", kTypeA, kDnsQueryEdns, result), ResultCode::kReadTimeout);
+  EXPECT_GE(elapsedSince(start), 250u);
+  EXPECT_LT(elapsedSince(start), 5000u);
+}

@@ -1,0 +1,193 @@
+#include "dns/mx_lookup.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "dns_test_servers.h"
+#include "platform/clock.h"
+
+namespace {
+
+const ResolverOptions kNoPreference{};
+
+class MxLookupTest : public DnsServersTest {
+ protected:
+  ResultCode lookup(const char* domain, ResolverOptions options = kNoPreference) {
+    return lookupMx(resolver, domain, entries, options);
+  }
+
+  std::vector<std::string> displayed() const {
+    std::vector<std::string> lines;
+    for (const MailHostEntry& entry : entries) lines.push_back(entry.displayText().toStdString());
+    return lines;
+  }
+
+  void scriptMx(ScriptedDnsServer& server, const std::vector<std::pair<std::uint16_t, std::string>>& mxs) {
+    ScriptedReply reply;
+    for (const auto& [preference, exchange] : mxs) {
+      reply.answers.push_back(fakeMx("example.org", preference, exchange));
+      reply.additional.push_back(fakeA(exchange, "192.0.2." + std::to_string(preference)));
+    }
+    server.script("example.org", kTypeMx, reply);
+  }
+
+  LockedList<MailHostEntry> entries;
+};
+
+}  // namespace
+
+TEST_F(MxLookupTest, OrdersTwoHostsByPreference) {
+  scriptMx(first(), {{20, "mx20.example.org"}, {10, "mx10.example.org"}});
+  ASSERT_EQ(lookup("example.org"), ResultCode::kOk);
+  EXPECT_EQ(displayed(), (std::vector<std::string>{"mx10.example.org [192.0.2.10]", "mx20.example.org [192.0.2.20]"}));
+  EXPECT_EQ(entries[1].origin, MailHostEntry::kOriginFirstMx);
+  EXPECT_EQ(entries[2].origin, MailHostEntry::kOriginOtherMx);
+  EXPECT_EQ(entries[2].port, 25);
+  EXPECT_EQ(entries[2].transport, MailHostEntry::kTransportTcp);
+}
+
+TEST_F(MxLookupTest, OrdersThreeHostsBySelection) {
+  ScriptedReply reply;
+  reply.answers = {fakeMx("example.org", 10, "one.example.org"), fakeMx("example.org", 10, "two.example.org"),
+                   fakeMx("example.org", 5, "three.example.org")};
+  reply.additional = {fakeA("one.example.org", "192.0.2.1"), fakeA("two.example.org", "192.0.2.2"),
+                      fakeA("three.example.org", "192.0.2.3")};
+  first().script("example.org", kTypeMx, reply);
+  ASSERT_EQ(lookup("example.org"), ResultCode::kOk);
+  EXPECT_EQ(displayed(), (std::vector<std::string>{"three.example.org [192.0.2.3]", "two.example.org [192.0.2.2]",
+                                                   "one.example.org [192.0.2.1]"}));
+
+  reply.answers[2] = fakeMx("example.org", 20, "three.example.org");
+  first().script("example.org", kTypeMx, reply);
+  ASSERT_EQ(lookup("example.org"), ResultCode::kOk);
+  EXPECT_EQ(displayed(), (std::vector<std::string>{"one.example.org [192.0.2.1]", "two.example.org [192.0.2.2]",
+                                                   "three.example.org [192.0.2.3]"}));
+}
+
+TEST_F(MxLookupTest, AddressesFromTheAdditionalSectionNeedNoQuery) {
+  scriptMx(first(), {{10, "mx10.example.org"}});
+  ASSERT_EQ(lookup("example.org"), ResultCode::kOk);
+  EXPECT_EQ(first().queries().size(), 1u);
+}
+
+TEST_F(MxLookupTest, NullMxGivesItsCodeWithoutFallback) {
+  ScriptedReply reply;
+  reply.answers = {fakeMx("example.org", 0, "")};
+  first().script("example.org", kTypeMx, reply);
+  ScriptedReply address;
+  address.answers = {fakeA("example.org", "192.0.2.99")};
+  first().script("example.org", kTypeA, address);
+  EXPECT_EQ(lookup("example.org"), ResultCode::kNullMx);
+  EXPECT_TRUE(entries.isEmpty());
+  EXPECT_EQ(first().countQueries("example.org", kTypeA), 0u);
+}
+
+TEST_F(MxLookupTest, FallsBackToTheDomainsOwnAddress) {
+  ScriptedReply noMx;
+  noMx.authority = {fakeSoa("example.org")};
+  first().script("example.org", kTypeMx, noMx);
+  ScriptedReply address;
+  address.answers = {fakeA("example.org", "192.0.2.44")};
+  first().script("example.org", kTypeA, address);
+  ASSERT_EQ(lookup("example.org"), ResultCode::kOk);
+  EXPECT_EQ(displayed(), (std::vector<std::string>{"example.org [192.0.2.44]"}));
+  EXPECT_EQ(entries[1].origin, MailHostEntry::kOriginFirstMx);
+
+  // An answer without any record (97) counts as no MX records as well.
+  first().script("example.org", kTypeMx, ScriptedReply{});
+  ASSERT_EQ(lookup("example.org"), ResultCode::kOk);
+  EXPECT_EQ(displayed(), (std::vector<std::string>{"example.org [192.0.2.44]"}));
+
+  // Nothing at all: no name of a mail host.
+  EXPECT_EQ(lookup("nothing.example.org"), ResultCode::kNoMailHostName);
+}
+
+TEST_F(MxLookupTest, DomainWithoutDotIsResolvedAsHost) {
+  ScriptedReply address;
+  address.answers = {fakeA("intranet", "192.0.2.45")};
+  first().script("intranet", kTypeA, address);
+  ASSERT_EQ(lookup("intranet"), ResultCode::kOk);
+  EXPECT_EQ(displayed(), (std::vector<std::string>{"intranet [192.0.2.45]"}));
+  EXPECT_EQ(first().countQueries("intranet", kTypeMx), 0u);
+  EXPECT_EQ(lookup("nowhere"), ResultCode::kDomainNotFound);
+}
+
+TEST_F(MxLookupTest, NameErrorStopsTheServerLoop) {
+  useServers("127.0.0.1 127.0.0.2");
+  ScriptedReply nxdomain;
+  nxdomain.rcode = 3;
+  first().script("gone.example.org", kTypeMx, nxdomain);
+  scriptMx(second(), {{10, "mx.gone.example.org"}});
+  EXPECT_EQ(lookup("gone.example.org"), ResultCode::kDomainNotFound);
+  EXPECT_TRUE(second().queries().empty());
+  EXPECT_EQ(first().countQueries("gone.example.org", kTypeA), 0u);
+}
+
+TEST_F(MxLookupTest, SilentServerTimesOutAndTheNextAnswers) {
+  setDnsTimeoutForTesting(300);
+  useServers("127.0.0.1,127.0.0.2");
+  ScriptedReply silent;
+  silent.silent = true;
+  first().scriptDefault(silent);
+  scriptMx(second(), {{10, "mx10.example.org"}});
+  const std::uint32_t start = tickCount();
+  ASSERT_EQ(lookup("example.org"), ResultCode::kOk);
+  EXPECT_LT(elapsedSince(start), 5000u);
+  EXPECT_EQ(first().countQueries("example.org", kTypeMx), 1u);
+  EXPECT_EQ(displayed(), (std::vector<std::string>{"mx10.example.org [192.0.2.10]"}));
+}
+
+TEST_F(MxLookupTest, TcpSwitchSendsEveryQueryOverTcp) {
+  resolver.setUdp(false);
+  ScriptedReply reply;
+  reply.answers = {fakeMx("example.org", 10, "mx.example.org")};
+  first().script("example.org", kTypeMx, reply);
+  ScriptedReply address;
+  address.answers = {fakeA("mx.example.org", "192.0.2.61")};
+  first().script("mx.example.org", kTypeA, address);
+  ASSERT_EQ(lookup("example.org"), ResultCode::kOk);
+  const auto queries = first().queries();
+  ASSERT_EQ(queries.size(), 2u);
+  for (const ReceivedQuery& query : queries) {
+    EXPECT_TRUE(query.overTcp);
+    EXPECT_TRUE(query.tcpPrefixMatches);
+  }
+}
+
+TEST_F(MxLookupTest, UnresolvableHostIsListedByName) {
+  ScriptedReply reply;
+  reply.answers = {fakeMx("example.org", 10, "lost.example.org"), fakeMx("example.org", 20, "mx.example.org")};
+  reply.additional = {fakeA("mx.example.org", "192.0.2.62")};
+  first().script("example.org", kTypeMx, reply);
+  ScriptedReply nxdomain;
+  nxdomain.rcode = 3;
+  first().script("lost.example.org", kTypeA, nxdomain);
+  ASSERT_EQ(lookup("example.org"), ResultCode::kOk);
+  EXPECT_EQ(displayed(), (std::vector<std::string>{"lost.example.org", "mx.example.org [192.0.2.62]"}));
+  EXPECT_FALSE(entries[1].addresses[1].isUsable());
+}
+
+TEST_F(MxLookupTest, LoopbackFirstHostIsRefusedAndLaterOnesSkipped) {
+  ScriptedReply local;
+  local.answers = {fakeMx("example.org", 10, "mx.example.org")};
+  local.additional = {fakeA("mx.example.org", "127.0.0.1")};
+  first().script("example.org", kTypeMx, local);
+  EXPECT_EQ(lookup("example.org"), ResultCode::kMxPointsToLocalhost);
+  EXPECT_TRUE(entries.isEmpty());
+
+  ScriptedReply mixed;
+  mixed.answers = {fakeMx("example.org", 10, "good.example.org"), fakeMx("example.org", 20, "local.example.org")};
+  mixed.additional = {fakeA("good.example.org", "192.0.2.63"), fakeA("local.example.org", "127.0.0.1"),
+                      fakeA("local.example.org", "192.0.2.64")};
+  first().script("example.org", kTypeMx, mixed);
+  ASSERT_EQ(lookup("example.org"), ResultCode::kOk);
+  EXPECT_EQ(displayed(), (std::vector<std::string>{"good.example.org [192.0.2.63]"}));
+}
+
+TEST_F(MxLookupTest, EmptyServerListGivesTwo) {
+  SharedString display;
+  ASSERT_EQ(resolver.selectNameServers("no.servers.here", display), NameServerSelection::kNoneGiven);
+  EXPECT_EQ(lookup("example.org"), ResultCode::kNoNameServers);
+}

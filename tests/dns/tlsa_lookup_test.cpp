@@ -1,0 +1,120 @@
+#include "dns/tlsa_lookup.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "dns_test_servers.h"
+
+namespace {
+
+const char* const kService = "_25._tcp.mx.example.org";
+
+class TlsaLookupTest : public DnsServersTest {
+ protected:
+  TlsaLookupTest() { entry.hostName = "mx.example.org"; }
+
+  std::vector<std::string> lines() const {
+    std::vector<std::string> out;
+    for (const SharedString& line : entry.tlsaLines) out.push_back(line.toStdString());
+    return out;
+  }
+
+  // A chain of count aliases from the service name to t<count>.example.org.
+  void scriptAliasChain(int count) {
+    std::string name = kService;
+    for (int i = 1; i <= count; ++i) {
+      const std::string target = "t" + std::to_string(i) + ".example.org";
+      ScriptedReply alias;
+      alias.answers = {fakeCname(name, target)};
+      first().script(name, kTypeTlsa, alias);
+      name = target;
+    }
+    ScriptedReply records;
+    records.answers = {fakeTlsa(name, 3, 1, 1, {0xAB, 0xCD})};
+    first().script(name, kTypeTlsa, records);
+  }
+
+  MailHostEntry entry;
+};
+
+}  // namespace
+
+TEST(TlsaLookup, BuildsServiceNamesAndLines) {
+  MailHostEntry entry;
+  entry.hostName = "mx.example.org";
+  EXPECT_EQ(tlsaServiceName(entry), "_25._tcp.mx.example.org");
+  entry.transport = MailHostEntry::kTransportUdp;
+  entry.port = 853;
+  EXPECT_EQ(tlsaServiceName(entry), "_853._udp.mx.example.org");
+  entry.transport = 9;
+  EXPECT_EQ(tlsaServiceName(entry), "_853._sctp.mx.example.org");
+
+  DnsRecord record;
+  record.tlsaUsage = 3;
+  record.tlsaSelector = 1;
+  record.tlsaMatchingType = 1;
+  record.text1 = "ABCD";
+  EXPECT_EQ(tlsaLine(record, true), "2A030101ABCD");
+  EXPECT_EQ(tlsaLine(record, false), "20030101ABCD");
+}
+
+TEST_F(TlsaLookupTest, StoresLinesWithTheAuthenticatedMark) {
+  ScriptedReply reply;
+  reply.authenticated = true;
+  reply.answers = {fakeTlsa(kService, 3, 1, 1, {0xAB, 0xCD}), fakeTlsa(kService, 2, 0, 2, {0x01})};
+  first().script(kService, kTypeTlsa, reply);
+  ASSERT_EQ(lookupTlsa(resolver, entry), ResultCode::kOk);
+  EXPECT_EQ(lines(), (std::vector<std::string>{"2A030101ABCD", "2A02000201"}));
+
+  const auto queries = first().queries();
+  ASSERT_EQ(queries.size(), 1u);
+  EXPECT_EQ(queries[0].qtype, kTypeTlsa);
+  EXPECT_EQ(queries[0].optFlags, 0x8000);  // DO
+  EXPECT_EQ(queries[0].flags3 & 0x10, 0);  // CD clear
+
+  // Lines already there: no second query.
+  ASSERT_EQ(lookupTlsa(resolver, entry), ResultCode::kOk);
+  EXPECT_EQ(first().queries().size(), 1u);
+}
+
+TEST_F(TlsaLookupTest, MarksUnauthenticatedAnswers) {
+  ScriptedReply reply;
+  reply.answers = {fakeTlsa(kService, 3, 1, 1, {0xAB, 0xCD})};
+  first().script(kService, kTypeTlsa, reply);
+  ASSERT_EQ(lookupTlsa(resolver, entry), ResultCode::kOk);
+  EXPECT_EQ(lines(), (std::vector<std::string>{"20030101ABCD"}));
+}
+
+TEST_F(TlsaLookupTest, FollowsFiveAliasesButNotSix) {
+  scriptAliasChain(5);
+  ASSERT_EQ(lookupTlsa(resolver, entry), ResultCode::kOk);
+  EXPECT_EQ(lines(), (std::vector<std::string>{"20030101ABCD"}));
+
+  MailHostEntry other;
+  other.hostName = "mx.example.org";
+  scriptAliasChain(6);
+  EXPECT_EQ(lookupTlsa(resolver, other), ResultCode::kOk);
+  EXPECT_TRUE(other.tlsaLines.isEmpty());
+  EXPECT_EQ(first().countQueries("t6.example.org", kTypeTlsa), 0u);
+}
+
+TEST_F(TlsaLookupTest, NameErrorAndMissingServers) {
+  useServers("127.0.0.1 127.0.0.2");
+  ScriptedReply nxdomain;
+  nxdomain.rcode = 3;
+  first().script(kService, kTypeTlsa, nxdomain);
+  EXPECT_EQ(lookupTlsa(resolver, entry), ResultCode::kDomainNotFound);
+  EXPECT_TRUE(entry.tlsaLines.isEmpty());
+  EXPECT_TRUE(second().queries().empty());
+
+  // No records at either server.
+  first().script(kService, kTypeTlsa, ScriptedReply{});
+  EXPECT_EQ(lookupTlsa(resolver, entry), ResultCode::kDnsNoData);
+  EXPECT_EQ(second().countQueries(kService, kTypeTlsa), 1u);
+
+  SharedString display;
+  ASSERT_EQ(resolver.selectNameServers("", display), NameServerSelection::kNoneGiven);
+  EXPECT_EQ(lookupTlsa(resolver, entry), ResultCode::kInvalidNameServer);
+}
