@@ -1,0 +1,45 @@
+#pragma once
+
+#include <string_view>
+
+#include "base/locked_list.h"
+#include "base/shared_string.h"
+
+// The command line of the program as a list of switch tokens, without any
+// knowledge of what the switches mean.
+//
+// A token is a "-" and everything up to the next "-" that follows a blank
+// and is itself followed by a non-blank, so a value may contain blanks and
+// quotes have no meaning. The tokens of the command line come first, then
+// the non-empty lines of the defaults file (which therefore override the
+// command line), then the non-empty lines of the response files named by
+// "-@<file>" tokens.
+class CommandLineBase {
+ public:
+  // argv[1..argc-1] joined by single blanks form the command-line tail.
+  // defaultsPath names the defaults file; an empty path or a missing file
+  // adds nothing.
+  CommandLineBase(int argc, const char* const* argv, const SharedString& defaultsPath);
+  virtual ~CommandLineBase() = default;
+  CommandLineBase(const CommandLineBase&) = delete;
+  CommandLineBase& operator=(const CommandLineBase&) = delete;
+
+  // The arguments joined by single blanks; empty without arguments.
+  static SharedString joinArguments(int argc, const char* const* argv);
+
+  // Appends the tokens of a command-line tail to tokens. Only the blank
+  // (code 32) separates; a tab is an ordinary character. Characters before
+  // the first token are dropped.
+  static void splitTail(std::string_view tail, LockedList<SharedString>& tokens);
+
+  // Appends every non-empty line of the file at path, as it stands (a CR
+  // before the LF removed, nothing trimmed), to tokens. A missing or
+  // unreadable file adds nothing.
+  static void appendFileLines(const SharedString& path, LockedList<SharedString>& tokens);
+
+  SharedString rawTail;
+  LockedList<SharedString> tokens;
+
+ private:
+  void followResponseFiles();
+};

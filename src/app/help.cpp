@@ -1,0 +1,37 @@
+#include "app/help.h"
+
+#include "base/output_sink.h"
+
+const std::array<std::string_view, 27> kHelpLines{{
+    "Zarvik v3.23 uses the following switches:",
+    "",
+    "-d<domain>           Recipients domain",
+    "",
+    "-f<from>             From e-mail address",
+    "-t<to>               To e-mail address",
+    "-h<host>             Recipients host",
+    "",
+    "-n                   Use SMTP rather than ESMTP",
+    "-a                   Connect to all MX hosts",
+    "",
+    "-lCF<File>           TLS Certificate PEM file for mutual authentication",
+    "-lCA<File>           TLS Certificate authority PEM file",
+    "-lCL<File>           TLS Ciper List",
+    "",
+    "-qDNS<IPAddress>     Use DNS server at IP address",
+    "-u                   Use tcp rather than udp for DNS queries",
+    "",
+    "-IPv6                Prefer IPv6 over IPv4",
+    "-IPv4                Prefer IPv4 over IPv6",
+    "",
+    "-o<file>             Write output to file",
+    "",
+    "Examples:",
+    "Zarvik -dexample.org",
+    "Zarvik -hmail.example.org",
+    "Zarvik -tuser@example.org -fsender@example.net",
+}};
+
+void printHelp() {
+  for (std::string_view line : kHelpLines) printLine(SharedString(line));
+}

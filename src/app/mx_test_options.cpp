@@ -1,0 +1,142 @@
+#include "app/mx_test_options.h"
+
+#include <array>
+#include <limits>
+
+#include "app/help.h"
+#include "base/output_sink.h"
+#include "net/transcript_flags.h"
+
+namespace {
+
+enum class Target {
+  kDomain,
+  kHost,
+  kFromAddress,
+  kToAddress,
+  kPreferIPv4,
+  kPreferIPv6,
+  kForcedAddress,
+  kNameServer,
+  kTlsMethod,
+  kOutputFile,
+  kUseHelo,
+  kConnectAll,
+  kDnsOverTcp,
+  kCertFile,
+  kCaFile,
+  kCipherList,
+};
+
+struct SwitchEntry {
+  std::string_view text;  // upper case; matched case-insensitively as a prefix
+  Target target;
+};
+
+// The order matters: the first prefix that matches decides, which is why
+// "-IPV4" and "-IPV6" come before "-IP".
+constexpr std::array<SwitchEntry, 16> kSwitches{{
+    {"-D", Target::kDomain},
+    {"-H", Target::kHost},
+    {"-F", Target::kFromAddress},
+    {"-T", Target::kToAddress},
+    {"-IPV4", Target::kPreferIPv4},
+    {"-IPV6", Target::kPreferIPv6},
+    {"-IP", Target::kForcedAddress},
+    {"-QDNS", Target::kNameServer},
+    {"-QTLS", Target::kTlsMethod},
+    {"-O", Target::kOutputFile},
+    {"-N", Target::kUseHelo},
+    {"-A", Target::kConnectAll},
+    {"-U", Target::kDnsOverTcp},
+    {"-LCF", Target::kCertFile},
+    {"-LCA", Target::kCaFile},
+    {"-LCL", Target::kCipherList},
+}};
+
+char foldAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool isWhiteSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+bool startsWithFolded(std::string_view token, std::string_view upperPrefix) {
+  if (token.size() < upperPrefix.size()) return false;
+  for (std::size_t i = 0; i < upperPrefix.size(); ++i) {
+    if (foldAscii(token[i]) != upperPrefix[i]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+MxTestOptions::MxTestOptions(int argc, const char* const* argv, const SharedString& defaultsPath)
+    : CommandLineBase(argc, argv, defaultsPath) {
+  for (const SharedString& token : tokens) applyToken(token);
+}
+
+void MxTestOptions::applyToken(const SharedString& token) {
+  const std::string_view text = token.view();
+  for (const SwitchEntry& entry : kSwitches) {
+    if (!startsWithFolded(text, entry.text)) continue;
+    SharedString value(text.substr(entry.text.size()));
+    value.trimBlanks();
+    switch (entry.target) {
+      case Target::kDomain: domain = value; break;
+      case Target::kHost: host = value; break;
+      case Target::kFromAddress: fromAddress = value; break;
+      case Target::kToAddress: toAddress = value; break;
+      case Target::kPreferIPv4: preferIPv4 = true; break;
+      case Target::kPreferIPv6: preferIPv6 = true; break;
+      case Target::kForcedAddress: forcedAddress = value; break;
+      case Target::kNameServer: nameServer = value; break;
+      case Target::kTlsMethod: tlsMethod = parseTlsMethod(value.view()); break;
+      case Target::kOutputFile: outputFile = value; break;
+      case Target::kUseHelo: useHelo = true; break;
+      case Target::kConnectAll: connectAll = true; break;
+      case Target::kDnsOverTcp: dnsOverTcp = true; break;
+      case Target::kCertFile: certFile = value; break;
+      case Target::kCaFile: caFile = value; break;
+      case Target::kCipherList: cipherList = value; break;
+    }
+    return;
+  }
+}
+
+bool MxTestOptions::validate() const {
+  // A host alone is enough: the driver then tests that host without an MX
+  // lookup, as the second help example shows.
+  if (!toAddress.isEmpty() || !domain.isEmpty() || !host.isEmpty()) return true;
+  printLine("");
+  printLine("Error: No domain or host or From e-mail address given!");
+  printLine("");
+  printHelp();
+  return false;
+}
+
+std::uint64_t MxTestOptions::addressPreference() const {
+  std::uint64_t preference = 0;
+  if (preferIPv4) preference |= TranscriptFlags::kPreferIPv4;
+  if (preferIPv6) preference |= TranscriptFlags::kPreferIPv6;
+  return preference;
+}
+
+std::int32_t MxTestOptions::parseTlsMethod(std::string_view value) {
+  std::size_t i = 0;
+  while (i < value.size() && isWhiteSpace(value[i])) ++i;
+  bool negative = false;
+  if (i < value.size() && (value[i] == '+' || value[i] == '-')) {
+    negative = value[i] == '-';
+    ++i;
+  }
+  // Accumulate in 64 bits and stop as soon as the number leaves the 32-bit
+  // range, so that a long run of digits can neither overflow nor wrap
+  // around into a valid selector.
+  constexpr std::int64_t kLimit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
+  std::int64_t number = 0;
+  for (; i < value.size() && value[i] >= '0' && value[i] <= '9'; ++i) {
+    number = number * 10 + (value[i] - '0');
+    if (number > kLimit) return -1;
+  }
+  if (negative) number = -number;
+  if (number > std::numeric_limits<std::int32_t>::max()) return -1;
+  return static_cast<std::int32_t>(number);
+}
