@@ -1,2 +1,46 @@
-// Entry point; replaced by the command-line work.
-int main() { return 0; }
+// The program's entry point: reads the switches, starts the network
+// services, and runs the MX test; the driver's result is the exit code.
+
+#include "app/mx_test_driver.h"
+#include "app/mx_test_options.h"
+#include "app/networking.h"
+#include "base/output_sink.h"
+#include "base/process_record.h"
+#include "base/result_text.h"
+#include "base/run_flag.h"
+#include "platform/signals.h"
+#include "tls/tls_setup.h"
+
+namespace {
+
+// Everything after validation: the output file, the TLS settings of the
+// switches, and the test itself.
+int runWith(const MxTestOptions& options) {
+  if (!options.outputFile.isEmpty()) setOutputFilePath(options.outputFile);
+
+  // A CA file that cannot be read or an unknown protocol selector is
+  // reported, and the test goes on with the contexts as they stand.
+  const ResultCode tlsResult = configureTls(options.caFile, options.cipherList, options.tlsMethod);
+  if (failed(tlsResult)) printLine(formatResult(tlsResult));
+
+  return runMxTest(options.domain, options.host, options.fromAddress, options.toAddress, options.useHelo,
+                   options.dnsOverTcp, options.connectAll, options.forcedAddress, options.nameServer,
+                   options.certFile, options.addressPreference());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int result = 1;
+  {
+    ProcessRecord process;
+    (void)installTerminationHandlers(&RunFlag);
+    {
+      const MxTestOptions options(argc, argv, process.defaultsPath());
+      startNetworking();
+      if (options.validate()) result = runWith(options);
+      stopNetworking();
+    }
+  }
+  return result;
+}

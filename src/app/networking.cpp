@@ -1,0 +1,19 @@
+#include "app/networking.h"
+
+#include "base/host_facts.h"
+#include "platform/ipv6_probe.h"
+#include "platform/signals.h"
+#include "tls/tls_setup.h"
+
+void startNetworking() {
+  (void)ignoreBrokenPipe();
+  // A failed start leaves the contexts unready; tlsReady() then reports why
+  // to every connection that would offer STARTTLS, so nothing is lost here.
+  (void)startTlsLibrary();
+  ipv6Available.store(canCreateIPv6TcpSocket());
+}
+
+void stopNetworking() {
+  releaseTls();
+  ipv6Available.store(false);
+}

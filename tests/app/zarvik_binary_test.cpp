@@ -1,0 +1,262 @@
+// Runs the built program as a user would and checks the bytes it prints,
+// its exit code, and how it finds its defaults file and response files.
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <poll.h>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "app/help.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kTimedOut = -1;
+constexpr auto kRunLimit = std::chrono::seconds(60);
+
+std::string readFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+void writeFile(const fs::path& path, const std::string& content) {
+  std::ofstream(path, std::ios::binary) << content;
+}
+
+// Starts binary with the arguments, standard output on stdoutFd and the
+// working folder workDir. Returns the child's pid.
+pid_t spawn(const fs::path& binary, const std::vector<std::string>& arguments, const fs::path& workDir,
+            int stdoutFd) {
+  std::vector<std::string> all{binary.string()};
+  all.insert(all.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (std::string& argument : all) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::chdir(workDir.c_str()) != 0) ::_exit(120);
+    const int devNull = ::open("/dev/null", O_RDONLY);
+    ::dup2(devNull, STDIN_FILENO);
+    ::dup2(stdoutFd, STDOUT_FILENO);
+    // Start with default dispositions, as a shell would.
+    std::signal(SIGPIPE, SIG_DFL);
+    ::execv(argv[0], argv.data());
+    ::_exit(121);
+  }
+  return child;
+}
+
+// Waits for the child; the exit code, 1000 + signal number when a signal
+// ended it, or kTimedOut after killing a child that ran too long.
+int waitFor(pid_t child) {
+  const auto deadline = std::chrono::steady_clock::now() + kRunLimit;
+  int status = 0;
+  while (::waitpid(child, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      ::kill(child, SIGKILL);
+      ::waitpid(child, &status, 0);
+      return kTimedOut;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  if (WIFSIGNALED(status)) return 1000 + WTERMSIG(status);
+  return WEXITSTATUS(status);
+}
+
+struct RunResult {
+  int exitCode = kTimedOut;
+  std::string output;
+};
+
+class ZarvikBinary : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* binary = std::getenv("ZARVIK_BINARY");
+    if (binary == nullptr || *binary == '\0') GTEST_SKIP() << "ZARVIK_BINARY is not set";
+    binary_ = binary;
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    folder_ = fs::temp_directory_path() /
+              ("zarvik_binary_test." + std::to_string(::getpid()) + "." + info->name());
+    fs::remove_all(folder_);
+    fs::create_directories(folder_);
+  }
+
+  void TearDown() override {
+    if (!folder_.empty()) fs::remove_all(folder_);
+  }
+
+  // Runs the binary with standard output on a pipe and collects it all.
+  RunResult run(const std::vector<std::string>& arguments) { return runBinary(binary_, arguments); }
+
+  RunResult runBinary(const fs::path& binary, const std::vector<std::string>& arguments) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return {};
+    const pid_t child = spawn(binary, arguments, folder_, fds[1]);
+    ::close(fds[1]);
+    RunResult result;
+    const auto deadline = std::chrono::steady_clock::now() + kRunLimit;
+    char buffer[4096];
+    while (std::chrono::steady_clock::now() < deadline) {
+      pollfd ready{fds[0], POLLIN, 0};
+      if (::poll(&ready, 1, 100) <= 0) continue;
+      const ssize_t n = ::read(fds[0], buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      result.output.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fds[0]);
+    result.exitCode = waitFor(child);
+    return result;
+  }
+
+  // A copy of the binary in its own folder, so that a defaults file can be
+  // put beside it.
+  fs::path installedCopy() {
+    const fs::path programFolder = folder_ / "bin";
+    fs::create_directories(programFolder);
+    const fs::path copy = programFolder / "zarvik";
+    fs::copy_file(binary_, copy, fs::copy_options::overwrite_existing);
+    fs::permissions(copy, fs::perms::owner_all);
+    return copy;
+  }
+
+  static std::string helpBytes() {
+    std::string bytes = "\r\nError: No domain or host or From e-mail address given!\r\n\r\n";
+    for (std::string_view line : kHelpLines) bytes.append(line).append("\r\n");
+    return bytes;
+  }
+
+  fs::path binary_;
+  fs::path folder_;
+};
+
+TEST_F(ZarvikBinary, NoSwitchesPrintsTheErrorAndTheHelp) {
+  const RunResult result = run({});
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(result.output, helpBytes());
+  EXPECT_EQ(kHelpLines.size(), 27u);
+}
+
+TEST_F(ZarvikBinary, SenderAloneIsNotEnough) {
+  const RunResult result = run({"-fsender@example.net", "-n", "-a"});
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(result.output, helpBytes());
+}
+
+TEST_F(ZarvikBinary, StandardOutputToAFileGetsTheSameBytes) {
+  const fs::path file = folder_ / "stdout.txt";
+  const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  ASSERT_GE(fd, 0);
+  const pid_t child = spawn(binary_, {}, folder_, fd);
+  ::close(fd);
+  EXPECT_EQ(waitFor(child), 1);
+  EXPECT_EQ(readFile(file), helpBytes());
+}
+
+TEST_F(ZarvikBinary, PipeWithoutReaderDoesNotKillTheProgram) {
+  int fds[2];
+  ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+  ::close(fds[0]);
+  const pid_t child = spawn(binary_, {}, folder_, fds[1]);
+  ::close(fds[1]);
+  EXPECT_EQ(waitFor(child), 1);
+}
+
+TEST_F(ZarvikBinary, HelpGoesToTheConsoleOnlyEvenWithOutputFile) {
+  const RunResult result = run({"-oout.txt"});
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(result.output, helpBytes());
+  EXPECT_FALSE(fs::exists(folder_ / "out.txt"));
+}
+
+// Runs that pass validation use either a malformed recipient address, which
+// ends the run before any lookup, or a name server text that names no
+// server, so that no test sends anything beyond this host.
+
+TEST_F(ZarvikBinary, RecipientAddressOrHostAlonePassesValidation) {
+  const RunResult address = run({"-tnobody"});
+  EXPECT_NE(address.exitCode, kTimedOut);
+  EXPECT_EQ(address.output, "");
+  const RunResult host = run({"-hlocalhost", "-qDNSnot-a-server", "-IP127.0.0.1"});
+  EXPECT_NE(host.exitCode, kTimedOut);
+  EXPECT_EQ(host.output.find("Error: No domain"), std::string::npos);
+}
+
+TEST_F(ZarvikBinary, OutputFileReceivesWhatTheConsoleShowsAndGrowsAcrossRuns) {
+  const fs::path file = folder_ / "out.txt";
+  writeFile(file, "kept from before\r\n");
+  // A name server text that names no server keeps the run off the network.
+  const std::vector<std::string> arguments{"-dexample.invalid", "-qDNSnot-a-server", "-oout.txt"};
+  const RunResult first = run(arguments);
+  const RunResult second = run(arguments);
+  EXPECT_NE(first.exitCode, 1);
+  EXPECT_NE(first.exitCode, kTimedOut);
+  EXPECT_EQ(first.exitCode, second.exitCode);
+  EXPECT_EQ(readFile(file), "kept from before\r\n" + first.output + second.output);
+}
+
+TEST_F(ZarvikBinary, DefaultsFileBesideTheProgramIsRead) {
+  const fs::path program = installedCopy();
+  writeFile(program.parent_path() / "zarvik.def", "\r\n-tnobody\r\n");
+  const RunResult result = runBinary(program, {});
+  EXPECT_NE(result.exitCode, kTimedOut);
+  EXPECT_EQ(result.output, "");
+}
+
+TEST_F(ZarvikBinary, DefaultsFileOverridesTheCommandLine) {
+  // The defaults line "-t" empties the address given on the command line.
+  const fs::path program = installedCopy();
+  writeFile(program.parent_path() / "zarvik.def", "-t\n");
+  const RunResult result = runBinary(program, {"-tnobody"});
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(result.output, helpBytes());
+}
+
+TEST_F(ZarvikBinary, ResponseFilesOverrideTheDefaultsFileInOrder) {
+  const fs::path program = installedCopy();
+  writeFile(program.parent_path() / "zarvik.def", "-t\n-@second.rsp\n");
+  writeFile(folder_ / "first.rsp", "-tnobody\n");
+  writeFile(folder_ / "second.rsp", "-t\n");
+  // first.rsp (named on the command line) is read before second.rsp (named
+  // in the defaults file), so the empty address of second.rsp wins.
+  const RunResult emptied = runBinary(program, {"-@", "first.rsp"});
+  EXPECT_EQ(emptied.exitCode, 1);
+  EXPECT_EQ(emptied.output, helpBytes());
+
+  writeFile(folder_ / "second.rsp", "-tnobody\n");
+  const RunResult kept = runBinary(program, {"-@", "first.rsp"});
+  EXPECT_NE(kept.exitCode, kTimedOut);
+  EXPECT_EQ(kept.output, "");
+}
+
+TEST_F(ZarvikBinary, ResponseFileInsideAResponseFileIsNotFollowed) {
+  writeFile(folder_ / "outer.rsp", "-@inner.rsp\n");
+  writeFile(folder_ / "inner.rsp", "-tnobody\n");
+  const RunResult result = run({"-@outer.rsp"});
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(result.output, helpBytes());
+}
+
+TEST_F(ZarvikBinary, MissingResponseFileIsSkippedSilently) {
+  const RunResult result = run({"-@missing.rsp"});
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(result.output, helpBytes());
+}
+
+}  // namespace
