@@ -1,0 +1,131 @@
+#include "app/mx_test_driver.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "app/local_host_info.h"
+#include "app/mx_test_services.h"
+#include "app/recipient_address.h"
+#include "base/output_sink.h"
+#include "base/result_text.h"
+#include "dns/resolver.h"
+
+namespace {
+
+// Exit codes of a run.
+constexpr int kAccepted = 0;
+constexpr int kRefusedPermanently = 1;
+constexpr int kNotTested = 99;
+
+// Lookup results that mean the domain has no usable mail host: a permanent
+// answer about the domain, not a failure to test it.
+bool meansNoMailHost(ResultCode code) {
+  return code == ResultCode::kNoMailHostName || code == ResultCode::kDomainNotFound ||
+         code == ResultCode::kMxPointsToLocalhost || code == ResultCode::kNullMx;
+}
+
+// Chooses the name servers and prints which ones are used. False when the
+// run must end because none could be detected.
+bool selectNameServers(MxTestServices& services, SharedString nameServer) {
+  if (nameServer.isEmpty()) nameServer = Resolver::kAutoDetect;
+  SharedString display;
+  switch (services.selectNameServers(nameServer, display)) {
+    case NameServerSelection::kGiven:
+    case NameServerSelection::kAutoDetected:
+      printLine("Using nameserver " + display);
+      printLine("");
+      return true;
+    case NameServerSelection::kNotDetected:
+      printLine("Unable to auto detect the name server");
+      printLine("");
+      return false;
+    case NameServerSelection::kNoneGiven:
+      // Nothing to say: the lookups fail with their own result codes.
+      return true;
+  }
+  return true;
+}
+
+// Probes the entries in order. Without connectAll the first definitive
+// answer (accepted or refused permanently) ends the run; otherwise the best
+// result over all hosts counts.
+int probeAll(MxTestServices& services, LockedList<MailHostEntry>& entries, const HostProbeRequest& request,
+             bool connectAll) {
+  int aggregate = kNotTested;
+  for (std::int32_t i = 1; i <= entries.count(); ++i) {
+    MailHostEntry& entry = entries[i];
+    services.lookupTlsa(entry);
+    const int result = services.probeHost(entry, request);
+    if (!connectAll && (result == kAccepted || result == kRefusedPermanently)) return result;
+    aggregate = std::min(aggregate, result);
+  }
+  return aggregate;
+}
+
+}  // namespace
+
+int runMxTestWith(const MxTestRequest& request, MxTestServices& services) {
+  SharedString domain = request.domain;
+  if (!request.toAddress.isEmpty()) {
+    RecipientAddress recipient;
+    if (!parseRecipientAddress(request.toAddress.view(), recipient)) return kRefusedPermanently;
+    domain = recipient.domain;
+  }
+
+  const ResolverOptions options = ResolverOptions::fromFlags(request.addressPreference);
+  LocalHostInfo localHost;
+  services.gatherLocalHost(options.prefersIPv4(), options.prefersIPv6(), localHost);
+
+  services.startResolver();
+  if (!selectNameServers(services, request.nameServer)) return kNotTested;
+  services.setUdp(!request.dnsOverTcp);
+
+  LockedList<MailHostEntry> entries;
+  const bool hostMode = !request.host.isEmpty();
+  ResultCode lookup = ResultCode::kOk;
+  if (hostMode) {
+    printLine("Testing connection with host " + request.host);
+    lookup = services.lookupHost(request.host, entries, options);
+  } else {
+    printLine("Testing MX connection with domain " + domain);
+    lookup = services.lookupMx(domain, entries, options);
+  }
+  if (failed(lookup)) {
+    printLine(formatResult(lookup));
+    return meansNoMailHost(lookup) ? kRefusedPermanently : kNotTested;
+  }
+
+  for (const MailHostEntry& entry : entries) {
+    printLine(hostMode ? "Host resolved to " + entry.displayText()
+                       : "MX for " + domain + " is " + entry.displayText());
+  }
+
+  HostProbeRequest probe;
+  probe.fromAddress = request.fromAddress;
+  probe.toAddress = request.toAddress;
+  probe.localHostName = localHost.hostName;
+  probe.forcedAddress = request.forcedAddress;
+  probe.certFile = request.certFile;
+  probe.useHelo = request.useHelo;
+  return probeAll(services, entries, probe, request.connectAll);
+}
+
+int runMxTest(SharedString domain, const SharedString& host, const SharedString& fromAddress,
+              const SharedString& toAddress, bool useHelo, bool dnsOverTcp, bool connectAll,
+              const SharedString& forcedAddress, SharedString nameServer, const SharedString& certFile,
+              std::uint64_t addressPreference) {
+  MxTestRequest request;
+  request.domain = std::move(domain);
+  request.host = host;
+  request.fromAddress = fromAddress;
+  request.toAddress = toAddress;
+  request.useHelo = useHelo;
+  request.dnsOverTcp = dnsOverTcp;
+  request.connectAll = connectAll;
+  request.forcedAddress = forcedAddress;
+  request.nameServer = std::move(nameServer);
+  request.certFile = certFile;
+  request.addressPreference = addressPreference;
+  DnsMxTestServices services;
+  return runMxTestWith(request, services);
+}
