@@ -14,7 +14,10 @@
 #               what the lab's /etc/resolv.conf names: the resolver's IPv4
 #               address, its IPv6 address, both, no "nameserver" line at
 #               all, or the contents of FILE
-#   LAB_TLS=off (default) | on   let the mail servers offer STARTTLS
+#   LAB_TLS=off (default) | on | legacy
+#               whether the mail servers offer STARTTLS; "legacy" also lets
+#               them speak TLS 1.0 and 1.1 and weak ciphers (OpenSSL
+#               security level 0)
 #   LAB_KEEP=1                   keep the lab's folder (configs, logs) and
 #                                print its path at the end
 #   LAB_VERBOSE=1                say what the lab is doing on stderr
@@ -42,13 +45,13 @@ lab_obstacle() {
     return
   fi
   local tool
-  for tool in unshare ip knotd keymgr kdig unbound postconf /usr/lib/postfix/sbin/master; do
+  for tool in unshare ip knotd kdig unbound /usr/lib/postfix/sbin/master python3; do
     command -v "$tool" >/dev/null 2>&1 || { echo "missing $tool (run scripts/install-deps)"; return; }
   done
   local err
   if ! err=$(unshare --net --mount --uts --pid --fork --mount-proc \
       sh -c 'ip link set lo up && ip link add lab0 type veth peer name lab1 &&
-             mount --bind /etc/hostname /etc/hosts' 2>&1); then
+             mount --bind /etc/hosts /etc/hosts' 2>&1); then
     echo "cannot create the lab's namespaces: ${err:-unshare failed}"
   fi
 }
@@ -102,7 +105,7 @@ chmod 755 "$dir"
 pids=()
 
 cleanup() {
-  local rc=$? pid
+  local rc=$? pid i
   trap - EXIT INT TERM
   # Newest first: the command (when a signal cut it short), then the mail
   # server, which may still ask the resolver.
@@ -167,7 +170,8 @@ done
 # no interface has, so a TCP connect there runs into its time-out.
 ip neigh add 203.0.113.99 lladdr 02:00:00:00:00:63 dev lab1 nud permanent
 
-hostname client.lab.example
+# The UTS namespace is ours: this names the client for gethostname().
+echo client.lab.example >/proc/sys/kernel/hostname
 cat >"$dir/hosts" <<'EOF'
 127.0.0.1	localhost
 ::1	localhost ip6-localhost ip6-loopback
@@ -197,8 +201,13 @@ say "postfix"
 pf="$dir/postfix"
 mkdir -p "$pf/conf" "$pf/data" "$pf/queue"
 chown postfix "$pf/data"
-tls_level=none
-[ "${LAB_TLS:-off}" = on ] && tls_level=may
+tls_level=none tls_legacy="#"
+case "${LAB_TLS:-off}" in
+  off) ;;
+  on) tls_level=may ;;
+  legacy) tls_level=may tls_legacy="" ;;
+  *) fail "LAB_TLS: off, on or legacy, not ${LAB_TLS}" ;;
+esac
 certs="$lab_home/certs"
 cat >"$pf/conf/main.cf" <<EOF
 compatibility_level = 3.6
@@ -233,6 +242,9 @@ smtpd_tls_security_level = $tls_level
 smtpd_tls_cert_file = $certs/mx1.pem
 smtpd_tls_key_file = $certs/mx1.key
 smtpd_tls_loglevel = 1
+${tls_legacy}smtpd_tls_protocols = >=TLSv1
+${tls_legacy}smtpd_tls_mandatory_protocols = >=TLSv1
+${tls_legacy}tls_medium_cipherlist = DEFAULT:@SECLEVEL=0
 EOF
 # Services run unchrooted (column 5 "n"): a chroot would need copies of
 # the system files.
