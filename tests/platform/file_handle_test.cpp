@@ -1,0 +1,84 @@
+#include "platform/file_handle.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <utility>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class FileHandleTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "zarvik-filehandle-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  std::string path(const char* name) const { return (dir_ / name).string(); }
+
+  fs::path dir_;
+};
+
+TEST_F(FileHandleTest, ReadsWritesAndSeeks) {
+  FileHandle file;
+  ASSERT_TRUE(file.open(path("f").c_str(), FileMode::kCreateAlwaysShared));
+  ASSERT_TRUE(file.writeAll("hello world", 11));
+  EXPECT_EQ(file.size(), 11);
+  EXPECT_EQ(file.seek(6, SeekOrigin::kStart), 6);
+  char buffer[16] = {};
+  EXPECT_EQ(file.read(buffer, sizeof(buffer)), 5);
+  EXPECT_EQ(std::string(buffer, 5), "world");
+  EXPECT_EQ(file.read(buffer, sizeof(buffer)), 0);  // end of file
+  EXPECT_EQ(file.seek(-5, SeekOrigin::kEnd), 6);
+  EXPECT_EQ(file.seek(1, SeekOrigin::kCurrent), 7);
+}
+
+TEST_F(FileHandleTest, MovesOwnershipAndClosesOnce) {
+  FileHandle first;
+  ASSERT_TRUE(first.open(path("f").c_str(), FileMode::kCreateAlways));
+  FileHandle second(std::move(first));
+  EXPECT_FALSE(first.isOpen());  // NOLINT: checking the moved-from state on purpose
+  EXPECT_TRUE(second.isOpen());
+  FileHandle third;
+  third = std::move(second);
+  EXPECT_TRUE(third.isOpen());
+  EXPECT_TRUE(third.close());
+  EXPECT_FALSE(third.close());
+  EXPECT_EQ(third.read(nullptr, 0), -1);
+  EXPECT_FALSE(third.writeAll("x", 1));
+  EXPECT_EQ(third.size(), -1);
+}
+
+TEST_F(FileHandleTest, RefusesEmptyPathsAndUnknownModes) {
+  FileHandle file;
+  EXPECT_FALSE(file.open("", FileMode::kCreateAlways));
+  EXPECT_FALSE(file.open(nullptr, FileMode::kCreateAlways));
+  EXPECT_FALSE(file.open(path("f").c_str(), FileMode{8}));
+  EXPECT_FALSE(fileExists(path("f").c_str()));
+}
+
+TEST_F(FileHandleTest, ExistsDeleteAndCreateFolders) {
+  EXPECT_FALSE(fileExists(path("f").c_str()));
+  EXPECT_FALSE(fileExists(""));
+  std::ofstream(path("f")) << "x";
+  EXPECT_TRUE(fileExists(path("f").c_str()));
+  EXPECT_TRUE(fileExists(dir_.string().c_str()));  // folders count too
+  EXPECT_TRUE(deleteFile(path("f").c_str()));
+  EXPECT_FALSE(fileExists(path("f").c_str()));
+  EXPECT_TRUE(deleteFile(path("f").c_str()));  // already gone
+
+  EXPECT_TRUE(createFolders(path("a/b/c/").c_str()));
+  EXPECT_TRUE(fs::is_directory(path("a/b/c")));
+  EXPECT_TRUE(createFolders(path("a/b").c_str()));  // existing is fine
+  std::ofstream(path("plain")) << "x";
+  EXPECT_FALSE(createFolders(path("plain/sub").c_str()));
+  EXPECT_FALSE(createFolders(""));
+}
+
+}  // namespace
