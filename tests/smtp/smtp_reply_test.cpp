@@ -1,0 +1,91 @@
+#include "smtp/smtp_reply.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/socket.h"
+#include "smtp_test_support.h"
+
+namespace {
+
+// A connection on one end of a local socket pair; the test writes the
+// peer's bytes into the other end.
+class ReplyPeer {
+ public:
+  ReplyPeer() {
+    SocketHandle mine;
+    EXPECT_EQ(openSocketPair(SocketType::kStream, mine, peer_), 0);
+    connection.adoptSocket(std::move(mine), SocketKind::kStream, false);
+  }
+  void send(std::string_view bytes) {
+    std::size_t sent = 0;
+    ASSERT_EQ(sendSome(peer_.descriptor(), bytes.data(), bytes.size(), sent), 0);
+    ASSERT_EQ(sent, bytes.size());
+  }
+  void hangUp() { static_cast<void>(peer_.close()); }
+
+  Connection connection;
+
+ private:
+  SocketHandle peer_;
+};
+
+TEST(ReadReply, JoinsContinuationLinesAndDropsLinesWithoutACode) {
+  ReplyPeer peer;
+  peer.send("250-first\r\nnot a reply line\r\n25x-short code\r\n250-second\r\n250 last\r\n221 next reply\r\n");
+  ReplyLines reply;
+  ASSERT_EQ(readReply(peer.connection, reply, 2000, kQuiet), ResultCode::kOk);
+  EXPECT_EQ(texts(reply), (std::vector<std::string>{"250-first", "250-second", "250 last"}));
+  // The next reply is still there, untouched.
+  ASSERT_EQ(readReply(peer.connection, reply, 2000, kQuiet), ResultCode::kOk);
+  EXPECT_EQ(texts(reply), std::vector<std::string>{"221 next reply"});
+}
+
+TEST(ReadReply, EndsTheReplyAtALineOfThreeDigits) {
+  ReplyPeer peer;
+  peer.send("250-a\r\n250\r\n");
+  ReplyLines reply;
+  ASSERT_EQ(readReply(peer.connection, reply, 2000, kQuiet), ResultCode::kOk);
+  EXPECT_EQ(texts(reply), (std::vector<std::string>{"250-a", "250"}));
+}
+
+TEST(ReadReply, ReportsTheSessionTimeOutEvenForACompleteReply) {
+  ReplyPeer peer;
+  peer.send("250 done\r\n");
+  ReplyLines reply;
+  EXPECT_EQ(readReply(peer.connection, reply, 0, kQuiet), ResultCode::kSessionTimeout);
+}
+
+TEST(ReadReply, PassesTheLineSessionsFailuresOn) {
+  ReplyPeer quiet;
+  ReplyLines reply;
+  EXPECT_EQ(readReply(quiet.connection, reply, 100, kQuiet), ResultCode::kReadTimeout);
+
+  ReplyPeer closing;
+  closing.send("250-half a reply\r\n");
+  closing.hangUp();
+  EXPECT_EQ(readReply(closing.connection, reply, 2000, kQuiet), ResultCode::kPeerClosed);
+}
+
+TEST(ReadReply, CountsDroppedLinesTowardsTheLineLimit) {
+  ReplyPeer peer;
+  std::string noise;
+  for (int i = 0; i < kMaxReplyLines; ++i) noise += "*\r\n";
+  peer.send(noise + "250 too late\r\n");
+  ReplyLines reply;
+  EXPECT_EQ(readReply(peer.connection, reply, 5000, kQuiet), ResultCode::kClientNotResponding);
+  EXPECT_TRUE(reply.isEmpty());
+}
+
+TEST(ReplyCode, ReadsTheLeadingDigits) {
+  EXPECT_EQ(replyCode("250 ok"), 250);
+  EXPECT_EQ(replyCode("554-x"), 554);
+  EXPECT_EQ(replyCode("25"), 25);
+  EXPECT_EQ(replyCode("2x0"), 2);
+  EXPECT_EQ(replyCode(""), 0);
+}
+
+}  // namespace

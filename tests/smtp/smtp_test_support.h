@@ -1,0 +1,87 @@
+#pragma once
+
+// Shared pieces of the tests that run a session against ScriptedSmtpServer.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "base/output_sink.h"
+#include "smtp/smtp_session.h"
+
+// Points every session of the test at the scripted server's port.
+class SmtpPortOverride {
+ public:
+  explicit SmtpPortOverride(std::uint16_t port) : saved_(setSmtpPortForTesting(port)) {}
+  ~SmtpPortOverride() { setSmtpPortForTesting(saved_); }
+  SmtpPortOverride(const SmtpPortOverride&) = delete;
+  SmtpPortOverride& operator=(const SmtpPortOverride&) = delete;
+
+ private:
+  std::uint16_t saved_;
+};
+
+// Collects every printed line (the transcript) while it lives.
+class TranscriptCapture {
+ public:
+  TranscriptCapture()
+      : previous_(setLineObserver([this](std::string_view line) {
+          std::lock_guard<std::mutex> guard(mutex_);
+          lines_.emplace_back(line);
+        })) {}
+  ~TranscriptCapture() { setLineObserver(previous_); }
+  TranscriptCapture(const TranscriptCapture&) = delete;
+  TranscriptCapture& operator=(const TranscriptCapture&) = delete;
+
+  std::vector<std::string> lines() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return lines_;
+  }
+  bool contains(const std::string& line) const {
+    for (const std::string& l : lines()) {
+      if (l == line) return true;
+    }
+    return false;
+  }
+
+ private:
+  LineObserver previous_;
+  mutable std::mutex mutex_;
+  std::vector<std::string> lines_;
+};
+
+// Transcript without labels, so that lines compare as "> EHLO ...".
+inline constexpr TranscriptFlags kTranscript{TranscriptFlags::kWriteTranscript | TranscriptFlags::kNoLabel};
+inline constexpr TranscriptFlags kQuiet{};
+
+inline constexpr const char* kClientName = "client.example.test";
+
+// EHLO and the use of STARTTLS, nothing else.
+inline constexpr SmtpOptions kEsmtp{SmtpOptions::kUseEhlo | SmtpOptions::kUseStartTls};
+// What the host probe passes: every low bit except DSN, PIPELINING and SIZE.
+inline constexpr SmtpOptions kProbeOptions = SmtpOptions::fromWords(0xFFFFFECFu, 0);
+
+inline SmtpTarget loopbackTarget() {
+  SmtpTarget target;
+  target.hostName = "mx.example.test";
+  IpAddress address;
+  EXPECT_TRUE(address.parse("127.0.0.1"));
+  target.addresses.append(address);
+  return target;
+}
+
+// A session with time-outs short enough for tests.
+inline void shortenTimeouts(SmtpSession& session) {
+  session.timeouts().connectMs = 5000;
+  session.timeouts().replyMs = 5000;
+  session.timeouts().noopMs = 1000;
+}
+
+inline std::vector<std::string> texts(const LockedList<SharedString>& list) {
+  std::vector<std::string> out;
+  for (const SharedString& line : list) out.push_back(line.toStdString());
+  return out;
+}
