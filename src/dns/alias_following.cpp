@@ -56,6 +56,10 @@ bool appendUniqueAddress(LockedList<IpAddress>& addresses, const IpAddress& addr
 void followAliases(const LockedList<DnsRecord>& records, const SharedString& name,
                    LockedList<IpAddress>& addresses, LockedList<SharedString>& unresolvedAliases) {
   ScopedLock recordGuard(records);
+  // Owner names come without the root's trailing dot; a fully qualified
+  // "host.example.org." must still find its records.
+  SharedString bareName = name;
+  bareName.trimRight('.');
   AliasWalk walk{records, unresolvedAliases};
-  walk.collect(name, addresses);
+  walk.collect(bareName, addresses);
 }

@@ -10,7 +10,8 @@
 // Collects the addresses that one decoded answer gives for a name, following
 // CNAME records within the answer (RFC 1034 section 3.6.2).
 //
-// Every record whose owner equals the name (ASCII case-insensitive) is taken
+// Every record whose owner equals the name (ASCII case-insensitive, trailing
+// dots of the name ignored) is taken
 // in list order: A and AAAA add their address (each address once), a CNAME
 // restarts the walk at its target and adds what that yields; a target that
 // yields nothing is noted in unresolvedAliases (each text once, exact

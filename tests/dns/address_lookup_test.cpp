@@ -73,6 +73,9 @@ TEST_F(AddressLookupTest, FollowsCnameChainInOneAnswer) {
   first().script("www.example.org", kTypeA, reply);
   EXPECT_EQ(resolve("www.example.org"), (std::vector<std::string>{"198.51.100.9"}));
   EXPECT_EQ(first().queries().size(), 1u);
+  // A fully qualified name with the root's dot finds the same records.
+  EXPECT_EQ(resolve("WWW.example.org."), (std::vector<std::string>{"198.51.100.9"}));
+  EXPECT_EQ(first().queries().size(), 2u);
 }
 
 TEST_F(AddressLookupTest, QueriesAliasTargetsTheAnswerLeftOpen) {
