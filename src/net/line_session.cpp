@@ -16,8 +16,7 @@ constexpr std::string_view kSentArrow = "> ";
 constexpr std::string_view kReceivedArrow = "< ";
 constexpr std::string_view kMask = "*****";
 
-bool endsWith(const SharedString& line, std::string_view tail) {
-  const std::string_view text = line.view();
+bool endsWith(std::string_view text, std::string_view tail) {
   return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
 }
 
@@ -31,50 +30,49 @@ void writeTranscriptLine(const Connection& connection, std::string_view arrow, c
   printLine(line);
 }
 
-// Ends a failed read: a failed read leaves no partial line behind.
-ResultCode failRead(SharedString& line, ResultCode result) {
-  line.clear();
-  return result;
-}
 
 }  // namespace
 
 ResultCode readLine(Connection& connection, SharedString& line, std::uint32_t timeoutMs, TranscriptFlags flags) {
   line.clear();
+  // Collected apart from the line, which only receives a complete line: a
+  // failed read leaves it empty.
+  std::string collected;
   const std::uint32_t start = tickCount();
   for (;;) {
     // Two bytes at a time, but one after a CR, so that no byte behind the LF
     // of this line is ever taken from the connection: the next line (or the
     // TLS handshake after "220 Ready to start TLS") must find it there.
     char chunk[2];
-    const std::size_t wanted = endsWith(line, "\r") ? 1 : 2;
+    const std::size_t wanted = endsWith(collected, "\r") ? 1 : 2;
     std::size_t count = 0;
     const ResultCode result = connection.receiveSome(chunk, wanted, count);
     if (succeeded(result)) {
       for (std::size_t i = 0; i < count; ++i) {
-        if (chunk[i] != '\0') line.append(chunk[i]);
+        if (chunk[i] != '\0') collected.push_back(chunk[i]);
       }
-      if (endsWith(line, "\r\n")) {
-        line.cut(line.length() - 2);
+      if (endsWith(collected, "\r\n")) {
+        collected.resize(collected.size() - 2);
+        line = SharedString(collected);
         transcriptReceived(connection, line, flags);
         return ResultCode::kOk;
       }
       // RFC 5321 section 4.5.3.1.5 allows 512 octets; a peer that goes on for
       // a mebibyte without a line end is broken or hostile.
-      if (line.length() >= kMaxLineLength) return failRead(line, ResultCode::kWsaMessageTooLong);
+      if (collected.size() >= static_cast<std::size_t>(kMaxLineLength)) return ResultCode::kWsaMessageTooLong;
       continue;
     }
-    if (result != ResultCode::kWsaWouldBlock) return failRead(line, result);
+    if (result != ResultCode::kWsaWouldBlock) return result;
 
     yieldProcessor();
-    if (!runAllowed()) return failRead(line, ResultCode::kTerminationRequested);
+    if (!runAllowed()) return ResultCode::kTerminationRequested;
     const std::uint32_t elapsed = elapsedSince(start);
-    if (elapsed >= timeoutMs) return failRead(line, ResultCode::kReadTimeout);
+    if (elapsed >= timeoutMs) return ResultCode::kReadTimeout;
     const TlsChannel* tls = connection.tlsChannel();
     if (tls != nullptr && tls->hasPendingBytes()) continue;
     const ResultCode ready = connection.waitReady(WaitKind::kReadable, timeoutMs - elapsed);
-    if (ready == ResultCode::kTimeout) return failRead(line, ResultCode::kReadTimeout);
-    if (failed(ready)) return failRead(line, ready);
+    if (ready == ResultCode::kTimeout) return ResultCode::kReadTimeout;
+    if (failed(ready)) return ready;
   }
 }
 
