@@ -70,6 +70,20 @@ lab_check "known recipient accepted" rcpt_reply 192.0.2.25 known@lab.example "25
 lab_check "unknown recipient refused" rcpt_reply 198.51.100.25 unknown@lab.example "550 5.1.1 "
 lab_check "tempfail host defers" rcpt_reply 203.0.113.26 known@busy.lab.example "450 "
 lab_check "catchall host accepts anyone" rcpt_reply 203.0.113.27 nobody@mixed.lab.example "250 "
+ehlo_lines() { # address name: the EHLO reply matches lab_greeting_and_ehlo
+  local fd line got=""
+  exec {fd}<>"/dev/tcp/$1/25" || return 1
+  IFS= read -r -t 5 line <&"$fd" && got="< ${line%$'\r'}"$'\n'"> EHLO client.lab.example"
+  printf 'EHLO client.lab.example\r\n' >&"$fd"
+  while IFS= read -r -t 5 line <&"$fd"; do
+    got+=$'\n'"< ${line%$'\r'}"
+    [ "${line:3:1}" = "-" ] || break
+  done
+  printf 'QUIT\r\n' >&"$fd"
+  exec {fd}>&-
+  [ "$got" = "$(lab_greeting_and_ehlo "$2")" ] || { echo "$got" | sed 's/^/    /'; return 1; }
+}
+lab_check "greeting and EHLO as lab_greeting_and_ehlo says" ehlo_lines 198.51.100.25 mx2.lab.example
 lab_check "nothing listens on the dead MX" refuses 203.0.113.25
 lab_check "nothing listens on the dead MX over IPv6" refuses 2001:db8:113::25
 

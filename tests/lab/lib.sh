@@ -83,6 +83,25 @@ expect_zarvik() {
   rm -rf "$work" "$expected"
 }
 
+# lab_greeting_and_ehlo HOST: the transcript lines of the greeting and the
+# first EHLO exchange with the lab's Postfix listener named HOST, as the
+# program prints them (STARTTLS is offered when LAB_TLS is on or legacy).
+lab_greeting_and_ehlo() {
+  echo "< 220 $1 ESMTP Lab"
+  echo "> EHLO client.lab.example"
+  echo "< 250-$1"
+  echo "< 250-PIPELINING"
+  echo "< 250-SIZE 10240000"
+  echo "< 250-VRFY"
+  echo "< 250-ETRN"
+  [ "${LAB_TLS:-off}" = off ] || echo "< 250-STARTTLS"
+  echo "< 250-ENHANCEDSTATUSCODES"
+  echo "< 250-8BITMIME"
+  echo "< 250-DSN"
+  echo "< 250-SMTPUTF8"
+  echo "< 250 CHUNKING"
+}
+
 # smtp_chat ADDRESS [COMMAND...]: reads the greeting of the SMTP server at
 # ADDRESS port 25, sends each COMMAND, then QUIT, and prints the last line of
 # every reply (greeting first), without the CR.  Fails when the connection
