@@ -2,16 +2,34 @@
 # Starts the lab and checks that its servers answer as the end-to-end tests
 # expect: validated (AD) answers from the resolver, refused validation for
 # the bogus zone, no AD for the unsigned zone, Postfix greeting with 220 and
-# judging recipients, refused connections where nothing listens, and the
-# lab's resolv.conf in both variants.
+# judging recipients, refused connections where nothing listens, the lab's
+# resolv.conf in both variants, and STARTTLS with certificates that match
+# the published TLSA records.
 set -euo pipefail
 . "$(dirname "$0")/../lab/lib.sh"
 lab_enter "$@"
 
-if [ "${1:-}" = "--no-nameserver" ]; then
-  # Second run (LAB_RESOLV=none): resolv.conf exists but names no server.
+# tlsa_of_served_key ADDRESS NAME: the certificate served after STARTTLS
+# chains to the lab CA, and the SHA-256 of its public key is the TLSA 3 1 1
+# record that Knot serves for NAME.
+tlsa_of_served_key() {
+  local pem served published
+  pem=$(openssl s_client -starttls smtp -connect "$1:25" -servername "$2" \
+          -CAfile "$lab_lib_dir/certs/ca.pem" -verify_return_error </dev/null 2>/dev/null |
+        sed -n '/BEGIN CERTIFICATE/,/END CERTIFICATE/p') || return 1
+  [ -n "$pem" ] || return 1
+  served=$(openssl x509 -noout -pubkey <<<"$pem" | openssl pkey -pubin -outform DER |
+           openssl dgst -sha256 -r | cut -d' ' -f1)
+  published=$(kdig +short @192.0.2.54 TLSA "_25._tcp.$2" | awk '$1 == 3 && $2 == 1 && $3 == 1 { print tolower($4) }')
+  [ -n "$served" ] && [ "$served" = "$published" ] ||
+    { echo "    served $served, published $published"; return 1; }
+}
+
+if [ "${1:-}" = "--variant" ]; then
+  # Second run (LAB_RESOLV=none LAB_TLS=on).
   lab_check "resolv.conf without nameserver lines" \
     bash -c '[ -f /etc/resolv.conf ] && ! grep -q "^nameserver" /etc/resolv.conf'
+  lab_check "STARTTLS with a certificate matching DANE" tlsa_of_served_key 192.0.2.25 mx1.lab.example
   lab_summary
   exit
 fi
@@ -87,7 +105,7 @@ lab_check "greeting and EHLO as lab_greeting_and_ehlo says" ehlo_lines 198.51.10
 lab_check "nothing listens on the dead MX" refuses 203.0.113.25
 lab_check "nothing listens on the dead MX over IPv6" refuses 2001:db8:113::25
 
-# The variant without name servers needs a lab of its own.
-lab_check "LAB_RESOLV=none variant" \
-  env -u LAB_INSIDE LAB_RESOLV=none "$lab_lib_dir/lab.sh" run -- bash "$0" --no-nameserver
+# The variants need a lab of their own.
+lab_check "lab with LAB_RESOLV=none LAB_TLS=on" \
+  env -u LAB_INSIDE LAB_RESOLV=none LAB_TLS=on "$lab_lib_dir/lab.sh" run -- bash "$0" --variant
 lab_summary
