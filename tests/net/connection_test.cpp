@@ -144,6 +144,45 @@ TEST(Connection, ReportsConnectionRefused) {
   EXPECT_FALSE(connection.hasSocket());
 }
 
+TEST(Connection, AlreadyConnectedCountsAsConnected) {
+  SocketHandle listener = boundSocket(SocketType::kStream, ipAddress("127.0.0.1"));
+  const std::uint16_t port = localPort(listener.descriptor());
+  Connection connection;
+  ASSERT_EQ(connection.openConnection(targetAt({"127.0.0.1"}, port), kConnectMs, TranscriptFlags{}),
+            ResultCode::kOk);
+  EXPECT_EQ(connection.connectTo(ipAddress("127.0.0.1"), port, kConnectMs), ResultCode::kOk);
+}
+
+TEST(Connection, ConnectTimesOutWhenTheListenerDoesNotAnswer) {
+  // A listener whose accept queue is full drops further SYNs, so the
+  // connect neither succeeds nor fails before the time-out.
+  SocketHandle listener;
+  ASSERT_EQ(openSocket(false, SocketType::kStream, listener), 0);
+  ASSERT_EQ(bindSocket(listener.descriptor(), socketAddress(ipAddress("127.0.0.1"), 0)), 0);
+  ASSERT_EQ(listenSocket(listener.descriptor(), 0), 0);
+  const ConnectionTarget target = targetAt({"127.0.0.1"}, localPort(listener.descriptor()));
+  std::vector<std::unique_ptr<Connection>> queued;
+  ResultCode result = ResultCode::kOk;
+  for (int i = 0; i < 8 && succeeded(result); ++i) {
+    queued.push_back(std::make_unique<Connection>());
+    result = queued.back()->openConnection(target, 200, TranscriptFlags{});
+  }
+  EXPECT_EQ(result, ResultCode::kConnectFailed);
+  EXPECT_FALSE(queued.back()->hasSocket());
+  // Close the queued ones at once rather than lingering.
+  for (auto& connection : queued) static_cast<void>(connection->closeConnection(0));
+}
+
+TEST(Connection, ClearedRunFlagStopsTheOpen) {
+  SocketHandle listener = boundSocket(SocketType::kStream, ipAddress("127.0.0.1"));
+  ScopedSetting stop(RunFlag, std::uint8_t{0});
+  Connection connection;
+  EXPECT_EQ(connection.openConnection(targetAt({"127.0.0.1"}, localPort(listener.descriptor())), kConnectMs,
+                                      TranscriptFlags{}),
+            ResultCode::kTerminationRequested);
+  EXPECT_FALSE(connection.hasSocket());
+}
+
 TEST(Connection, NoUsableAddressGivesUnresolved) {
   ConnectionTarget target = targetAt({}, 25);
   target.addresses.append(IpAddress::none());
