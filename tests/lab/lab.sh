@@ -208,7 +208,12 @@ case "${LAB_TLS:-off}" in
   legacy) tls_level=may tls_legacy="" ;;
   *) fail "LAB_TLS: off, on or legacy, not ${LAB_TLS}" ;;
 esac
-certs="$lab_home/certs"
+# Each server sends its certificate and the lab CA's: a DANE-TA record
+# (usage 2) can only match a certificate that the server sends (RFC 7671
+# section 5.2.2).
+for host in mx1 mx2; do
+  cat "$lab_home/certs/$host.pem" "$lab_home/certs/ca.pem" >"$pf/$host-chain.pem"
+done
 cat >"$pf/conf/main.cf" <<EOF
 compatibility_level = 3.6
 queue_directory = $pf/queue
@@ -239,8 +244,8 @@ virtual_transport = discard:lab
 biff = no
 smtpd_peername_lookup = no
 smtpd_tls_security_level = $tls_level
-smtpd_tls_cert_file = $certs/mx1.pem
-smtpd_tls_key_file = $certs/mx1.key
+smtpd_tls_cert_file = $pf/mx1-chain.pem
+smtpd_tls_key_file = $lab_home/certs/mx1.key
 smtpd_tls_loglevel = 1
 ${tls_legacy}smtpd_tls_protocols = >=TLSv1
 ${tls_legacy}smtpd_tls_mandatory_protocols = >=TLSv1
@@ -253,12 +258,12 @@ cat >"$pf/conf/master.cf" <<EOF
 [2001:db8::25]:smtp inet n - n - - smtpd
 198.51.100.25:smtp inet n - n - - smtpd
   -o myhostname=mx2.lab.example
-  -o smtpd_tls_cert_file=$certs/mx2.pem
-  -o smtpd_tls_key_file=$certs/mx2.key
+  -o smtpd_tls_cert_file=$pf/mx2-chain.pem
+  -o smtpd_tls_key_file=$lab_home/certs/mx2.key
 [2001:db8:100::25]:smtp inet n - n - - smtpd
   -o myhostname=mx2.lab.example
-  -o smtpd_tls_cert_file=$certs/mx2.pem
-  -o smtpd_tls_key_file=$certs/mx2.key
+  -o smtpd_tls_cert_file=$pf/mx2-chain.pem
+  -o smtpd_tls_key_file=$lab_home/certs/mx2.key
 198.51.100.26:smtp inet n - n - - smtpd
   -o myhostname=mx.example.net
 203.0.113.26:smtp inet n - n - - smtpd
