@@ -15,9 +15,9 @@
 #               address, its IPv6 address, both, no "nameserver" line at
 #               all, or the contents of FILE
 #   LAB_TLS=off (default) | on | legacy
-#               whether the mail servers offer STARTTLS; "legacy" also lets
-#               them speak TLS 1.0 and 1.1 and weak ciphers (OpenSSL
-#               security level 0)
+#               whether the mail servers offer STARTTLS (TLS 1.0 to 1.3);
+#               "legacy" also allows the weak ciphers of OpenSSL
+#               security level 0
 #   LAB_KEEP=1                   keep the lab's folder (configs, logs) and
 #                                print its path at the end
 #   LAB_VERBOSE=1                say what the lab is doing on stderr
@@ -51,6 +51,7 @@ lab_obstacle() {
   local err
   if ! err=$(unshare --net --mount --uts --pid --fork --mount-proc \
       sh -c 'ip link set lo up && ip link add lab0 type veth peer name lab1 &&
+             ip -6 addr add 2001:db8::1/64 dev lab0 nodad &&
              mount --bind /etc/hosts /etc/hosts' 2>&1); then
     echo "cannot create the lab's namespaces: ${err:-unshare failed}"
   fi
