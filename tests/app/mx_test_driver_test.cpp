@@ -6,23 +6,10 @@
 #include <vector>
 
 #include "app/mx_test_services.h"
-#include "base/output_sink.h"
+#include "app/printed_lines.h"
 #include "base/result_text.h"
 
 namespace {
-
-// Collects every printed line while it lives.
-class PrintedLines {
- public:
-  PrintedLines() {
-    previous_ = setLineObserver([this](std::string_view line) { lines.emplace_back(line); });
-  }
-  ~PrintedLines() { setLineObserver(previous_); }
-  std::vector<std::string> lines;
-
- private:
-  LineObserver previous_;
-};
 
 // Services that answer from a script and log every call.
 class ScriptedServices : public MxTestServices {
