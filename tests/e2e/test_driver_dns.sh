@@ -8,29 +8,11 @@ set -euo pipefail
 . "$(dirname "$0")/../lab/lib.sh"
 lab_enter "$@"
 
-# greeting_and_ehlo HOST: the start of a dialogue with a lab Postfix.
-greeting_and_ehlo() {
-  cat <<EOF
-< 220 $1 ESMTP Lab
-> EHLO client.lab.example
-< 250-$1
-< 250-PIPELINING
-< 250-SIZE 10240000
-< 250-VRFY
-< 250-ETRN
-< 250-ENHANCEDSTATUSCODES
-< 250-8BITMIME
-< 250-DSN
-< 250-SMTPUTF8
-< 250 CHUNKING
-EOF
-}
-
 # probe_ok NAME ADDRESS SERVER: a probe without sender that greets and quits.
 probe_ok() {
   echo "Connecting with $1 [$2]"
   echo "Connection established with $2"
-  greeting_and_ehlo "$3"
+  lab_greeting_and_ehlo "$3"
   echo "> QUIT"
   echo "< 221 2.0.0 Bye"
   echo "Connection closed with $1 [$2]"

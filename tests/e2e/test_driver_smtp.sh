@@ -7,24 +7,6 @@ set -euo pipefail
 . "$(dirname "$0")/../lab/lib.sh"
 lab_enter "$@"
 
-# ehlo_dialogue HOST: greeting and EHLO with a lab Postfix.
-ehlo_dialogue() {
-  cat <<EOF
-< 220 $1 ESMTP Lab
-> EHLO client.lab.example
-< 250-$1
-< 250-PIPELINING
-< 250-SIZE 10240000
-< 250-VRFY
-< 250-ETRN
-< 250-ENHANCEDSTATUSCODES
-< 250-8BITMIME
-< 250-DSN
-< 250-SMTPUTF8
-< 250 CHUNKING
-EOF
-}
-
 # envelope RECIPIENT RCPT-REPLY [ERROR-LINE]: MAIL FROM, RCPT TO and QUIT.
 envelope() {
   echo "> MAIL FROM:<sender@example.net>"
@@ -59,7 +41,7 @@ MX for lab.example is mx1.lab.example [192.0.2.25]
 MX for lab.example is mx2.lab.example [2001:db8:100:0:0:0:0:25]
 MX for lab.example is mx2.lab.example [198.51.100.25]
 $(connected mx1.lab.example 2001:db8:0:0:0:0:0:25)
-$(ehlo_dialogue mx1.lab.example)
+$(lab_greeting_and_ehlo mx1.lab.example)
 $(envelope known@lab.example "250 2.1.5 Ok")
 Connection closed with mx1.lab.example [2001:db8:0:0:0:0:0:25]
 EOF
@@ -70,7 +52,7 @@ $(head_lines lab.example)
 MX for lab.example is mx1.lab.example [192.0.2.25]
 MX for lab.example is mx2.lab.example [198.51.100.25]
 $(connected mx1.lab.example 192.0.2.25)
-$(ehlo_dialogue mx1.lab.example)
+$(lab_greeting_and_ehlo mx1.lab.example)
 $(envelope unknown@lab.example "$(unknown_reply unknown@lab.example)" "$permanent")
 Connection closed with mx1.lab.example [192.0.2.25]
 EOF
@@ -79,7 +61,7 @@ mixed_first="$(head_lines mixed.lab.example)
 MX for mixed.lab.example is mx1.lab.example [192.0.2.25]
 MX for mixed.lab.example is catchall.lab.example [203.0.113.27]
 $(connected mx1.lab.example 192.0.2.25)
-$(ehlo_dialogue mx1.lab.example)
+$(lab_greeting_and_ehlo mx1.lab.example)
 $(envelope nobody@mixed.lab.example "$(unknown_reply nobody@mixed.lab.example)" "$permanent")
 Connection closed with mx1.lab.example [192.0.2.25]"
 
@@ -92,7 +74,7 @@ expect_zarvik "-a asks every host; one acceptance wins" 0 -- \
     -tnobody@mixed.lab.example -fsender@example.net -IPv4 -a <<EOF
 $mixed_first
 $(connected catchall.lab.example 203.0.113.27)
-$(ehlo_dialogue catchall.lab.example)
+$(lab_greeting_and_ehlo catchall.lab.example)
 $(envelope nobody@mixed.lab.example "250 2.1.5 Ok")
 Connection closed with catchall.lab.example [203.0.113.27]
 EOF
@@ -105,7 +87,7 @@ MX for backup.lab.example is mx2.lab.example [198.51.100.25]
 Connecting with dead.lab.example [203.0.113.25]
 Error: Connection refused [10061]
 $(connected mx2.lab.example 198.51.100.25)
-$(ehlo_dialogue mx2.lab.example)
+$(lab_greeting_and_ehlo mx2.lab.example)
 $(envelope known@backup.lab.example "250 2.1.5 Ok")
 Connection closed with mx2.lab.example [198.51.100.25]"
 for all in "" -a; do
@@ -120,11 +102,11 @@ $(head_lines busy.lab.example)
 MX for busy.lab.example is tempfail1.lab.example [203.0.113.26]
 MX for busy.lab.example is tempfail2.lab.example [203.0.113.28]
 $(connected tempfail1.lab.example 203.0.113.26)
-$(ehlo_dialogue tempfail1.lab.example)
+$(lab_greeting_and_ehlo tempfail1.lab.example)
 $(envelope known@busy.lab.example "450 4.3.2 <known@busy.lab.example>: Recipient address rejected: Try again later" "$temporary")
 Connection closed with tempfail1.lab.example [203.0.113.26]
 $(connected tempfail2.lab.example 203.0.113.28)
-$(ehlo_dialogue tempfail2.lab.example)
+$(lab_greeting_and_ehlo tempfail2.lab.example)
 $(envelope known@busy.lab.example "450 4.3.2 <known@busy.lab.example>: Recipient address rejected: Try again later" "$temporary")
 Connection closed with tempfail2.lab.example [203.0.113.28]
 EOF
@@ -135,7 +117,7 @@ $(head_lines lab.example)
 MX for lab.example is mx1.lab.example [192.0.2.25]
 MX for lab.example is mx2.lab.example [198.51.100.25]
 $(connected mx1.lab.example 192.0.2.25)
-$(ehlo_dialogue mx1.lab.example)
+$(lab_greeting_and_ehlo mx1.lab.example)
 > MAIL FROM:<sender@example.net>
 < 250 2.1.0 Ok
 > QUIT
@@ -162,7 +144,7 @@ MX for lab.example is mx1.lab.example [192.0.2.25]
 MX for lab.example is mx2.lab.example [198.51.100.25]
 Warning: Invalid IP 192.0.2.300
 $(connected mx1.lab.example 192.0.2.25)
-$(ehlo_dialogue mx1.lab.example)
+$(lab_greeting_and_ehlo mx1.lab.example)
 > QUIT
 < 221 2.0.0 Bye
 Connection closed with mx1.lab.example [192.0.2.25]
@@ -173,7 +155,7 @@ $(head_lines lab.example)
 MX for lab.example is mx1.lab.example [192.0.2.25]
 MX for lab.example is mx2.lab.example [198.51.100.25]
 $(connected mx1.lab.example 198.51.100.25)
-$(ehlo_dialogue mx2.lab.example)
+$(lab_greeting_and_ehlo mx2.lab.example)
 > QUIT
 < 221 2.0.0 Bye
 Connection closed with mx1.lab.example [198.51.100.25]
