@@ -1,6 +1,7 @@
 #include "app/networking.h"
 
 #include "base/host_facts.h"
+#include "net/connection.h"
 #include "platform/ipv6_probe.h"
 #include "platform/signals.h"
 #include "tls/tls_setup.h"
@@ -16,4 +17,6 @@ void startNetworking() {
 void stopNetworking() {
   releaseTls();
   ipv6Available.store(false);
+  // The driver's resolver is gone by now; make sure no connection can reach it.
+  (void)setHostResolver({});
 }

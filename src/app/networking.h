@@ -7,5 +7,6 @@
 // recorded; later operations fail with their own result codes.
 void startNetworking();
 
-// Undoes startNetworking: frees the TLS contexts and clears ipv6Available.
+// Undoes startNetworking: frees the TLS contexts, clears ipv6Available and
+// removes the process-wide host resolver of the connection layer.
 void stopNetworking();
