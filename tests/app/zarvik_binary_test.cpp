@@ -8,6 +8,9 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <filesystem>
 #include <fstream>
 #include <poll.h>
@@ -109,18 +112,24 @@ class ZarvikBinary : public ::testing::Test {
     if (::pipe2(fds, O_CLOEXEC) != 0) return {};
     const pid_t child = spawn(binary, arguments, folder_, fds[1]);
     ::close(fds[1]);
+    return collect(child, fds[0]);
+  }
+
+  // Reads the child's output until it closes its end (or the time limit
+  // passes), then waits for the child.
+  static RunResult collect(pid_t child, int outputFd) {
     RunResult result;
     const auto deadline = std::chrono::steady_clock::now() + kRunLimit;
     char buffer[4096];
     while (std::chrono::steady_clock::now() < deadline) {
-      pollfd ready{fds[0], POLLIN, 0};
+      pollfd ready{outputFd, POLLIN, 0};
       if (::poll(&ready, 1, 100) <= 0) continue;
-      const ssize_t n = ::read(fds[0], buffer, sizeof buffer);
+      const ssize_t n = ::read(outputFd, buffer, sizeof buffer);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) break;
       result.output.append(buffer, static_cast<std::size_t>(n));
     }
-    ::close(fds[0]);
+    ::close(outputFd);
     result.exitCode = waitFor(child);
     return result;
   }
@@ -193,7 +202,7 @@ TEST_F(ZarvikBinary, RecipientAddressOrHostAlonePassesValidation) {
   const RunResult address = run({"-tnobody"});
   EXPECT_NE(address.exitCode, kTimedOut);
   EXPECT_EQ(address.output, "");
-  const RunResult host = run({"-hlocalhost", "-qDNSnot-a-server", "-IP127.0.0.1"});
+  const RunResult host = run({"-hlocalhost", "-qDNSnot-a-server", "-IP127.0.0.2"});
   EXPECT_NE(host.exitCode, kTimedOut);
   EXPECT_EQ(host.output.find("Error: No domain"), std::string::npos);
 }
@@ -257,6 +266,68 @@ TEST_F(ZarvikBinary, MissingResponseFileIsSkippedSilently) {
   const RunResult result = run({"-@missing.rsp"});
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_EQ(result.output, helpBytes());
+}
+
+// A mail host on port 25 of a loopback address of the test's own that
+// accepts connections and never greets, so that the program waits for the
+// greeting until it is stopped. Each test uses another address, so that
+// tests running at the same time never meet. Skipped when the port cannot
+// be bound (not root, or a server is already there).
+class ZarvikBinarySignals : public ZarvikBinary {
+ protected:
+  void TearDown() override {
+    if (listener_ >= 0) ::close(listener_);
+    ZarvikBinary::TearDown();
+  }
+
+  bool listenOn(const std::string& dottedAddress) {
+    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int yes = 1;
+    ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(25);
+    if (::inet_pton(AF_INET, dottedAddress.c_str(), &address.sin_addr) != 1) return false;
+    return ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+           ::listen(listener_, 8) == 0;
+  }
+
+  // Starts the program against the silent host, waits until it has
+  // connected, sends the signal and returns how the program ended and what
+  // it printed.
+  RunResult runAndSignal(int signalNumber, const std::string& address) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return {};
+    const pid_t child = spawn(binary_, {"-hlocalhost", "-IP" + address, "-qDNSnot-a-server"}, folder_, fds[1]);
+    ::close(fds[1]);
+    pollfd incoming{listener_, POLLIN, 0};
+    const bool connected = ::poll(&incoming, 1, 20000) == 1;
+    const int peer = connected ? ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC) : -1;
+    ::kill(child, signalNumber);
+    const RunResult result = collect(child, fds[0]);
+    if (peer >= 0) ::close(peer);
+    return result;
+  }
+
+  int listener_ = -1;
+};
+
+TEST_F(ZarvikBinarySignals, QuitEndsTheRunAtOnceWithCodeZero) {
+  if (!listenOn("127.0.0.3")) GTEST_SKIP() << "cannot listen on 127.0.0.3:25";
+  const auto start = std::chrono::steady_clock::now();
+  const RunResult result = runAndSignal(SIGQUIT, "127.0.0.3");
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_EQ(result.output.find("Program termination requested"), std::string::npos);
+}
+
+TEST_F(ZarvikBinarySignals, InterruptStopsTheRunInAnOrderlyWay) {
+  // The wait for the greeting notices the cleared run flag within its
+  // 10-second slice; every host then reports the termination request.
+  if (!listenOn("127.0.0.4")) GTEST_SKIP() << "cannot listen on 127.0.0.4:25";
+  const RunResult result = runAndSignal(SIGINT, "127.0.0.4");
+  EXPECT_EQ(result.exitCode, 99);
+  EXPECT_NE(result.output.find("Error: Program termination requested [1]\r\n"), std::string::npos);
 }
 
 }  // namespace
