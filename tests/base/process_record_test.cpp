@@ -8,24 +8,20 @@
 #include <fstream>
 #include <string>
 
+#include "platform/temp_folder.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 
 class ProcessRecordTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "zarvik-process-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
-    fs::create_directories(root_ / "bin");
-  }
-  void TearDown() override { fs::remove_all(root_); }
+  void SetUp() override { fs::create_directories(root_ / "bin"); }
 
   // Facts of a program at <root>/bin/zarvik with the given variables.
   ProcessFacts factsWith(const std::string& temp, const std::string& tmpdir) const {
     ProcessFacts facts;
-    facts.exePath = SharedString(std::string_view((root_ / "bin" / "zarvik").string()));
+    facts.exePath = SharedString(std::string_view(root_ / "bin/zarvik"));
     facts.tempVariable = SharedString(std::string_view(temp));
     facts.tmpdirVariable = SharedString(std::string_view(tmpdir));
     facts.processId = 4321;
@@ -33,10 +29,10 @@ class ProcessRecordTest : public ::testing::Test {
     return facts;
   }
 
-  std::string folder(const std::string& name) const { return (root_ / name).string(); }
-  std::string programFolder() const { return (root_ / "bin").string() + "/"; }
+  std::string folder(const std::string& name) const { return root_ / name; }
+  std::string programFolder() const { return root_ / "bin/"; }
 
-  fs::path root_;
+  TempFolder root_{"process"};
 };
 
 TEST_F(ProcessRecordTest, DerivesProgramFolderAndDefaultsPath) {
@@ -115,7 +111,7 @@ TEST_F(ProcessRecordTest, UniqueNamesSkipExistingFiles) {
   std::ofstream(folder("p00002")) << "taken";
   record.setCounters(1, 1);
   // The folder is given without a trailing "/": one is added.
-  EXPECT_EQ(record.uniqueName(SharedString(std::string_view(root_.string())), "p", "").toStdString(),
+  EXPECT_EQ(record.uniqueName(SharedString(std::string_view(root_.path().string())), "p", "").toStdString(),
             folder("p00003"));
   EXPECT_TRUE(record.uniqueName(SharedString(std::string_view(folder("missing"))), "p", "").isEmpty());
 }

@@ -1,7 +1,6 @@
 #include "base/text_file.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
@@ -9,30 +8,21 @@
 #include <string>
 #include <vector>
 
-namespace {
+#include "platform/temp_folder.h"
 
-namespace fs = std::filesystem;
+namespace {
 
 class TextFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "zarvik-textfile-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  SharedString path(const char* name = "file.txt") const {
-    return SharedString(std::string_view((dir_ / name).string()));
-  }
+  SharedString path(const char* name = "file.txt") const { return SharedString(std::string_view(dir_ / name)); }
 
   void writeFile(const std::string& bytes) const {
-    std::ofstream out((dir_ / "file.txt").string(), std::ios::binary);
+    std::ofstream out(dir_ / "file.txt", std::ios::binary);
     out << bytes;
   }
 
   std::string contents(const char* name = "file.txt") const {
-    std::ifstream in((dir_ / name).string(), std::ios::binary);
+    std::ifstream in(dir_ / name, std::ios::binary);
     std::stringstream all;
     all << in.rdbuf();
     return all.str();
@@ -50,7 +40,7 @@ class TextFileTest : public ::testing::Test {
     return lines;
   }
 
-  fs::path dir_;
+  TempFolder dir_{"textfile"};
 };
 
 using Lines = std::vector<std::string>;

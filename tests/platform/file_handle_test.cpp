@@ -1,12 +1,13 @@
 #include "platform/file_handle.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <utility>
+
+#include "platform/temp_folder.h"
 
 namespace {
 
@@ -14,15 +15,9 @@ namespace fs = std::filesystem;
 
 class FileHandleTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "zarvik-filehandle-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  std::string path(const char* name) const { return (dir_ / name).string(); }
+  std::string path(const char* name) const { return dir_ / name; }
 
-  fs::path dir_;
+  TempFolder dir_{"filehandle"};
 };
 
 TEST_F(FileHandleTest, ReadsWritesAndSeeks) {
@@ -68,7 +63,7 @@ TEST_F(FileHandleTest, ExistsDeleteAndCreateFolders) {
   EXPECT_FALSE(fileExists(""));
   std::ofstream(path("f")) << "x";
   EXPECT_TRUE(fileExists(path("f").c_str()));
-  EXPECT_TRUE(fileExists(dir_.string().c_str()));  // folders count too
+  EXPECT_TRUE(fileExists(dir_.path().c_str()));  // folders count too
   EXPECT_TRUE(deleteFile(path("f").c_str()));
   EXPECT_FALSE(fileExists(path("f").c_str()));
   EXPECT_TRUE(deleteFile(path("f").c_str()));  // already gone
