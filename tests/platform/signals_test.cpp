@@ -4,7 +4,6 @@
 
 #include <cerrno>
 #include <csignal>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -55,18 +54,6 @@ TEST(Signals, BrokenPipeDoesNotKillTheProcess) {
               return (written < 0 && errno == EPIPE) ? 0 : 15;
             }),
             0);
-}
-
-TEST(Signals, WithoutHandlersQuitWouldKillTheProcess) {
-  // Shows that the exit code 0 above comes from the handler.
-  EXPECT_EQ(runInChild([] {
-              const rlimit noCore{0, 0};
-              ::setrlimit(RLIMIT_CORE, &noCore);  // no core file in the test folder
-              std::signal(SIGQUIT, SIG_DFL);
-              ::raise(SIGQUIT);
-              return 13;
-            }),
-            1000 + SIGQUIT);
 }
 
 }  // namespace
