@@ -104,6 +104,8 @@ class SharedString {
 
   // Number formatting.
   static SharedString fromInteger(std::int64_t value, int radix = 10);
+  // Appends the decimal digits of |value| (no sign), with fill in front up to
+  // width characters; 0 is the digit "0" (width 2, fill '0' gives "00").
   SharedString& appendDecimal(std::int64_t value, std::int32_t width = 0, char fill = ' ');
   static int decimalDigits(std::int64_t value);
   static SharedString fromBool(bool value);  // "Y" or "N"
