@@ -1,5 +1,7 @@
 #include "base/shared_string.h"
 
+#include <algorithm>
+
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -48,6 +50,17 @@ std::int32_t clampedLength(std::size_t size) {
 std::int32_t roundedCapacity(std::int32_t needed) {
   if (needed + 1 <= kGrowthStep) return kGrowthStep;
   return (needed / kGrowthStep + 1) * kGrowthStep;
+}
+
+// Past this size a fixed 32-byte step would make text that grows a byte at a
+// time (a long line from a peer) cost quadratic copying, so a growing buffer
+// takes at least half its size again; short texts keep the 32-byte step.
+constexpr std::int32_t kGeometricGrowthFrom = 4096;
+
+std::int32_t grownCapacity(std::int32_t current, std::int32_t needed) {
+  const std::int32_t exact = roundedCapacity(needed);
+  if (current < kGeometricGrowthFrom || current > INT32_MAX / 2) return exact;
+  return std::max(exact, roundedCapacity(current + current / 2));
 }
 
 void wipe(char* bytes, std::int32_t count) {
@@ -112,7 +125,7 @@ void SharedString::grow(std::int32_t extra) {
   // Caller has made the buffer private.
   const std::int32_t needed = clampedLength(static_cast<std::size_t>(buffer_->length) + static_cast<std::size_t>(extra));
   if (needed + 1 <= buffer_->capacity) return;
-  const std::int32_t capacity = roundedCapacity(needed);
+  const std::int32_t capacity = grownCapacity(buffer_->capacity, needed);
   char* grown = new char[static_cast<std::size_t>(capacity)];
   std::memcpy(grown, buffer_->characters, static_cast<std::size_t>(buffer_->length));
   grown[buffer_->length] = 0;

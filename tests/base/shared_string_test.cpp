@@ -103,6 +103,22 @@ TEST(SharedString, GrowsInStepsOf32) {
   EXPECT_EQ(SharedString(std::string(64, 'x')).capacity(), 96);
 }
 
+TEST(SharedString, LongTextGrowsGeometricallySoByteAppendsStayLinear) {
+  SharedString s;
+  int reallocations = 0;
+  std::int32_t capacity = s.capacity();
+  for (int i = 0; i < (1 << 20); ++i) {
+    s.append('x');
+    if (s.capacity() != capacity) {
+      ++reallocations;
+      capacity = s.capacity();
+    }
+  }
+  EXPECT_EQ(s.length(), 1 << 20);
+  // 128 steps of 32 bytes up to 4 KiB, then about 23 steps of half again.
+  EXPECT_LT(reallocations, 200);
+}
+
 TEST(SharedString, AppendingItselfOrItsOwnTailWorks) {
   SharedString s("abcdefghijklmnopqrstuvwxyz012345");  // a full 32-byte buffer after growth
   s.append(s);
