@@ -5,8 +5,9 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
+
+#include "platform/temp_folder.h"
 
 namespace {
 
@@ -69,12 +70,6 @@ TEST(CommandLineBase, ConsecutiveSwitchesAfterSeveralBlanks) {
 // Defaults file and response files, in a folder of the test's own.
 class CommandLineBaseFiles : public ::testing::Test {
  protected:
-  void SetUp() override {
-    folder_ = std::filesystem::temp_directory_path() / ("command_line_base_test." + std::to_string(::getpid()));
-    std::filesystem::create_directories(folder_);
-  }
-  void TearDown() override { std::filesystem::remove_all(folder_); }
-
   SharedString write(const std::string& name, const std::string& content) {
     const auto path = folder_ / name;
     std::ofstream(path, std::ios::binary) << content;
@@ -87,7 +82,8 @@ class CommandLineBaseFiles : public ::testing::Test {
     return result;
   }
 
-  std::filesystem::path folder_;
+  TempFolder temp_{"command_line"};
+  const std::filesystem::path& folder_ = temp_.path();
 };
 
 TEST_F(CommandLineBaseFiles, DefaultsLinesFollowTheCommandLineAsTheyStand) {

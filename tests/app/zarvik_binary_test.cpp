@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "app/help.h"
+#include "platform/temp_folder.h"
 
 namespace {
 
@@ -93,15 +94,6 @@ class ZarvikBinary : public ::testing::Test {
     const char* binary = std::getenv("ZARVIK_BINARY");
     if (binary == nullptr || *binary == '\0') GTEST_SKIP() << "ZARVIK_BINARY is not set";
     binary_ = binary;
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    folder_ = fs::temp_directory_path() /
-              ("zarvik_binary_test." + std::to_string(::getpid()) + "." + info->name());
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
-  }
-
-  void TearDown() override {
-    if (!folder_.empty()) fs::remove_all(folder_);
   }
 
   // Runs the binary with standard output on a pipe and collects it all.
@@ -152,7 +144,8 @@ class ZarvikBinary : public ::testing::Test {
   }
 
   fs::path binary_;
-  fs::path folder_;
+  TempFolder temp_{"binary"};
+  const fs::path& folder_ = temp_.path();
 };
 
 TEST_F(ZarvikBinary, NoSwitchesPrintsTheErrorAndTheHelp) {

@@ -1,5 +1,7 @@
 #include "base/output_sink.h"
 
+#include "platform/temp_folder.h"
+
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -27,16 +29,8 @@ std::string readFile(const fs::path& path) {
 // printLine writes to standard output by pointing descriptor 1 at a file.
 class OutputSink : public ::testing::Test {
  protected:
-  void SetUp() override {
-    folder_ = fs::temp_directory_path() / ("output_sink_test." + std::to_string(::getpid()));
-    fs::create_directories(folder_);
-    previousPath_ = outputFilePath();
-  }
-
-  void TearDown() override {
-    setOutputFilePath(previousPath_);
-    fs::remove_all(folder_);
-  }
+  void SetUp() override { previousPath_ = outputFilePath(); }
+  void TearDown() override { setOutputFilePath(previousPath_); }
 
   // Runs body with standard output redirected and returns what it wrote.
   template <typename Body>
@@ -53,7 +47,8 @@ class OutputSink : public ::testing::Test {
     return readFile(capture);
   }
 
-  fs::path folder_;
+  TempFolder temp_{"output_sink"};
+  const fs::path& folder_ = temp_.path();
   SharedString previousPath_;
 };
 
