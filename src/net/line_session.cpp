@@ -38,6 +38,9 @@ ResultCode readLine(Connection& connection, SharedString& line, std::uint32_t ti
   // Collected apart from the line, which only receives a complete line: a
   // failed read leaves it empty.
   std::string collected;
+  // Bytes taken from the connection for this line, the dropped NUL bytes
+  // included, so that a stream of NULs meets the same bound as any other.
+  std::size_t received = 0;
   const std::uint32_t start = tickCount();
   for (;;) {
     // Two bytes at a time, but one after a CR, so that no byte behind the LF
@@ -48,6 +51,7 @@ ResultCode readLine(Connection& connection, SharedString& line, std::uint32_t ti
     std::size_t count = 0;
     const ResultCode result = connection.receiveSome(chunk, wanted, count);
     if (succeeded(result)) {
+      received += count;
       for (std::size_t i = 0; i < count; ++i) {
         if (chunk[i] != '\0') collected.push_back(chunk[i]);
       }
@@ -59,7 +63,7 @@ ResultCode readLine(Connection& connection, SharedString& line, std::uint32_t ti
       }
       // RFC 5321 section 4.5.3.1.5 allows 512 octets; a peer that goes on for
       // a mebibyte without a line end is broken or hostile.
-      if (collected.size() >= static_cast<std::size_t>(kMaxLineLength)) return ResultCode::kWsaMessageTooLong;
+      if (received >= static_cast<std::size_t>(kMaxLineLength)) return ResultCode::kWsaMessageTooLong;
       continue;
     }
     if (result != ResultCode::kWsaWouldBlock) return result;

@@ -12,9 +12,9 @@
 // section 2.3.8: lines end in CR LF), with a transcript of every line that
 // passes: "0007: > " for lines sent, "0007: < " for lines received.
 
-// The longest line readLine() accepts, CR LF included. A peer that sends more
-// without a line end is cut off with 10040 ("Message too long") instead of
-// being allowed to fill memory.
+// The longest line readLine() accepts, CR LF and dropped NUL bytes included.
+// A peer that sends more without a line end is cut off with 10040 ("Message
+// too long") instead of being allowed to fill memory or hold the read.
 inline constexpr std::int32_t kMaxLineLength = 1 << 20;
 
 // Reads one line; on 0 the line holds it without CR LF. Only CR LF ends a

@@ -132,13 +132,26 @@ TEST_F(LineSessionTest, AcceptsTheLongestLine) {
   writer.join();
 }
 
+// Feeds kMaxLineLength bytes of filler, with no line end, and reads a line.
+ResultCode readEndlessLine(Connection& connection, const SocketHandle& peer, char filler, SharedString& line) {
+  const std::string endless(static_cast<std::size_t>(kMaxLineLength), filler);
+  std::thread writer = feedPeer(peer, endless);
+  const ResultCode result = readLine(connection, line, 10000, TranscriptFlags{});
+  writer.join();
+  return result;
+}
+
 TEST_F(LineSessionTest, CutsOffALineWithoutEnd) {
   // Instead of growing without end, the read stops with "Message too long".
-  const std::string endless(static_cast<std::size_t>(kMaxLineLength), 'y');
-  std::thread writer = feedPeer(peer, endless);
-  EXPECT_EQ(readLine(connection, line, 10000, TranscriptFlags{}), ResultCode::kWsaMessageTooLong);
+  EXPECT_EQ(readEndlessLine(connection, peer, 'y', line), ResultCode::kWsaMessageTooLong);
   EXPECT_TRUE(line.isEmpty());
-  writer.join();
+}
+
+TEST_F(LineSessionTest, CutsOffAnEndlessRunOfNulBytes) {
+  // NUL bytes never reach the line, but they count against its bound: a
+  // peer streaming them must not hold the read until the time-out.
+  EXPECT_EQ(readEndlessLine(connection, peer, '\0', line), ResultCode::kWsaMessageTooLong);
+  EXPECT_TRUE(line.isEmpty());
 }
 
 TEST_F(LineSessionTest, WritesTranscriptOfReceivedLines) {
