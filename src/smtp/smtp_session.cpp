@@ -124,7 +124,8 @@ ResultCode SmtpSession::upgradeWithStartTls(const SmtpTarget& target, const Shar
   ReplyLines reply;
   SharedString enhanced;
   ResultCode result = command("STARTTLS", ReplyKind::kGeneric, timeouts_.replyMs, reply, enhanced, options, flags);
-  if (isLinkFailure(result)) return result;
+  // A reply that could not be read in time (195) is no refusal either.
+  if (isLinkFailure(result) || result == ResultCode::kSessionTimeout) return result;
   if (failed(result)) {
     // A server that will not upgrade is still tested in plain text, unless
     // the caller insists on TLS and the refusal may pass.

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <string_view>
+#include <thread>
 #include <vector>
 
 #include "base/result_text.h"
@@ -230,6 +233,39 @@ TEST(SmtpSession, GoesOnInPlainTextWhenStartTlsIsRefused) {
     EXPECT_EQ(server.finish(), Faults{});
     EXPECT_EQ(handshake.calls, 0);
   }
+}
+
+TEST(SmtpSession, ReturnsAStartTlsReplyThatCameTooLate) {
+  // The reply completes only after the command's time has run out (the
+  // transcript observer holds the client up), so readReply gives 195. That
+  // is no refusal by the server: the session must end instead of going on in
+  // plain text with a dialogue whose timing it no longer trusts.
+  ScriptedSmtpServer server;
+  server.send("220 ready\r\n")
+      .expect(kEhlo)
+      .send("250-mx.example.test\r\n250 STARTTLS\r\n")
+      .expect("STARTTLS\r\n")
+      .send("220 go ahead\r\n");
+  FakeHandshake handshake;
+  const std::uint32_t replyMs = 1000;
+  const LineObserver previous = setLineObserver([replyMs](std::string_view line) {
+    if (line == "< 220 go ahead") std::this_thread::sleep_for(std::chrono::milliseconds(replyMs + 200));
+  });
+  ResultCode result = ResultCode::kOk;
+  {
+    SmtpSession session;
+    session.setTlsHooksForTesting(handshake.hooks());
+    const std::uint16_t port = server.start();
+    SmtpPortOverride redirect(port);
+    shortenTimeouts(session);
+    session.timeouts().replyMs = replyMs;
+    ReplyLines replies;
+    result = session.openSession(loopbackTarget(), "", SessionTexts{}, kClientName, replies, kEsmtp, kTranscript);
+  }
+  setLineObserver(previous);
+  EXPECT_EQ(result, ResultCode::kSessionTimeout);
+  EXPECT_EQ(handshake.calls, 0);
+  EXPECT_EQ(server.finish(), Faults{});
 }
 
 TEST(SmtpSession, SaysEhloAgainAfterTheHandshake) {
