@@ -16,7 +16,7 @@ bool startsWithReplyCode(const SharedString& line) {
 ResultCode readReply(Connection& connection, ReplyLines& reply, std::uint32_t totalTimeoutMs, TranscriptFlags flags) {
   reply.clear();
   const std::uint32_t start = tickCount();
-  std::size_t bytesKept = 0;
+  std::size_t bytesRead = 0;
   for (std::int32_t linesRead = 0;; ++linesRead) {
     // RFC 5321 sets no bound on a multi-line reply; this does, so that a
     // peer cannot make one reply last or grow for ever.
@@ -28,10 +28,11 @@ ResultCode readReply(Connection& connection, ReplyLines& reply, std::uint32_t to
     const ResultCode result = readLine(connection, line, left, flags);
     if (failed(result)) return result;
     if (elapsedSince(start) >= totalTimeoutMs) return ResultCode::kSessionTimeout;
+    // Dropped lines count too: each went into the transcript.
+    bytesRead += static_cast<std::size_t>(line.length());
+    if (bytesRead > kMaxReplyBytes) return ResultCode::kClientNotResponding;
     if (!startsWithReplyCode(line)) continue;
 
-    bytesKept += static_cast<std::size_t>(line.length());
-    if (bytesKept > kMaxReplyBytes) return ResultCode::kClientNotResponding;
     const bool more = line.length() >= 4 && line.at(3) == '-';
     reply.append(line);
     if (!more) return ResultCode::kOk;

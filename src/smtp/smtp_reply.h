@@ -17,7 +17,7 @@ using ReplyLines = LockedList<SharedString>;
 // Bounds on one reply. RFC 5321 sets no limit on the number of lines of a
 // multi-line reply, so a peer could keep one reply open for ever; real
 // servers send a few dozen lines at most. Every line read counts, including
-// the dropped ones, and the bytes kept count towards the total.
+// the dropped ones, and so do their bytes: each of them is printed.
 inline constexpr std::int32_t kMaxReplyLines = 1000;
 inline constexpr std::size_t kMaxReplyBytes = 1024 * 1024;
 

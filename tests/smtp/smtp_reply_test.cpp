@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "platform/socket.h"
@@ -26,6 +27,20 @@ class ReplyPeer {
     ASSERT_EQ(sent, bytes.size());
   }
   void hangUp() { static_cast<void>(peer_.close()); }
+  // Sends more than the socket buffers hold; the reader must run meanwhile.
+  std::thread sendInBackground(std::string bytes) {
+    return std::thread([this, bytes = std::move(bytes)] {
+      std::size_t offset = 0;
+      while (offset < bytes.size()) {
+        bool ready = false;
+        std::size_t sent = 0;
+        if (waitForSocket(peer_.descriptor(), kSocketWritable, 5000, ready) != 0 || !ready) return;
+        const std::int32_t error = sendSome(peer_.descriptor(), bytes.data() + offset, bytes.size() - offset, sent);
+        if (error != 0 && error != 10035) return;
+        offset += sent;
+      }
+    });
+  }
 
   Connection connection;
 
@@ -78,6 +93,20 @@ TEST(ReadReply, CountsDroppedLinesTowardsTheLineLimit) {
   ReplyLines reply;
   EXPECT_EQ(readReply(peer.connection, reply, 5000, kQuiet), ResultCode::kClientNotResponding);
   EXPECT_TRUE(reply.isEmpty());
+}
+
+TEST(ReadReply, CountsTheBytesOfDroppedLinesTowardsTheByteLimit) {
+  // Two lines without a reply code, each below the line session's own
+  // bound, together above the reply's: every byte the transcript shows
+  // counts, not only the bytes kept.
+  ReplyPeer peer;
+  const std::string noise(kMaxReplyBytes * 6 / 10, 'x');
+  std::thread sender = peer.sendInBackground(noise + "\r\n" + noise + "\r\n250 too late\r\n");
+  ReplyLines reply;
+  EXPECT_EQ(readReply(peer.connection, reply, 20000, kQuiet), ResultCode::kClientNotResponding);
+  EXPECT_TRUE(reply.isEmpty());
+  static_cast<void>(peer.connection.closeConnection(0));  // ends the sender's writes
+  sender.join();
 }
 
 TEST(ReplyCode, ReadsTheLeadingDigits) {
