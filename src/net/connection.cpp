@@ -145,6 +145,10 @@ ResultCode Connection::openConnection(const ConnectionTarget& target, std::uint3
   target_ = target;
   peerHostName_ = target.hostName;
   peerAddress_ = IpAddress::none();
+  // Whatever this open ends with, the connection no longer reaches the
+  // peer of an earlier open.
+  tls_.reset();
+  static_cast<void>(socket_.close());
 
   LockedList<IpAddress> addresses(target.addresses);
   if (addresses.isEmpty()) {

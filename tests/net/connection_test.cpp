@@ -190,6 +190,20 @@ TEST(Connection, NoUsableAddressGivesUnresolved) {
   EXPECT_EQ(connection.openConnection(target, kConnectMs, TranscriptFlags{}), ResultCode::kHostUnresolved);
 }
 
+TEST(Connection, FailedOpenLeavesNoEarlierSocketBehind) {
+  // A connection opened again must not go on talking to its former peer
+  // when the new target has no usable address.
+  SocketHandle mine;
+  SocketHandle peer;
+  ASSERT_EQ(openSocketPair(SocketType::kStream, mine, peer), 0);
+  Connection connection;
+  connection.adoptSocket(std::move(mine), SocketKind::kStream, false);
+  ConnectionTarget target = targetAt({}, 25);
+  target.addresses.append(IpAddress::none());
+  EXPECT_EQ(connection.openConnection(target, kConnectMs, TranscriptFlags{}), ResultCode::kHostUnresolved);
+  EXPECT_FALSE(connection.hasSocket());
+}
+
 TEST(Connection, TriesOnlyTheFirstAddressOfAFamily) {
   ScopedSetting withIPv6(ipv6Available, true);
   // 127.0.0.2 would accept, but a second IPv4 address is never tried.
