@@ -236,9 +236,9 @@ bool SharedString::compare(std::string_view a, std::string_view b, int flags) {
   for (std::size_t i = 0; i < common; ++i) {
     if (!sameChar(a[i], b[i], ignoreCase)) return false;
   }
-  if ((flags & kPrefix) != 0) return a.size() >= b.size();
   if (a.size() == b.size()) return true;
   if ((flags & kEqualLength) != 0) return false;
+  if ((flags & kPrefix) != 0) return a.size() >= b.size();
   const std::string_view tail = a.size() > b.size() ? a.substr(common) : b.substr(common);
   return tail.find_first_not_of(' ') == std::string_view::npos;
 }

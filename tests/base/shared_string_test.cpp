@@ -249,6 +249,10 @@ TEST(SharedString, CompareFlags) {
   EXPECT_FALSE(S::compare("abc x", "abc", 0));
   EXPECT_FALSE(S::compare("abc   ", "abc", S::kEqualLength));
   EXPECT_TRUE(S::compare("abc", "abc", S::kEqualLength));
+
+  // Flag 16 holds with the prefix flag too: only an equal string passes.
+  EXPECT_FALSE(S::compare("abcd", "abc", S::kPrefix | S::kEqualLength));
+  EXPECT_TRUE(S::compare("ABC", "abc", S::kPrefix | S::kEqualLength | S::kIgnoreCase));
 }
 
 TEST(SharedString, WildcardMatch) {
