@@ -80,10 +80,14 @@ class LockedList : public LockHolder {
     ScopedLock guard(*this);
     ScopedLock otherGuard(other);
     if (!reserveUnlocked(other.capacity_)) return;
-    for (std::int32_t i = 0; i < other.count_; ++i) append(*other.items_[i]);
+    // Counted before the loop: when other is this list, the copies appended
+    // here must not be copied again.
+    const std::int32_t count = other.count_;
+    for (std::int32_t i = 0; i < count; ++i) append(*other.items_[i]);
   }
 
   void assign(const LockedList& other) {
+    if (&other == this) return;  // clearing first would lose the elements
     ScopedLock guard(*this);
     clearUnlocked();
     appendAll(other);

@@ -53,6 +53,21 @@ TEST(LockedList, AppendAllAndAssignCopyTheElements) {
   EXPECT_EQ(copy[2], "b");
 }
 
+TEST(LockedList, AppendingOrAssigningItselfIsSafe) {
+  LockedList<SharedString> list;
+  ASSERT_TRUE(list.append("a"));
+  ASSERT_TRUE(list.append("b"));
+  // The elements present at the call are copied once, not the ones it adds.
+  list.appendAll(list);
+  ASSERT_EQ(list.count(), 4);
+  EXPECT_EQ(list[3], "a");
+  EXPECT_EQ(list[4], "b");
+
+  list.assign(list);  // keeps its elements instead of clearing them first
+  EXPECT_EQ(list.count(), 4);
+  EXPECT_EQ(list[1], "a");
+}
+
 TEST(LockedList, LockingWorksWithAndWithoutACriticalSection) {
   LockedList<int> plain;
   for (int i = 0; i < 3; ++i) {
