@@ -1,6 +1,7 @@
 #include "base/process_record.h"
 
 #include <chrono>
+#include <initializer_list>
 
 #include "platform/clock.h"
 #include "platform/file_handle.h"
@@ -80,8 +81,12 @@ ProcessRecord::ProcessRecord(const ProcessFacts& facts) {
     defaultsPath_ = programFolder_ + baseName + ".def";
   }
 
-  if (!facts.tempVariable.isEmpty()) workFolderCandidates_.append(firstFolderOf(facts.tempVariable));
-  if (!facts.tmpdirVariable.isEmpty()) workFolderCandidates_.append(firstFolderOf(facts.tmpdirVariable));
+  // A variable with nothing before its first ";" names no folder; taken as
+  // "" it would put the work files in whatever the current folder is.
+  for (const SharedString* variable : {&facts.tempVariable, &facts.tmpdirVariable}) {
+    SharedString candidate = firstFolderOf(*variable);
+    if (!candidate.isEmpty()) workFolderCandidates_.append(candidate);
+  }
   if (!programFolder_.isEmpty()) workFolderCandidates_.append(programFolder_);
   workFolder_ = workFolderCandidates_.isEmpty() ? SharedString() : workFolderCandidates_[1];
 }

@@ -87,6 +87,14 @@ TEST_F(ProcessRecordTest, UnusableCandidatesFallBackToTheProgramFolder) {
   EXPECT_EQ(record.workFolder().toStdString(), programFolder());
 }
 
+TEST_F(ProcessRecordTest, VariableThatNamesNoFolderBeforeItsSemicolonIsSkipped) {
+  // ";<folder>" leaves nothing before the ";": that is no folder, and the
+  // work folder must not become "" (the current folder, without separator).
+  fs::create_directories(folder("tmpdir"));
+  ProcessRecord record(factsWith(";" + folder("temp"), folder("tmpdir")));
+  EXPECT_EQ(record.workFolder().toStdString(), folder("tmpdir") + "/");
+}
+
 TEST_F(ProcessRecordTest, UniqueNamesUseBase36Counters) {
   ProcessRecord record(factsWith("", ""));
   const SharedString dir(std::string_view(folder("")));
