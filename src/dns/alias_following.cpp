@@ -1,5 +1,8 @@
 #include "dns/alias_following.h"
 
+#include <string>
+#include <unordered_set>
+
 #include "dns/dns_constants.h"
 
 namespace {
@@ -7,6 +10,9 @@ namespace {
 struct AliasWalk {
   const LockedList<DnsRecord>& records;
   LockedList<SharedString>& unresolvedAliases;
+  // The texts of unresolvedAliases, so that noting a target costs one look-up
+  // however many distinct targets a hostile answer lists for a name.
+  std::unordered_set<std::string> noted;
   std::int32_t steps = 0;
 
   // Adds the addresses of name to found; true when it added any.
@@ -36,10 +42,7 @@ struct AliasWalk {
   }
 
   void noteUnresolved(const SharedString& target) {
-    for (const SharedString& known : unresolvedAliases) {
-      if (known == target) return;
-    }
-    unresolvedAliases.append(target);
+    if (noted.insert(target.toStdString()).second) unresolvedAliases.append(target);
   }
 };
 
@@ -60,6 +63,7 @@ void followAliases(const LockedList<DnsRecord>& records, const SharedString& nam
   // "host.example.org." must still find its records.
   SharedString bareName = name;
   bareName.trimRight('.');
-  AliasWalk walk{records, unresolvedAliases};
+  AliasWalk walk{records, unresolvedAliases, {}};
+  for (const SharedString& known : unresolvedAliases) walk.noted.insert(known.toStdString());
   walk.collect(bareName, addresses);
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -104,4 +105,29 @@ TEST(AliasFollowing, EndsCnameLoops) {
   std::vector<std::string> noted = texts(unresolved);
   std::sort(noted.begin(), noted.end());
   EXPECT_EQ(noted, (std::vector<std::string>{"a.example", "b.example"}));
+}
+
+TEST(AliasFollowing, ManyTargetsOfALoopingNameCostLinearTime) {
+  // A hostile answer over TCP can hold thousands of CNAME records for one
+  // name. The first makes the name its own alias, so every step of the walk
+  // scans all of them again once the steps are used up, and each further
+  // target is noted as unresolved: noting must not compare with every
+  // target noted before.
+  constexpr int kTargets = 4000;
+  LockedList<DnsRecord> records;
+  records.append(aliasRecord("loop.example", "loop.example"));
+  for (int i = 1; i < kTargets; ++i) {
+    const std::string target = "t" + std::to_string(i) + ".example";
+    records.append(aliasRecord("loop.example", target.c_str()));
+  }
+  LockedList<IpAddress> found;
+  LockedList<SharedString> unresolved;
+  const auto start = std::chrono::steady_clock::now();
+  followAliases(records, "loop.example", found, unresolved);
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_TRUE(found.isEmpty());
+  ASSERT_EQ(unresolved.count(), kTargets);
+  EXPECT_EQ(unresolved[1].toStdString(), "loop.example");
+  EXPECT_EQ(unresolved[2].toStdString(), "t1.example");
+  EXPECT_LT(elapsed, std::chrono::seconds(1));
 }
