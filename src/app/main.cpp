@@ -8,6 +8,7 @@
 #include "base/process_record.h"
 #include "base/result_text.h"
 #include "base/run_flag.h"
+#include "platform/console.h"
 #include "platform/signals.h"
 #include "tls/tls_setup.h"
 
@@ -31,6 +32,9 @@ int runWith(const MxTestOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Before anything opens a file or socket: a closed standard output must
+  // not hand its number to the mail host's connection.
+  (void)reopenClosedStandardDescriptors();
   int result = 1;
   {
     ProcessRecord process;

@@ -39,3 +39,19 @@ bool appendToFile(const char* path, const char* bytes, std::size_t length) {
   const bool closed = ::close(fd) == 0;
   return written && closed;
 }
+
+bool reopenClosedStandardDescriptors() {
+  bool ok = true;
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+    // The lower descriptors are open by now, so open() returns fd itself.
+    const int opened = ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+    if (opened < 0) {
+      ok = false;
+    } else if (opened != fd) {
+      ok = ::dup2(opened, fd) == fd && ok;
+      ::close(opened);
+    }
+  }
+  return ok;
+}

@@ -11,3 +11,9 @@ bool writeStandardOutput(const char* bytes, std::size_t length);
 // not exist and never truncating it. The file is opened and closed within the
 // call, so nothing stays open between lines. False on any failure.
 bool appendToFile(const char* path, const char* bytes, std::size_t length);
+
+// Opens /dev/null on each of the standard descriptors 0, 1 and 2 that is
+// closed, so that no file or socket opened later takes its number: with
+// descriptor 1 closed, the first socket would receive every printed line.
+// Called first thing at start-up. False when one could not be reopened.
+bool reopenClosedStandardDescriptors();

@@ -18,6 +18,7 @@
 #include <string>
 #include <sys/wait.h>
 #include <thread>
+#include <utility>
 #include <unistd.h>
 #include <vector>
 
@@ -42,8 +43,8 @@ void writeFile(const fs::path& path, const std::string& content) {
   std::ofstream(path, std::ios::binary) << content;
 }
 
-// Starts binary with the arguments, standard output on stdoutFd and the
-// working folder workDir. Returns the child's pid.
+// Starts binary with the arguments, standard output on stdoutFd (closed when
+// stdoutFd is negative) and the working folder workDir. Returns the child's pid.
 pid_t spawn(const fs::path& binary, const std::vector<std::string>& arguments, const fs::path& workDir,
             int stdoutFd) {
   std::vector<std::string> all{binary.string()};
@@ -57,7 +58,11 @@ pid_t spawn(const fs::path& binary, const std::vector<std::string>& arguments, c
     if (::chdir(workDir.c_str()) != 0) ::_exit(120);
     const int devNull = ::open("/dev/null", O_RDONLY);
     ::dup2(devNull, STDIN_FILENO);
-    ::dup2(stdoutFd, STDOUT_FILENO);
+    if (stdoutFd < 0) {
+      ::close(STDOUT_FILENO);
+    } else {
+      ::dup2(stdoutFd, STDOUT_FILENO);
+    }
     // Start with default dispositions, as a shell would.
     std::signal(SIGPIPE, SIG_DFL);
     ::execv(argv[0], argv.data());
@@ -309,6 +314,36 @@ TEST_F(ZarvikBinarySignals, InterruptStopsTheRunInAnOrderlyWay) {
   const RunResult result = runAndSignal(SIGINT, "127.0.0.4");
   EXPECT_EQ(result.exitCode, 99);
   EXPECT_NE(result.output.find("Error: Program termination requested [1]\r\n"), std::string::npos);
+}
+
+// A program started with its standard output closed must not let the next
+// descriptor it opens stand in for it: the transcript would go into that
+// connection instead of nowhere.
+class ZarvikBinaryClosedOutput : public ZarvikBinarySignals {};
+
+TEST_F(ZarvikBinaryClosedOutput, TranscriptNeverReachesTheMailHost) {
+  if (!listenOn("127.0.0.5")) GTEST_SKIP() << "cannot listen on 127.0.0.5:25";
+  const pid_t child = spawn(binary_, {"-hlocalhost", "-IP127.0.0.5", "-qDNSnot-a-server"}, folder_, -1);
+  pollfd incoming{listener_, POLLIN, 0};
+  ASSERT_EQ(::poll(&incoming, 1, 20000), 1);
+  const int peer = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+  ASSERT_GE(peer, 0);
+  // Later connections (localhost has two entries) are refused at once.
+  ::close(std::exchange(listener_, -1));
+  const std::string greeting = "220 mx.example.org ESMTP\r\n";
+  ASSERT_EQ(::send(peer, greeting.data(), greeting.size(), MSG_NOSIGNAL), static_cast<ssize_t>(greeting.size()));
+  std::string received;
+  char buffer[512];
+  while (received.find('\n') == std::string::npos) {
+    pollfd ready{peer, POLLIN, 0};
+    if (::poll(&ready, 1, 20000) != 1) break;
+    const ssize_t n = ::recv(peer, buffer, sizeof buffer, 0);
+    if (n <= 0) break;
+    received.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(peer);
+  EXPECT_NE(waitFor(child), kTimedOut);
+  EXPECT_EQ(received.rfind("EHLO ", 0), 0u) << "first bytes from the program: " << received;
 }
 
 }  // namespace
