@@ -110,7 +110,9 @@ bool FileHandle::close() {
 
 bool fileExists(const char* path) {
   struct stat info {};
-  return path != nullptr && *path != 0 && ::stat(path, &info) == 0;
+  // lstat: a symbolic link that points nowhere still takes the name, and
+  // creating a file there with O_EXCL fails.
+  return path != nullptr && *path != 0 && ::lstat(path, &info) == 0;
 }
 
 bool deleteFile(const char* path) {

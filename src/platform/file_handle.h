@@ -54,7 +54,8 @@ class FileHandle {
   int fd_ = -1;
 };
 
-// True when something (file or folder) exists at path.
+// True when something (file, folder, or a symbolic link, also one that
+// points nowhere) exists at path.
 bool fileExists(const char* path);
 // Removes the file at path when it exists; true when it is gone.
 bool deleteFile(const char* path);

@@ -124,6 +124,16 @@ TEST_F(ProcessRecordTest, UniqueNamesSkipExistingFiles) {
   EXPECT_TRUE(record.uniqueName(SharedString(std::string_view(folder("missing"))), "p", "").isEmpty());
 }
 
+TEST_F(ProcessRecordTest, UniqueNamesSkipLinksThatPointNowhere) {
+  // A dangling link takes the name as much as a file does; it must not make
+  // the folder look as if it refused new files.
+  ProcessRecord record(factsWith("", ""));
+  fs::create_symlink(folder("nowhere"), folder("q00002"));
+  record.setCounters(1, 1);
+  EXPECT_EQ(record.uniqueName(SharedString(std::string_view(folder(""))), "q", "").toStdString(), folder("q00003"));
+  EXPECT_FALSE(fs::exists(folder("nowhere")));
+}
+
 TEST_F(ProcessRecordTest, RandomNumbersFollowTheSeededGenerator) {
   ProcessFacts odd;
   odd.processId = 0x51234;  // only the low 16 bits count
