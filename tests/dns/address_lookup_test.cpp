@@ -148,3 +148,10 @@ TEST_F(AddressLookupTest, ServesAsTheConnectionLayersResolver) {
   installProcessResolver(nullptr);
   EXPECT_FALSE(setHostResolver(HostResolver{}));
 }
+
+TEST(MailHostEntry, DisplayTextShowsControlBytesOfTheNameAsQuestionMarks) {
+  MailHostEntry entry;
+  entry.hostName = SharedString("mx\r\nError: fake\x7f");
+  ASSERT_TRUE(entry.addresses.append(IpAddress::fromIPv4(0xC0000215)));
+  EXPECT_EQ(entry.displayText(), "mx??Error: fake? [192.0.2.21]");
+}
