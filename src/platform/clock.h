@@ -6,6 +6,10 @@
 // count. Always take differences as elapsedSince() does, modulo 2^32.
 std::uint32_t tickCount();
 
+// Test seam: shifts every later tickCount() by offset, so that tests can put
+// the 32-bit wrap inside a wait.
+void setTickOffsetForTesting(std::uint32_t offset);
+
 // Milliseconds from start to now, correct across the 32-bit wrap.
 inline std::uint32_t elapsedSince(std::uint32_t start) { return tickCount() - start; }
 

@@ -1,6 +1,7 @@
 #include "net/connection.h"
 
 #include <array>
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "base/host_facts.h"
 #include "base/run_flag.h"
 #include "net/socket_peer.h"
+#include "platform/clock.h"
 
 namespace {
 
@@ -72,6 +74,22 @@ TEST(Connection, WaitsTimeOutWithTheirOwnCodes) {
   std::size_t count = 99;
   EXPECT_EQ(connection.receiveFull(buffer.data(), buffer.size(), kShortMs, count), ResultCode::kReadTimeout);
   EXPECT_EQ(count, 0u);
+}
+
+TEST(Connection, WaitThatSpansTheTickCountWrapLastsItsFullTime) {
+  Connection connection;
+  SocketHandle peer;
+  connectedPair(connection, peer);
+  // Put the 32-bit wrap 50 ms into a 300 ms read.
+  setTickOffsetForTesting(0u - tickCount() - 50u);
+  std::array<char, 16> buffer{};
+  std::size_t count = 0;
+  const auto started = std::chrono::steady_clock::now();
+  const ResultCode result = connection.receiveFull(buffer.data(), buffer.size(), 300, count);
+  const auto waited = std::chrono::steady_clock::now() - started;
+  setTickOffsetForTesting(0);
+  EXPECT_EQ(result, ResultCode::kReadTimeout);
+  EXPECT_GE(waited, std::chrono::milliseconds(290));
 }
 
 TEST(Connection, ClearedRunFlagEndsWaits) {
