@@ -5,17 +5,13 @@
 
 #include "base/address_order.h"
 #include "base/host_facts.h"
+#include "net/socket_address.h"
 #include "platform/local_host.h"
 
 namespace {
 
 constexpr const char* kLocalhost = "localhost";
 constexpr std::uint32_t kLoopbackIPv4 = 0x7F000001u;  // 127.0.0.1
-
-IpAddress toIpAddress(const SocketAddress& address) {
-  return address.ipv6 ? IpAddress::fromIPv6NetworkOrder(address.ipv6Bytes.data())
-                      : IpAddress::fromIPv4(address.ipv4);
-}
 
 bool containsAddress(const LockedList<IpAddress>& list, const IpAddress& address) {
   for (const IpAddress& present : list) {

@@ -6,6 +6,7 @@
 #include "base/address_order.h"
 #include "base/host_facts.h"
 #include "base/run_flag.h"
+#include "net/socket_address.h"
 #include "platform/clock.h"
 #include "platform/socket_lookup.h"
 
@@ -17,23 +18,6 @@ HostResolver& installedResolver() {
 }
 
 ResultCode fromSocketError(std::int32_t error) { return ResultCode{error}; }
-
-SocketAddress toSocketAddress(const IpAddress& address, std::uint16_t port) {
-  SocketAddress socketAddress;
-  socketAddress.ipv6 = address.isIPv6();
-  if (socketAddress.ipv6) {
-    socketAddress.ipv6Bytes = address.ipv6NetworkOrder();
-  } else {
-    socketAddress.ipv4 = address.ipv4Value;
-  }
-  socketAddress.port = port;
-  return socketAddress;
-}
-
-IpAddress toIpAddress(const SocketAddress& address) {
-  return address.ipv6 ? IpAddress::fromIPv6NetworkOrder(address.ipv6Bytes.data())
-                      : IpAddress::fromIPv4(address.ipv4);
-}
 
 int pollConditions(WaitKind kind) {
   switch (kind) {

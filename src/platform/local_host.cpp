@@ -10,39 +10,16 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/socket_lookup.h"
+
 namespace {
 
 constexpr std::size_t kHostNameBufferSize = 512;
-
-struct AddrInfoDeleter {
-  void operator()(addrinfo* list) const { freeaddrinfo(list); }
-};
-using AddrInfoPtr = std::unique_ptr<addrinfo, AddrInfoDeleter>;
 
 struct IfAddrsDeleter {
   void operator()(ifaddrs* list) const { freeifaddrs(list); }
 };
 using IfAddrsPtr = std::unique_ptr<ifaddrs, IfAddrsDeleter>;
-
-// Converts an IPv4 or IPv6 socket address; false for any other family.
-bool toSocketAddress(const sockaddr* raw, SocketAddress& out) {
-  if (raw == nullptr) return false;
-  out = SocketAddress{};
-  if (raw->sa_family == AF_INET) {
-    sockaddr_in v4{};
-    std::memcpy(&v4, raw, sizeof v4);
-    out.ipv4 = ntohl(v4.sin_addr.s_addr);
-    return true;
-  }
-  if (raw->sa_family == AF_INET6) {
-    sockaddr_in6 v6{};
-    std::memcpy(&v6, raw, sizeof v6);
-    out.ipv6 = true;
-    std::memcpy(out.ipv6Bytes.data(), &v6.sin6_addr, out.ipv6Bytes.size());
-    return true;
-  }
-  return false;
-}
 
 }  // namespace
 
@@ -66,7 +43,7 @@ bool resolveHostName(const std::string& name, std::string& canonicalName, std::v
   if (list->ai_canonname != nullptr) canonicalName = list->ai_canonname;
   for (const addrinfo* entry = list.get(); entry != nullptr; entry = entry->ai_next) {
     SocketAddress address;
-    if (toSocketAddress(entry->ai_addr, address)) addresses.push_back(address);
+    if (socketAddressFromNative(entry->ai_addr, entry->ai_addrlen, address)) addresses.push_back(address);
   }
   return true;
 }
@@ -78,8 +55,12 @@ std::vector<SocketAddress> interfaceAddresses() {
   const IfAddrsPtr list(raw);
   for (const ifaddrs* entry = list.get(); entry != nullptr; entry = entry->ifa_next) {
     if ((entry->ifa_flags & IFF_UP) == 0 || (entry->ifa_flags & IFF_LOOPBACK) != 0) continue;
+    // getifaddrs() gives no length; the family tells the structure.
+    if (entry->ifa_addr == nullptr) continue;
+    const std::size_t length =
+        entry->ifa_addr->sa_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
     SocketAddress address;
-    if (toSocketAddress(entry->ifa_addr, address)) addresses.push_back(address);
+    if (socketAddressFromNative(entry->ifa_addr, length, address)) addresses.push_back(address);
   }
   return addresses;
 }

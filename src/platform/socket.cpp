@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <utility>
@@ -42,9 +43,14 @@ NativeAddress toNative(const SocketAddress& address) {
   return native;
 }
 
-bool fromNative(const sockaddr_storage& storage, SocketAddress& address) {
+}  // namespace
+
+bool socketAddressFromNative(const void* raw, std::size_t length, SocketAddress& address) {
   address = SocketAddress{};
-  if (storage.ss_family == AF_INET6) {
+  if (raw == nullptr || length < sizeof(sa_family_t)) return false;
+  sockaddr_storage storage{};
+  std::memcpy(&storage, raw, std::min(length, sizeof storage));
+  if (storage.ss_family == AF_INET6 && length >= sizeof(sockaddr_in6)) {
     sockaddr_in6 in6{};
     std::memcpy(&in6, &storage, sizeof in6);
     address.ipv6 = true;
@@ -52,7 +58,7 @@ bool fromNative(const sockaddr_storage& storage, SocketAddress& address) {
     address.port = ntohs(in6.sin6_port);
     return true;
   }
-  if (storage.ss_family == AF_INET) {
+  if (storage.ss_family == AF_INET && length >= sizeof(sockaddr_in)) {
     sockaddr_in in4{};
     std::memcpy(&in4, &storage, sizeof in4);
     address.ipv4 = ntohl(in4.sin_addr.s_addr);
@@ -61,6 +67,8 @@ bool fromNative(const sockaddr_storage& storage, SocketAddress& address) {
   }
   return false;
 }
+
+namespace {
 
 int nativeType(SocketType type) {
   switch (type) {
@@ -184,7 +192,7 @@ std::int32_t localSocketAddress(int descriptor, SocketAddress& address) {
   sockaddr_storage storage{};
   socklen_t length = sizeof storage;
   if (getsockname(descriptor, reinterpret_cast<sockaddr*>(&storage), &length) != 0) return lastSocketError();
-  return fromNative(storage, address) ? 0 : 10047;
+  return socketAddressFromNative(&storage, length, address) ? 0 : 10047;
 }
 
 std::int32_t waitForSocket(int descriptor, int conditions, std::uint32_t timeoutMs, bool& ready) {

@@ -17,6 +17,11 @@ struct SocketAddress {
   std::uint16_t port = 0;                 // host order
 };
 
+// Converts an IPv4 or IPv6 socket address of the operating system (from
+// getaddrinfo, getifaddrs or getsockname) of the given length; false for any
+// other family or a length too short for its family.
+bool socketAddressFromNative(const void* raw, std::size_t length, SocketAddress& address);
+
 enum class SocketType {
   kStream,    // TCP
   kDatagram,  // UDP

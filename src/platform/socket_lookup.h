@@ -1,9 +1,18 @@
 #pragma once
 
+#include <netdb.h>
+
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "platform/socket.h"
+
+// Owns the list that getaddrinfo() returns.
+struct AddrInfoDeleter {
+  void operator()(addrinfo* list) const { freeaddrinfo(list); }
+};
+using AddrInfoPtr = std::unique_ptr<addrinfo, AddrInfoDeleter>;
 
 // Asks the operating system's resolver for the addresses of a host name (or
 // address text): IPv4 answers always, IPv6 answers only when includeIPv6 is

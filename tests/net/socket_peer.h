@@ -8,6 +8,7 @@
 
 #include "base/ip_address.h"
 #include "net/connection.h"
+#include "net/socket_address.h"
 #include "platform/socket.h"
 
 // Small helpers for tests that need the far end of a connection on loopback.
@@ -19,15 +20,7 @@ inline IpAddress ipAddress(std::string_view text) {
 }
 
 inline SocketAddress socketAddress(const IpAddress& address, std::uint16_t port) {
-  SocketAddress result;
-  result.ipv6 = address.isIPv6();
-  if (result.ipv6) {
-    result.ipv6Bytes = address.ipv6NetworkOrder();
-  } else {
-    result.ipv4 = address.ipv4Value;
-  }
-  result.port = port;
-  return result;
+  return toSocketAddress(address, port);
 }
 
 inline std::uint16_t localPort(int descriptor) {
