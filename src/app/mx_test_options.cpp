@@ -54,17 +54,7 @@ constexpr std::array<SwitchEntry, 16> kSwitches{{
     {"-LCL", Target::kCipherList},
 }};
 
-char foldAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
 bool isWhiteSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
-bool startsWithFolded(std::string_view token, std::string_view upperPrefix) {
-  if (token.size() < upperPrefix.size()) return false;
-  for (std::size_t i = 0; i < upperPrefix.size(); ++i) {
-    if (foldAscii(token[i]) != upperPrefix[i]) return false;
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -76,7 +66,7 @@ MxTestOptions::MxTestOptions(int argc, const char* const* argv, const SharedStri
 void MxTestOptions::applyToken(const SharedString& token) {
   const std::string_view text = token.view();
   for (const SwitchEntry& entry : kSwitches) {
-    if (!startsWithFolded(text, entry.text)) continue;
+    if (!SharedString::startsWith(text, entry.text, true)) continue;
     SharedString value(text.substr(entry.text.size()));
     value.trimBlanks();
     switch (entry.target) {

@@ -57,6 +57,10 @@ class SharedString {
   // is longer the extra tail is accepted only if it is all blanks (unless
   // kEqualLength is given).
   static bool compare(std::string_view a, std::string_view b, int flags);
+  // True when text begins with prefix; ignoreCase folds A-Z only.
+  static bool startsWith(std::string_view text, std::string_view prefix, bool ignoreCase) {
+    return compare(text, prefix, kPrefix | (ignoreCase ? kIgnoreCase : 0));
+  }
   // Matches text against pattern under the kMatch* flags.
   static bool wildcardMatch(std::string_view text, std::string_view pattern, int flags);
 

@@ -8,10 +8,6 @@ namespace {
 // character.
 constexpr std::int32_t kTextStart = 4;
 
-bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-  return SharedString::compare(text, prefix, SharedString::kIgnoreCase | SharedString::kPrefix);
-}
-
 // Decimal digits at the start of text, leading blanks skipped; 0 without
 // digits. Saturates at the largest int64 so that a hostile announcement
 // cannot wrap into a small or negative limit.
@@ -44,7 +40,7 @@ void CapabilityList::buildFromReply(const LockedList<SharedString>& reply) {
 
 std::int32_t findCapability(const CapabilityList& capabilities, std::string_view keyword) {
   for (std::int32_t i = 1; i <= capabilities.count(); ++i) {
-    if (startsWithIgnoringCase(capabilities.entry(i).view(), keyword)) return i;
+    if (SharedString::startsWith(capabilities.entry(i).view(), keyword, true)) return i;
   }
   return 0;
 }

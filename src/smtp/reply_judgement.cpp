@@ -18,10 +18,6 @@ constexpr std::string_view kChainLetterReply = "551 The chainletter is a hoax.";
 // A mailbox over its quota, as one provider words the data-phase refusal.
 constexpr std::string_view kOverQuotaReply = "554 delivery error: dd User is over the quota.";
 
-bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-  return SharedString::compare(text, prefix, SharedString::kIgnoreCase | SharedString::kPrefix);
-}
-
 bool namesDialUpList(std::string_view line) {
   for (std::string_view marker : kDialUpListMarkers) {
     if (line.find(marker) != std::string_view::npos) return true;
@@ -53,14 +49,14 @@ bool kindOverride(ReplyKind kind, std::int32_t code, std::string_view line, Shar
         return true;
       }
       if (code == 551) {
-        if (startsWithIgnoringCase(line, kChainLetterReply)) enhanced = "5.7.0";
+        if (SharedString::startsWith(line, kChainLetterReply, true)) enhanced = "5.7.0";
         result = ResultCode::kPermanentRefusal;
         return true;
       }
       return false;
     case ReplyKind::kMessageData:
       if (code == 554) {
-        if (startsWithIgnoringCase(line, kOverQuotaReply)) enhanced = "5.2.2";
+        if (SharedString::startsWith(line, kOverQuotaReply, true)) enhanced = "5.2.2";
         result = ResultCode::kPermanentRefusal;
         return true;
       }
