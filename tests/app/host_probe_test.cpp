@@ -7,20 +7,12 @@
 #include <vector>
 
 #include "app/printed_lines.h"
+#include "net/socket_peer.h"
 #include "smtp/scripted_smtp_server.h"
 #include "smtp/smtp_session.h"
+#include "smtp/smtp_test_support.h"
 
 namespace {
-
-// Points every session of the test at the scripted server's port.
-class SmtpPortOverride {
- public:
-  explicit SmtpPortOverride(std::uint16_t port) : previous_(setSmtpPortForTesting(port)) {}
-  ~SmtpPortOverride() { setSmtpPortForTesting(previous_); }
-
- private:
-  std::uint16_t previous_;
-};
 
 MailHostEntry entryAt(const char* address) {
   MailHostEntry entry;
@@ -214,18 +206,7 @@ TEST(HostProbe, InvalidForcedAddressIsOnlyAWarning) {
 }
 
 TEST(HostProbe, RefusedConnectionPrintsTheSocketError) {
-  // Find a port nobody listens on: bind, read the port, close.
-  std::uint16_t port = 0;
-  {
-    SocketHandle probe;
-    SocketAddress address;
-    address.ipv4 = 0x7F000001u;
-    ASSERT_EQ(openSocket(false, SocketType::kStream, probe), 0);
-    ASSERT_EQ(bindSocket(probe.descriptor(), address), 0);
-    ASSERT_EQ(localSocketAddress(probe.descriptor(), address), 0);
-    port = address.port;
-  }
-  const SmtpPortOverride override(port);
+  const SmtpPortOverride override(closedPort(ipAddress("127.0.0.1")));
   PrintedLines printed;
   EXPECT_EQ(probeHost(entryAt("127.0.0.1"), "", "", "client.example", "", "", false), 99);
   EXPECT_EQ(printed.lines, (std::vector<std::string>{"Connecting with mx.example.org [127.0.0.1]",
