@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/help.h"
-#include "base/output_sink.h"
+#include "app/printed_lines.h"
 
 namespace {
 
@@ -122,13 +122,8 @@ TEST(MxTestOptions, ValueMayContainAnything) {
 
 class MxTestOptionsValidation : public ::testing::Test {
  protected:
-  void SetUp() override {
-    previous_ = setLineObserver([this](std::string_view line) { lines_.emplace_back(line); });
-  }
-  void TearDown() override { setLineObserver(previous_); }
-
-  std::vector<std::string> lines_;
-  LineObserver previous_;
+  PrintedLines printed_;
+  std::vector<std::string>& lines_ = printed_.lines;
 };
 
 TEST_F(MxTestOptionsValidation, RecipientDomainOrHostIsEnough) {
