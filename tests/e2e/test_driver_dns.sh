@@ -8,16 +8,6 @@ set -euo pipefail
 . "$(dirname "$0")/../lab/lib.sh"
 lab_enter "$@"
 
-# probe_ok NAME ADDRESS SERVER: a probe without sender that greets and quits.
-probe_ok() {
-  echo "Connecting with $1 [$2]"
-  echo "Connection established with $2"
-  lab_greeting_and_ehlo "$3"
-  echo "> QUIT"
-  echo "< 221 2.0.0 Bye"
-  echo "Connection closed with $1 [$2]"
-}
-
 case "${1:-}" in
   --no-nameserver)
     # resolv.conf names no server and no -qDNS is given.
@@ -36,7 +26,7 @@ Using nameserver 192.0.2.53 2001:db8::53
 Testing MX connection with domain lab.example
 MX for lab.example is mx1.lab.example [192.0.2.25]
 MX for lab.example is mx2.lab.example [198.51.100.25]
-$(probe_ok mx1.lab.example 192.0.2.25 mx1.lab.example)
+$(lab_probe_without_sender mx1.lab.example 192.0.2.25 mx1.lab.example)
 EOF
     lab_summary
     exit
@@ -46,7 +36,7 @@ esac
 v4_listing="Testing MX connection with domain lab.example
 MX for lab.example is mx1.lab.example [192.0.2.25]
 MX for lab.example is mx2.lab.example [198.51.100.25]
-$(probe_ok mx1.lab.example 192.0.2.25 mx1.lab.example)"
+$(lab_probe_without_sender mx1.lab.example 192.0.2.25 mx1.lab.example)"
 
 expect_zarvik "name server from resolv.conf" 0 -- -dlab.example -IPv4 <<EOF
 Using nameserver 192.0.2.53
@@ -72,7 +62,7 @@ MX for lab.example is mx1.lab.example [192.0.2.25]
 MX for lab.example is mx1.lab.example [2001:db8:0:0:0:0:0:25]
 MX for lab.example is mx2.lab.example [198.51.100.25]
 MX for lab.example is mx2.lab.example [2001:db8:100:0:0:0:0:25]
-$(probe_ok mx1.lab.example 192.0.2.25 mx1.lab.example)
+$(lab_probe_without_sender mx1.lab.example 192.0.2.25 mx1.lab.example)
 EOF
 
 expect_zarvik "DNS over TCP" 0 -- -dlab.example -IPv4 -u <<EOF
@@ -99,7 +89,7 @@ MX for lab.example is mx1.lab.example [2001:db8:0:0:0:0:0:25]
 MX for lab.example is mx1.lab.example [192.0.2.25]
 MX for lab.example is mx2.lab.example [2001:db8:100:0:0:0:0:25]
 MX for lab.example is mx2.lab.example [198.51.100.25]
-$(probe_ok mx1.lab.example 2001:db8:0:0:0:0:0:25 mx1.lab.example)
+$(lab_probe_without_sender mx1.lab.example 2001:db8:0:0:0:0:0:25 mx1.lab.example)
 EOF
 done
 
@@ -114,7 +104,7 @@ Using nameserver 192.0.2.53
 
 Testing MX connection with domain fallback.lab.example
 MX for fallback.lab.example is fallback.lab.example [192.0.2.25]
-$(probe_ok fallback.lab.example 192.0.2.25 mx1.lab.example)
+$(lab_probe_without_sender fallback.lab.example 192.0.2.25 mx1.lab.example)
 EOF
 
 expect_zarvik "null MX" 1 -- -dnullmx.lab.example <<'EOF'
@@ -162,7 +152,7 @@ Using nameserver 192.0.2.53
 Testing connection with host mx2.lab.example
 Host resolved to mx2.lab.example [2001:db8:100:0:0:0:0:25]
 Host resolved to mx2.lab.example [198.51.100.25]
-$(probe_ok mx2.lab.example 2001:db8:100:0:0:0:0:25 mx2.lab.example)
+$(lab_probe_without_sender mx2.lab.example 2001:db8:100:0:0:0:0:25 mx2.lab.example)
 EOF
 
 expect_zarvik "host mode, IPv4 preferred, over TCP" 0 -- -hmx2.lab.example -dlab.example -IPv4 -u <<EOF
@@ -170,7 +160,7 @@ Using nameserver 192.0.2.53
 
 Testing connection with host mx2.lab.example
 Host resolved to mx2.lab.example [198.51.100.25]
-$(probe_ok mx2.lab.example 198.51.100.25 mx2.lab.example)
+$(lab_probe_without_sender mx2.lab.example 198.51.100.25 mx2.lab.example)
 EOF
 
 for address in user a..b@lab.example .user@lab.example user@-lab.example "user@lab.example x" \

@@ -18,12 +18,6 @@ envelope() {
   echo "< 221 2.0.0 Bye"
 }
 
-# connected NAME ADDRESS: the lines that open a probe.
-connected() {
-  echo "Connecting with $1 [$2]"
-  echo "Connection established with $2"
-}
-
 head_lines() { # DOMAIN: name server and the MX test line
   printf 'Using nameserver 192.0.2.53\n\nTesting MX connection with domain %s\n' "$1"
 }
@@ -40,7 +34,7 @@ MX for lab.example is mx1.lab.example [2001:db8:0:0:0:0:0:25]
 MX for lab.example is mx1.lab.example [192.0.2.25]
 MX for lab.example is mx2.lab.example [2001:db8:100:0:0:0:0:25]
 MX for lab.example is mx2.lab.example [198.51.100.25]
-$(connected mx1.lab.example 2001:db8:0:0:0:0:0:25)
+$(lab_connected mx1.lab.example 2001:db8:0:0:0:0:0:25)
 $(lab_greeting_and_ehlo mx1.lab.example)
 $(envelope known@lab.example "250 2.1.5 Ok")
 Connection closed with mx1.lab.example [2001:db8:0:0:0:0:0:25]
@@ -51,7 +45,7 @@ expect_zarvik "unknown recipient refused" 1 -- -tunknown@lab.example -fsender@ex
 $(head_lines lab.example)
 MX for lab.example is mx1.lab.example [192.0.2.25]
 MX for lab.example is mx2.lab.example [198.51.100.25]
-$(connected mx1.lab.example 192.0.2.25)
+$(lab_connected mx1.lab.example 192.0.2.25)
 $(lab_greeting_and_ehlo mx1.lab.example)
 $(envelope unknown@lab.example "$(unknown_reply unknown@lab.example)" "$permanent")
 Connection closed with mx1.lab.example [192.0.2.25]
@@ -60,7 +54,7 @@ EOF
 mixed_first="$(head_lines mixed.lab.example)
 MX for mixed.lab.example is mx1.lab.example [192.0.2.25]
 MX for mixed.lab.example is catchall.lab.example [203.0.113.27]
-$(connected mx1.lab.example 192.0.2.25)
+$(lab_connected mx1.lab.example 192.0.2.25)
 $(lab_greeting_and_ehlo mx1.lab.example)
 $(envelope nobody@mixed.lab.example "$(unknown_reply nobody@mixed.lab.example)" "$permanent")
 Connection closed with mx1.lab.example [192.0.2.25]"
@@ -73,7 +67,7 @@ EOF
 expect_zarvik "-a asks every host; one acceptance wins" 0 -- \
     -tnobody@mixed.lab.example -fsender@example.net -IPv4 -a <<EOF
 $mixed_first
-$(connected catchall.lab.example 203.0.113.27)
+$(lab_connected catchall.lab.example 203.0.113.27)
 $(lab_greeting_and_ehlo catchall.lab.example)
 $(envelope nobody@mixed.lab.example "250 2.1.5 Ok")
 Connection closed with catchall.lab.example [203.0.113.27]
@@ -86,7 +80,7 @@ MX for backup.lab.example is dead.lab.example [203.0.113.25]
 MX for backup.lab.example is mx2.lab.example [198.51.100.25]
 Connecting with dead.lab.example [203.0.113.25]
 Error: Connection refused [10061]
-$(connected mx2.lab.example 198.51.100.25)
+$(lab_connected mx2.lab.example 198.51.100.25)
 $(lab_greeting_and_ehlo mx2.lab.example)
 $(envelope known@backup.lab.example "250 2.1.5 Ok")
 Connection closed with mx2.lab.example [198.51.100.25]"
@@ -101,11 +95,11 @@ expect_zarvik "both hosts refuse temporarily" 2 -- -tknown@busy.lab.example -fse
 $(head_lines busy.lab.example)
 MX for busy.lab.example is tempfail1.lab.example [203.0.113.26]
 MX for busy.lab.example is tempfail2.lab.example [203.0.113.28]
-$(connected tempfail1.lab.example 203.0.113.26)
+$(lab_connected tempfail1.lab.example 203.0.113.26)
 $(lab_greeting_and_ehlo tempfail1.lab.example)
 $(envelope known@busy.lab.example "450 4.3.2 <known@busy.lab.example>: Recipient address rejected: Try again later" "$temporary")
 Connection closed with tempfail1.lab.example [203.0.113.26]
-$(connected tempfail2.lab.example 203.0.113.28)
+$(lab_connected tempfail2.lab.example 203.0.113.28)
 $(lab_greeting_and_ehlo tempfail2.lab.example)
 $(envelope known@busy.lab.example "450 4.3.2 <known@busy.lab.example>: Recipient address rejected: Try again later" "$temporary")
 Connection closed with tempfail2.lab.example [203.0.113.28]
@@ -116,7 +110,7 @@ expect_zarvik "sender without recipient" 0 -- -dlab.example -fsender@example.net
 $(head_lines lab.example)
 MX for lab.example is mx1.lab.example [192.0.2.25]
 MX for lab.example is mx2.lab.example [198.51.100.25]
-$(connected mx1.lab.example 192.0.2.25)
+$(lab_connected mx1.lab.example 192.0.2.25)
 $(lab_greeting_and_ehlo mx1.lab.example)
 > MAIL FROM:<sender@example.net>
 < 250 2.1.0 Ok
@@ -129,7 +123,7 @@ expect_zarvik "HELO instead of EHLO" 0 -- -dlab.example -IPv4 -n <<EOF
 $(head_lines lab.example)
 MX for lab.example is mx1.lab.example [192.0.2.25]
 MX for lab.example is mx2.lab.example [198.51.100.25]
-$(connected mx1.lab.example 192.0.2.25)
+$(lab_connected mx1.lab.example 192.0.2.25)
 < 220 mx1.lab.example ESMTP Lab
 > HELO client.lab.example
 < 250 mx1.lab.example
@@ -143,22 +137,14 @@ $(head_lines lab.example)
 MX for lab.example is mx1.lab.example [192.0.2.25]
 MX for lab.example is mx2.lab.example [198.51.100.25]
 Warning: Invalid IP 192.0.2.300
-$(connected mx1.lab.example 192.0.2.25)
-$(lab_greeting_and_ehlo mx1.lab.example)
-> QUIT
-< 221 2.0.0 Bye
-Connection closed with mx1.lab.example [192.0.2.25]
+$(lab_probe_without_sender mx1.lab.example 192.0.2.25 mx1.lab.example)
 EOF
 
 expect_zarvik "forced address replaces the host's" 0 -- -dlab.example -IPv4 -IP198.51.100.25 <<EOF
 $(head_lines lab.example)
 MX for lab.example is mx1.lab.example [192.0.2.25]
 MX for lab.example is mx2.lab.example [198.51.100.25]
-$(connected mx1.lab.example 198.51.100.25)
-$(lab_greeting_and_ehlo mx2.lab.example)
-> QUIT
-< 221 2.0.0 Bye
-Connection closed with mx1.lab.example [198.51.100.25]
+$(lab_probe_without_sender mx1.lab.example 198.51.100.25 mx2.lab.example)
 EOF
 
 # -o: the file receives exactly the bytes of standard output.

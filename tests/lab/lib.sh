@@ -102,6 +102,24 @@ lab_greeting_and_ehlo() {
   echo "< 250 CHUNKING"
 }
 
+# lab_connected NAME ADDRESS: the lines that open the program's probe of the
+# mail host NAME at ADDRESS.
+lab_connected() {
+  echo "Connecting with $1 [$2]"
+  echo "Connection established with $2"
+}
+
+# lab_probe_without_sender NAME ADDRESS SERVER: the whole probe of NAME at
+# ADDRESS without a sender, answered by the lab's listener SERVER: greeting,
+# EHLO, QUIT and the closing line.
+lab_probe_without_sender() {
+  lab_connected "$1" "$2"
+  lab_greeting_and_ehlo "$3"
+  echo "> QUIT"
+  echo "< 221 2.0.0 Bye"
+  echo "Connection closed with $1 [$2]"
+}
+
 # smtp_chat ADDRESS [COMMAND...]: reads the greeting of the SMTP server at
 # ADDRESS port 25, sends each COMMAND, then QUIT, and prints the last line of
 # every reply (greeting first), without the CR.  Fails when the connection
