@@ -171,8 +171,6 @@ ResultCode Connection::openConnection(const ConnectionTarget& target, std::uint3
     if (!address.isUsable() || (!tryIPv4 && !tryIPv6)) break;
     triedIPv4 = triedIPv4 || tryIPv4;
     triedIPv6 = triedIPv6 || tryIPv6;
-    tls_.reset();
-    static_cast<void>(socket_.close());
     result = openOne(address, tryIPv4 ? localIPv4 : localIPv6, connectTimeoutMs);
     if (succeeded(result) || result == ResultCode::kTerminationRequested) break;
   }
