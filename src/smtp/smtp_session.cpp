@@ -42,12 +42,7 @@ std::uint16_t setSmtpPortForTesting(std::uint16_t port) {
   return sessionPort.exchange(port, std::memory_order_relaxed);
 }
 
-SmtpSession::SmtpSession()
-    : tls_{[] { return tlsReady(); },
-           [](Connection& connection, const SharedString& hostName, const LockedList<SharedString>& tlsaLines,
-              const SharedString& certFile, TranscriptFlags& flags) {
-             return startTls(connection, hostName, tlsaLines, certFile, flags);
-           }} {}
+SmtpSession::SmtpSession() : tls_{tlsReady, startTls} {}
 
 ResultCode SmtpSession::openSession(const SmtpTarget& target, const SharedString& certFile,
                                     const SessionTexts& texts, const SharedString& clientHostName,
