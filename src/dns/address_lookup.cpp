@@ -11,20 +11,6 @@ namespace {
 
 bool ipv6Usable() { return ipv6Available.load(std::memory_order_relaxed); }
 
-void appendLoopback(LockedList<IpAddress>& addresses, ResolverOptions options) {
-  const IpAddress v4 = IpAddress::fromIPv4(0x7F000001u);
-  IpAddress v6;
-  static_cast<void>(v6.parse("::1"));
-  const bool withV6 = ipv6Usable();
-  if (options.prefersIPv4()) {
-    addresses.append(v4);
-    if (withV6) addresses.append(v6);
-  } else {
-    if (withV6) addresses.append(v6);
-    addresses.append(v4);
-  }
-}
-
 // The flags the connection layer reads: both preferences given means IPv6.
 TranscriptFlags systemLookupFlags(ResolverOptions options) {
   ResolverOptions effective = options;
@@ -86,8 +72,9 @@ ResultCode resolveHostName(const Resolver& resolver, const SharedString& name, R
     return ResultCode::kOk;
   }
   if (SharedString::compare(name.view(), "localhost", SharedString::kIgnoreCase | SharedString::kEqualLength)) {
-    appendLoopback(addresses, options);
-    return ResultCode::kOk;
+    // Never a question for the name servers: the system lookup gives the
+    // loopback addresses for it without asking anyone.
+    return resolveWithSystem(name, systemLookupFlags(options), addresses);
   }
   const LockedList<NameServer> servers = resolver.nameServers();
   if (servers.isEmpty()) {
