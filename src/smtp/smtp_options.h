@@ -39,8 +39,6 @@ struct SmtpOptions {
   static constexpr SmtpOptions fromWords(std::uint32_t low, std::uint32_t high) {
     return SmtpOptions{(std::uint64_t{high} << 32) | low};
   }
-  constexpr std::uint32_t lowWord() const { return static_cast<std::uint32_t>(bits); }
-  constexpr std::uint32_t highWord() const { return static_cast<std::uint32_t>(bits >> 32); }
 
   // True when every bit of mask is set.
   constexpr bool has(std::uint64_t mask) const { return (bits & mask) == mask; }
