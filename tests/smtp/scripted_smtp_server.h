@@ -72,7 +72,6 @@ class ScriptedSmtpServer {
   }
 
   std::int32_t connectionsAccepted() const { return connections_.load(); }
-  std::uint64_t bytesFlooded() const { return flooded_.load(); }
 
  private:
   struct Step {
@@ -196,7 +195,6 @@ class ScriptedSmtpServer {
       if (waitForSocket(client.descriptor(), kSocketWritable, kWaitMs, ready) != 0 || !ready) return;
       const std::int32_t error = sendSome(client.descriptor(), block.data(), block.size(), sent);
       if (error != 0 && error != 10035) return;
-      flooded_ += sent;
     }
   }
 
@@ -224,5 +222,4 @@ class ScriptedSmtpServer {
   std::mutex mutex_;
   std::vector<std::string> faults_;
   std::atomic<std::int32_t> connections_{0};
-  std::atomic<std::uint64_t> flooded_{0};
 };
