@@ -70,12 +70,10 @@ ResultCode readLine(Connection& connection, SharedString& line, std::uint32_t ti
 
     yieldProcessor();
     if (!runAllowed()) return ResultCode::kTerminationRequested;
+    // waitReadable gives 9 at once for the time that is used up, and 0 at
+    // once when the TLS session already holds decrypted bytes.
     const std::uint32_t elapsed = elapsedSince(start);
-    if (elapsed >= timeoutMs) return ResultCode::kReadTimeout;
-    const TlsChannel* tls = connection.tlsChannel();
-    if (tls != nullptr && tls->hasPendingBytes()) continue;
-    const ResultCode ready = connection.waitReady(WaitKind::kReadable, timeoutMs - elapsed);
-    if (ready == ResultCode::kTimeout) return ResultCode::kReadTimeout;
+    const ResultCode ready = connection.waitReadable(elapsed >= timeoutMs ? 0 : timeoutMs - elapsed);
     if (failed(ready)) return ready;
   }
 }
