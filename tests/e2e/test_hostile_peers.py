@@ -396,24 +396,36 @@ ODD_TRANSCRIPT = HEAD + [
     b"< ", b"< 250-SIZE 1000", b"< 250 HELP"] + QUIT_TRANSCRIPT
 
 
+MAIL_FROM = b"MAIL FROM:<%s>" % SENDER.encode()
+RCPT_TO = b"RCPT TO:<%s>" % RECIPIENT.encode()
+
+
+def envelope_and_quit(peer, rcpt_reply):
+    """Accepts the sender, answers RCPT TO with rcpt_reply, then QUIT."""
+    peer.expect(MAIL_FROM)
+    peer.send(b"250 2.1.0 Ok\r\n")
+    peer.expect(RCPT_TO)
+    peer.send(rcpt_reply + b"\r\n")
+    quit_politely(peer)
+
+
+def envelope_lines(rcpt_reply):
+    return [b"> " + MAIL_FROM, b"< 250 2.1.0 Ok", b"> " + RCPT_TO, b"< " + rcpt_reply]
+
+
 def garbage_capabilities(peer):
     peer.send(GREETING)
     peer.expect(EHLO)
     peer.send(b"250-hostile.test\r\n250-SIZE 99999999999999999999999999999999\r\n250-SIZE -5\r\n"
               b"250-\r\n250-\x01\x7f\xff\r\n250-AUTH\r\n250-DSN DSN DSN\r\n250-8BITMIME=\r\n250\r\n")
-    peer.expect(b"MAIL FROM:<%s>" % SENDER.encode())
-    peer.send(b"250 2.1.0 Ok\r\n")
-    peer.expect(b"RCPT TO:<%s>" % RECIPIENT.encode())
-    peer.send(b"250 2.1.5 Ok\r\n")
-    quit_politely(peer)
+    envelope_and_quit(peer, b"250 2.1.5 Ok")
 
 
 GARBAGE_TRANSCRIPT = HEAD + [
     b"< 220 hostile.test ESMTP", b"> " + EHLO, b"< 250-hostile.test",
     b"< 250-SIZE 99999999999999999999999999999999", b"< 250-SIZE -5", b"< 250-",
     b"< 250-\x01\x7f\xff", b"< 250-AUTH", b"< 250-DSN DSN DSN", b"< 250-8BITMIME=", b"< 250",
-    b"> MAIL FROM:<%s>" % SENDER.encode(), b"< 250 2.1.0 Ok",
-    b"> RCPT TO:<%s>" % RECIPIENT.encode(), b"< 250 2.1.5 Ok"] + QUIT_TRANSCRIPT
+] + envelope_lines(b"250 2.1.5 Ok") + QUIT_TRANSCRIPT
 
 
 def refuse_greeting(peer):
@@ -462,18 +474,12 @@ def peer_gone(out):
 def answer_rcpt(reply):
     def script(peer):
         plain_greeting_and_ehlo(peer)
-        peer.expect(b"MAIL FROM:<%s>" % SENDER.encode())
-        peer.send(b"250 2.1.0 Ok\r\n")
-        peer.expect(b"RCPT TO:<%s>" % RECIPIENT.encode())
-        peer.send(reply + b"\r\n")
-        quit_politely(peer)
+        envelope_and_quit(peer, reply)
     return script
 
 
 def envelope_transcript(reply, error):
-    return HEAD + EHLO_TRANSCRIPT + [
-        b"> MAIL FROM:<%s>" % SENDER.encode(), b"< 250 2.1.0 Ok",
-        b"> RCPT TO:<%s>" % RECIPIENT.encode(), b"< " + reply, error] + QUIT_TRANSCRIPT
+    return HEAD + EHLO_TRANSCRIPT + envelope_lines(reply) + [error] + QUIT_TRANSCRIPT
 
 
 def main():
