@@ -16,10 +16,6 @@ constexpr std::string_view kSentArrow = "> ";
 constexpr std::string_view kReceivedArrow = "< ";
 constexpr std::string_view kMask = "*****";
 
-bool endsWith(std::string_view text, std::string_view tail) {
-  return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
-}
-
 void writeTranscriptLine(const Connection& connection, std::string_view arrow, const SharedString& text,
                          TranscriptFlags flags, bool mask) {
   if (!flags.has(TranscriptFlags::kWriteTranscript)) return;
@@ -47,7 +43,7 @@ ResultCode readLine(Connection& connection, SharedString& line, std::uint32_t ti
     // of this line is ever taken from the connection: the next line (or the
     // TLS handshake after "220 Ready to start TLS") must find it there.
     char chunk[2];
-    const std::size_t wanted = endsWith(collected, "\r") ? 1 : 2;
+    const std::size_t wanted = collected.ends_with('\r') ? 1 : 2;
     std::size_t count = 0;
     const ResultCode result = connection.receiveSome(chunk, wanted, count);
     if (succeeded(result)) {
@@ -55,7 +51,7 @@ ResultCode readLine(Connection& connection, SharedString& line, std::uint32_t ti
       for (std::size_t i = 0; i < count; ++i) {
         if (chunk[i] != '\0') collected.push_back(chunk[i]);
       }
-      if (endsWith(collected, "\r\n")) {
+      if (collected.ends_with("\r\n")) {
         collected.resize(collected.size() - 2);
         line = SharedString(collected);
         transcriptReceived(connection, line, flags);
