@@ -108,7 +108,7 @@ void transcriptInfo(const Connection& connection, const SharedString& text, Tran
 
 SharedString maskSecrets(const SharedString& line) {
   const std::string_view text = line.view();
-  if (text.size() > 5 && SharedString::compare(text, "PASS ", SharedString::kIgnoreCase | SharedString::kPrefix)) {
+  if (text.size() > 5 && SharedString::startsWith(text, "PASS ", true)) {
     return SharedString(std::string("PASS ").append(kMask));
   }
   if (text.size() > 10 && text.find("LOGIN") != std::string_view::npos && text.back() == '"') {
