@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "net/socket_peer.h"
 #include "platform/socket.h"
 #include "smtp_test_support.h"
 
@@ -16,16 +17,8 @@ namespace {
 // peer's bytes into the other end.
 class ReplyPeer {
  public:
-  ReplyPeer() {
-    SocketHandle mine;
-    EXPECT_EQ(openSocketPair(SocketType::kStream, mine, peer_), 0);
-    connection.adoptSocket(std::move(mine), SocketKind::kStream, false);
-  }
-  void send(std::string_view bytes) {
-    std::size_t sent = 0;
-    ASSERT_EQ(sendSome(peer_.descriptor(), bytes.data(), bytes.size(), sent), 0);
-    ASSERT_EQ(sent, bytes.size());
-  }
+  ReplyPeer() { connectedPair(connection, peer_); }
+  void send(std::string_view bytes) { sendText(peer_, bytes); }
   void hangUp() { static_cast<void>(peer_.close()); }
   // Sends more than the socket buffers hold; the reader must run meanwhile.
   std::thread sendInBackground(std::string bytes) {
