@@ -4,6 +4,7 @@
 #include <span>
 #include <vector>
 
+#include "dns/byte_reader.h"
 #include "dns/dns_constants.h"
 #include "dns/dns_query.h"
 #include "net/connection.h"
@@ -64,8 +65,9 @@ ResultCode receiveOverTcp(Connection& connection, const Bytes& query, std::size_
   code = connection.receiveFull(prefix, sizeof prefix, timeoutMs, count);
   if (failed(code)) return noBytesAsNoResponse(code);
   if (count == 0) return ResultCode::kDnsNoResponse;
-  if (count < sizeof prefix) return ResultCode::kDnsShortAnswer;
-  const std::size_t length = (std::size_t{prefix[0]} << 8) | prefix[1];
+  std::uint16_t length = 0;
+  ByteReader prefixReader(std::span<const std::uint8_t>(prefix, count));
+  if (!prefixReader.readU16(length)) return ResultCode::kDnsShortAnswer;
   if (length == 0) return ResultCode::kDnsNullAnswer;
   if (length < minimumLength) return ResultCode::kDnsShortAnswer;
   answer.assign(length, 0);
