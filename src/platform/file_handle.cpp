@@ -75,18 +75,7 @@ std::int64_t FileHandle::read(void* buffer, std::size_t size) {
 }
 
 bool FileHandle::writeAll(const void* bytes, std::size_t size) {
-  if (fd_ < 0) return false;
-  const auto* p = static_cast<const char*>(bytes);
-  while (size > 0) {
-    const ssize_t put = ::write(fd_, p, size);
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    p += put;
-    size -= static_cast<std::size_t>(put);
-  }
-  return true;
+  return fd_ >= 0 && writeAllToDescriptor(fd_, bytes, size);
 }
 
 std::int64_t FileHandle::seek(std::int64_t offset, SeekOrigin origin) {
@@ -106,6 +95,23 @@ bool FileHandle::close() {
   // close(2) must not be retried on EINTR on Linux: the descriptor is gone.
   const int result = ::close(std::exchange(fd_, -1));
   return result == 0 || errno == EINTR;
+}
+
+bool writeAllToDescriptor(int descriptor, const void* bytes, std::size_t size) {
+  // write(2) may take fewer bytes than offered (pipes, signals); keep going
+  // until everything is out or the descriptor reports a real error.
+  const auto* p = static_cast<const char*>(bytes);
+  while (size > 0) {
+    const ssize_t put = ::write(descriptor, p, size);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (put == 0) return false;
+    p += put;
+    size -= static_cast<std::size_t>(put);
+  }
+  return true;
 }
 
 bool fileExists(const char* path) {

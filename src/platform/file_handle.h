@@ -54,6 +54,10 @@ class FileHandle {
   int fd_ = -1;
 };
 
+// Writes all bytes to the open descriptor, retrying after signals and short
+// writes. False when the descriptor reports an error or takes no bytes.
+[[nodiscard]] bool writeAllToDescriptor(int descriptor, const void* bytes, std::size_t size);
+
 // True when something (file, folder, or a symbolic link, also one that
 // points nowhere) exists at path.
 bool fileExists(const char* path);
