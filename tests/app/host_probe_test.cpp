@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/printed_lines.h"
+#include "base/printed_lines.h"
 #include "net/socket_peer.h"
 #include "smtp/scripted_smtp_server.h"
 #include "smtp/smtp_session.h"

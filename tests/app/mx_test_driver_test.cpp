@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/mx_test_services.h"
-#include "app/printed_lines.h"
+#include "base/printed_lines.h"
 #include "base/result_text.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/help.h"
-#include "app/printed_lines.h"
+#include "base/printed_lines.h"
 
 namespace {
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/printed_lines.h"
 #include "platform/socket.h"
 #include "scripted_smtp_server.h"
 #include "smtp_test_support.h"
@@ -413,7 +414,7 @@ TEST(SubmitEnvelope, RefusesLocallyWhenTheCertificateBrokeThePolicy) {
 
   ScriptedSmtpServer violated;
   greeted(violated, {});
-  TranscriptCapture transcript;
+  PrintedLines transcript;
   const EnvelopeRun refused = submitPrepared(violated, senderOf("s@example.org"), recipientsOf({"u@example.test"}),
                                      kVerified, withVerdict(0xB, 0x1 | 0x2), 1001, 3, kTranscript);
   EXPECT_EQ(refused.result, ResultCode::kPermanentRefusal);

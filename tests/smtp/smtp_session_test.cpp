@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/printed_lines.h"
 #include "base/result_text.h"
 #include "scripted_smtp_server.h"
 #include "smtp_test_support.h"
@@ -98,7 +99,7 @@ TEST(SmtpSession, SaysHeloAtOnceWithoutTheEhloOption) {
 TEST(SmtpSession, SendsNoHeloWhenTheServerClosesAfterEhlo) {
   ScriptedSmtpServer server;
   server.send("220 ready\r\n").expect(kEhlo).hangUp();
-  TranscriptCapture transcript;
+  PrintedLines transcript;
   {
     SmtpSession session;
     ReplyLines replies;
@@ -310,7 +311,7 @@ TEST(SmtpSession, RetriesAFailedHandshakeOnFreshConnectionsAndEndsInPlainText) {
   server.send("220 ready\r\n").expect(kEhlo).send("250-mx.example.test\r\n250 STARTTLS\r\n");
 
   FakeHandshake handshake{ResultCode::kTlsConnectFailed};
-  TranscriptCapture transcript;
+  PrintedLines transcript;
   {
     SmtpSession session;
     session.setTlsHooksForTesting(handshake.hooks());
@@ -326,7 +327,7 @@ TEST(SmtpSession, RetriesAFailedHandshakeOnFreshConnectionsAndEndsInPlainText) {
 
   int established = 0, closed = 0, failures = 0;
   const std::string failureLine = formatResult(ResultCode::kTlsConnectFailed).toStdString();
-  for (const std::string& line : transcript.lines()) {
+  for (const std::string& line : transcript.lines) {
     established += line == "Connection established with 127.0.0.1";
     closed += line == "Connection closed with 127.0.0.1";
     failures += line == failureLine;
@@ -347,7 +348,7 @@ TEST(SmtpSession, DoesNotRetryAHandshakeThatFailedForAnotherReason) {
       .send("250 ok\r\n")
       .hangUp();
   FakeHandshake handshake{ResultCode::kTlsNoPeerCertificate};
-  TranscriptCapture transcript;
+  PrintedLines transcript;
   {
     SmtpSession session;
     session.setTlsHooksForTesting(handshake.hooks());

@@ -5,11 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <vector>
 
-#include "base/output_sink.h"
 #include "smtp/smtp_session.h"
 
 // Points every session of the test at the scripted server's port.
@@ -22,35 +20,6 @@ class SmtpPortOverride {
 
  private:
   std::uint16_t saved_;
-};
-
-// Collects every printed line (the transcript) while it lives.
-class TranscriptCapture {
- public:
-  TranscriptCapture()
-      : previous_(setLineObserver([this](std::string_view line) {
-          std::lock_guard<std::mutex> guard(mutex_);
-          lines_.emplace_back(line);
-        })) {}
-  ~TranscriptCapture() { setLineObserver(previous_); }
-  TranscriptCapture(const TranscriptCapture&) = delete;
-  TranscriptCapture& operator=(const TranscriptCapture&) = delete;
-
-  std::vector<std::string> lines() const {
-    std::lock_guard<std::mutex> guard(mutex_);
-    return lines_;
-  }
-  bool contains(const std::string& line) const {
-    for (const std::string& l : lines()) {
-      if (l == line) return true;
-    }
-    return false;
-  }
-
- private:
-  LineObserver previous_;
-  mutable std::mutex mutex_;
-  std::vector<std::string> lines_;
 };
 
 // Transcript without labels, so that lines compare as "> EHLO ...".

@@ -6,7 +6,9 @@
 
 #include "base/output_sink.h"
 
-// Collects every line printed through the output sink while it lives.
+// Collects every line printed through the output sink while it lives. The
+// lines are those printed by the test's own thread: the code under test
+// prints from the thread that calls it.
 class PrintedLines {
  public:
   PrintedLines() {
@@ -15,6 +17,13 @@ class PrintedLines {
   ~PrintedLines() { setLineObserver(previous_); }
   PrintedLines(const PrintedLines&) = delete;
   PrintedLines& operator=(const PrintedLines&) = delete;
+
+  bool contains(std::string_view line) const {
+    for (const std::string& printed : lines) {
+      if (printed == line) return true;
+    }
+    return false;
+  }
 
   std::vector<std::string> lines;
 
