@@ -63,6 +63,15 @@ std::int32_t grownCapacity(std::int32_t current, std::int32_t needed) {
   return std::max(exact, roundedCapacity(current + current / 2));
 }
 
+// A new array of capacity bytes holding a copy of length bytes and the
+// terminator; capacity must exceed length.
+char* copyCharacters(const char* bytes, std::int32_t length, std::int32_t capacity) {
+  char* characters = new char[static_cast<std::size_t>(capacity)];
+  std::memcpy(characters, bytes, static_cast<std::size_t>(length));
+  characters[length] = 0;
+  return characters;
+}
+
 void wipe(char* bytes, std::int32_t count) {
   // Volatile stores so that the compiler cannot drop the wipe of a buffer
   // that is about to be reused or freed.
@@ -89,11 +98,8 @@ SharedString::Buffer* SharedString::share(Buffer* buffer) {
   }
   // Not shareable: the only owner is the handle being copied, which is used
   // by this thread, so its contents are stable while we copy them.
-  auto* copy = new Buffer{buffer->length, roundedCapacity(buffer->length), 0, nullptr};
-  copy->characters = new char[static_cast<std::size_t>(copy->capacity)];
-  std::memcpy(copy->characters, buffer->characters, static_cast<std::size_t>(buffer->length));
-  copy->characters[copy->length] = 0;
-  return copy;
+  const std::int32_t capacity = roundedCapacity(buffer->length);
+  return new Buffer{buffer->length, capacity, 0, copyCharacters(buffer->characters, buffer->length, capacity)};
 }
 
 void SharedString::release(Buffer* buffer) {
@@ -113,9 +119,7 @@ void SharedString::makePrivate() {
   auto* copy = new Buffer{old->length, 0, 0, emptyCharacters};
   if (old->length > 0) {
     copy->capacity = roundedCapacity(old->length);
-    copy->characters = new char[static_cast<std::size_t>(copy->capacity)];
-    std::memcpy(copy->characters, old->characters, static_cast<std::size_t>(old->length));
-    copy->characters[old->length] = 0;
+    copy->characters = copyCharacters(old->characters, old->length, copy->capacity);
   }
   buffer_ = copy;
   release(old);
@@ -126,9 +130,7 @@ void SharedString::grow(std::int32_t extra) {
   const std::int32_t needed = clampedLength(static_cast<std::size_t>(buffer_->length) + static_cast<std::size_t>(extra));
   if (needed + 1 <= buffer_->capacity) return;
   const std::int32_t capacity = grownCapacity(buffer_->capacity, needed);
-  char* grown = new char[static_cast<std::size_t>(capacity)];
-  std::memcpy(grown, buffer_->characters, static_cast<std::size_t>(buffer_->length));
-  grown[buffer_->length] = 0;
+  char* grown = copyCharacters(buffer_->characters, buffer_->length, capacity);
   if (buffer_->characters != emptyCharacters) delete[] buffer_->characters;
   buffer_->characters = grown;
   buffer_->capacity = capacity;
@@ -196,10 +198,8 @@ void SharedString::assign(const char* bytes, std::int32_t length) {
     return;
   }
   // Copy into a fresh buffer before the old one goes, which may hold the bytes.
-  auto* fresh = new Buffer{length, roundedCapacity(length), 0, nullptr};
-  fresh->characters = new char[static_cast<std::size_t>(fresh->capacity)];
-  std::memcpy(fresh->characters, bytes, static_cast<std::size_t>(length));
-  fresh->characters[length] = 0;
+  const std::int32_t capacity = roundedCapacity(length);
+  auto* fresh = new Buffer{length, capacity, 0, copyCharacters(bytes, length, capacity)};
   release(buffer_);
   buffer_ = fresh;
 }
