@@ -347,14 +347,9 @@ ResultCode Connection::receiveFull(void* buffer, std::size_t capacity, std::uint
     if (datagram_ && waited) return result;
 
     if (!runAllowed()) return ResultCode::kTerminationRequested;
-    const std::uint32_t remaining = remainingOf(start, timeoutMs);
-    if (remaining == 0) return ResultCode::kReadTimeout;
-    if (tls_ && tls_->hasPendingBytes()) {
-      yieldProcessor();
-      continue;
-    }
-    const ResultCode ready = waitReady(WaitKind::kReadable, remaining);
-    if (ready == ResultCode::kTimeout) return ResultCode::kReadTimeout;
+    // 9 at once when the time is used up; 0 at once when the TLS session
+    // already holds decrypted bytes (only stream sockets carry TLS).
+    const ResultCode ready = waitReadable(remainingOf(start, timeoutMs));
     if (failed(ready)) return ready;
     waited = true;
   }
