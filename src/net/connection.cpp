@@ -301,10 +301,8 @@ ResultCode Connection::sendAll(const void* data, std::size_t length, std::uint32
     if (failed(result) && result != ResultCode::kWsaWouldBlock) return result;
     yieldProcessor();
     if (!runAllowed()) return ResultCode::kTerminationRequested;
-    const std::uint32_t remaining = remainingOf(start, timeoutMs);
-    if (remaining == 0) return ResultCode::kWriteTimeout;
-    const ResultCode waited = waitReady(WaitKind::kWritable, remaining);
-    if (waited == ResultCode::kTimeout) return ResultCode::kWriteTimeout;
+    // 10 at once when the time is used up.
+    const ResultCode waited = waitWritable(remainingOf(start, timeoutMs));
     if (failed(waited)) return waited;
   }
 }
