@@ -393,15 +393,11 @@ void SharedString::clear() {
 }
 
 void SharedString::clearAndWipe() {
-  if (buffer_ == emptyBuffer()) return;
-  if (buffer_->extraOwners.load(std::memory_order_acquire) > 0) {
-    // Other handles still hold these bytes; this one only lets go.
-    release(buffer_);
-    buffer_ = emptyBuffer();
-    return;
-  }
-  if (buffer_->capacity > 0) wipe(buffer_->characters, buffer_->capacity);
-  buffer_->length = 0;
+  // A buffer that other handles still hold keeps its bytes for them; clear()
+  // then only lets go of it.
+  const bool own = buffer_ != emptyBuffer() && buffer_->extraOwners.load(std::memory_order_acquire) <= 0;
+  if (own && buffer_->capacity > 0) wipe(buffer_->characters, buffer_->capacity);
+  clear();
 }
 
 void SharedString::keep(std::int32_t start, std::int32_t count) {
