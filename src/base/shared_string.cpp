@@ -346,19 +346,7 @@ std::int64_t SharedString::toInt64(std::int32_t n) const {
 
 SharedString& SharedString::append(const char* bytes, std::int32_t length) {
   if (bytes == nullptr || length <= 0) return *this;
-  // The bytes may lie inside this string's own buffer, which the growth
-  // below may free; take a copy first in that case.
-  std::string aliasCopy;
-  const char* begin = buffer_->characters;
-  if (bytes >= begin && bytes < begin + buffer_->length) {
-    aliasCopy.assign(bytes, static_cast<std::size_t>(length));
-    bytes = aliasCopy.data();
-  }
-  makePrivate();
-  grow(length);
-  std::memcpy(buffer_->characters + buffer_->length, bytes, static_cast<std::size_t>(length));
-  buffer_->length += length;
-  buffer_->characters[buffer_->length] = 0;
+  insert(buffer_->length, std::string_view(bytes, static_cast<std::size_t>(length)));
   return *this;
 }
 
@@ -434,6 +422,8 @@ void SharedString::removeRange(std::int32_t start, std::int32_t count) {
 void SharedString::insert(std::int32_t position, std::string_view bytes) {
   if (bytes.empty()) return;
   const std::int32_t count = clampedLength(bytes.size());
+  // The bytes may lie inside this string's own buffer, which the growth
+  // below may free; take a copy first in that case.
   std::string aliasCopy;
   const char* begin = buffer_->characters;
   if (bytes.data() >= begin && bytes.data() < begin + buffer_->length) {
