@@ -252,10 +252,6 @@ ResultCode Connection::bindLocal(const IpAddress& address, std::uint16_t port) {
   return error != 0 ? fromSocketError(error) : ResultCode::kOk;
 }
 
-void Connection::yieldWhenTls() const {
-  if (tls_) yieldProcessor();
-}
-
 ResultCode Connection::waitReady(WaitKind kind, std::uint32_t timeoutMs) {
   if (!hasSocket()) return fromSocketError(kNotSocket);
   const int conditions = pollConditions(kind);

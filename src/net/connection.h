@@ -190,7 +190,6 @@ class Connection {
   ResultCode resolveTarget(TranscriptFlags flags, LockedList<IpAddress>& addresses) const;
   ResultCode openOne(const IpAddress& address, const IpAddress* localAddress, std::uint32_t timeoutMs);
   ResultCode waitConnected(std::uint32_t timeoutMs);
-  void yieldWhenTls() const;
 
   SocketHandle socket_;
   bool datagram_ = false;
