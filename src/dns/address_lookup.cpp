@@ -89,13 +89,6 @@ ResultCode resolveHostName(const Resolver& resolver, const SharedString& name, R
   return lookupAddresses(servers, name, options, addresses);
 }
 
-ResultCode resolveHost(const Resolver& resolver, MailHostEntry& entry, ResolverOptions options) {
-  LockedList<IpAddress> addresses;
-  const ResultCode code = resolveHostName(resolver, entry.hostName, options, addresses);
-  entry.addresses.assign(addresses);
-  return code;
-}
-
 void installProcessResolver(const Resolver* resolver) {
   if (resolver == nullptr) {
     static_cast<void>(setHostResolver(HostResolver{}));

@@ -6,7 +6,6 @@
 #include "base/locked_list.h"
 #include "base/result_code.h"
 #include "base/shared_string.h"
-#include "dns/mail_host_entry.h"
 #include "dns/resolver.h"
 
 // Turning host names into the addresses to connect to.
@@ -28,9 +27,6 @@ inline constexpr std::int32_t kMaxLookupNames = 16;
 // Returns 0 with at least one address, else the failure.
 ResultCode resolveHostName(const Resolver& resolver, const SharedString& name, ResolverOptions options,
                            LockedList<IpAddress>& addresses);
-
-// The same for a mail host entry: fills entry.addresses from entry.hostName.
-ResultCode resolveHost(const Resolver& resolver, MailHostEntry& entry, ResolverOptions options);
 
 // Asks the servers for the A (and AAAA) records of name. For each name to
 // try and each pass, the servers are asked in turn until one answer gives
