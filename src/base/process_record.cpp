@@ -145,9 +145,8 @@ SharedString ProcessRecord::uniqueName(const SharedString& folder, std::string_v
   for (int attempt = 0; attempt < kMaxNameAttempts; ++attempt) {
     SharedString name = base + nextCounterText(!prefix.empty());
     if (!extension.empty()) name.append('.').append(extension);
-    if (fileExists(name.characters())) continue;
-    // Create it exclusively: between the check and here another process may
-    // have taken the name, and then we go on to the next one.
+    // Created exclusively, so a name that exists (also as a dangling link)
+    // or that another process takes at the same moment is never reused.
     FileHandle file;
     if (file.open(name.characters(), FileMode::kCreateNew)) {
       (void)file.close();
