@@ -36,9 +36,13 @@ ResultCode openToServer(Connection& connection, const NameServer& server, bool u
   return code == ResultCode::kConnectFailed ? ResultCode::kDnsConnectFailed : code;
 }
 
-// A peer that closes before sending anything has not answered.
-ResultCode noBytesAsNoResponse(ResultCode code) {
-  return code == ResultCode::kPeerClosed ? ResultCode::kDnsNoResponse : code;
+// Reads up to size bytes of an answer into bytes. A peer that closes before
+// sending anything, or a read that brings nothing, has not answered (93).
+ResultCode receiveAnswerBytes(Connection& connection, std::uint8_t* bytes, std::size_t size,
+                              std::uint32_t timeoutMs, std::size_t& count) {
+  const ResultCode code = connection.receiveFull(bytes, size, timeoutMs, count);
+  if (code == ResultCode::kPeerClosed || (succeeded(code) && count == 0)) return ResultCode::kDnsNoResponse;
+  return code;
 }
 
 ResultCode receiveOverUdp(Connection& connection, const Bytes& query, std::size_t minimumLength,
@@ -48,9 +52,8 @@ ResultCode receiveOverUdp(Connection& connection, const Bytes& query, std::size_
   if (failed(code)) return code;
   answer.assign(kDnsUdpAnswerSize, 0);
   std::size_t count = 0;
-  code = connection.receiveFull(answer.data(), answer.size(), timeoutMs, count);
-  if (failed(code)) return noBytesAsNoResponse(code);
-  if (count == 0) return ResultCode::kDnsNoResponse;
+  code = receiveAnswerBytes(connection, answer.data(), answer.size(), timeoutMs, count);
+  if (failed(code)) return code;
   if (count < minimumLength) return ResultCode::kDnsShortAnswer;
   answer.resize(count);
   return ResultCode::kOk;
@@ -62,18 +65,16 @@ ResultCode receiveOverTcp(Connection& connection, const Bytes& query, std::size_
   if (failed(code)) return code;
   std::uint8_t prefix[kDnsTcpPrefixSize] = {};
   std::size_t count = 0;
-  code = connection.receiveFull(prefix, sizeof prefix, timeoutMs, count);
-  if (failed(code)) return noBytesAsNoResponse(code);
-  if (count == 0) return ResultCode::kDnsNoResponse;
+  code = receiveAnswerBytes(connection, prefix, sizeof prefix, timeoutMs, count);
+  if (failed(code)) return code;
   std::uint16_t length = 0;
   ByteReader prefixReader(std::span<const std::uint8_t>(prefix, count));
   if (!prefixReader.readU16(length)) return ResultCode::kDnsShortAnswer;
   if (length == 0) return ResultCode::kDnsNullAnswer;
   if (length < minimumLength) return ResultCode::kDnsShortAnswer;
   answer.assign(length, 0);
-  code = connection.receiveFull(answer.data(), answer.size(), timeoutMs, count);
-  if (failed(code)) return noBytesAsNoResponse(code);
-  if (count == 0) return ResultCode::kDnsNoResponse;
+  code = receiveAnswerBytes(connection, answer.data(), answer.size(), timeoutMs, count);
+  if (failed(code)) return code;
   // A stream that ends before the announced length carries a cut answer;
   // decoding it would read whatever the buffer held beyond the bytes.
   if (count < length) return ResultCode::kDnsShortAnswer;
