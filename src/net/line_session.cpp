@@ -124,16 +124,14 @@ SharedString maskSecrets(const SharedString& line) {
 }
 
 SharedString transcriptLabel(std::uint32_t labelNumber) {
-  const std::string digits = std::to_string(labelNumber);
-  const auto digitCount = static_cast<std::int32_t>(digits.size());
+  const std::int32_t digitCount = SharedString::decimalDigits(labelNumber);
   // A number of five to nine digits widens every later label to its width,
   // so that the transcript stays aligned once labels have grown.
   if (digitCount >= 5 && digitCount <= 9) labelWidth.store(digitCount, std::memory_order_relaxed);
-  const std::int32_t width = labelWidth.load(std::memory_order_relaxed);
-  std::string label;
-  if (digitCount < width) label.assign(static_cast<std::size_t>(width - digitCount), '0');
-  label.append(digits).append(": ");
-  return SharedString(label);
+  SharedString label;
+  label.appendDecimal(labelNumber, labelWidth.load(std::memory_order_relaxed), '0');
+  label.append(": ");
+  return label;
 }
 
 void resetTranscriptLabelWidth() { labelWidth.store(kInitialLabelWidth, std::memory_order_relaxed); }
