@@ -37,7 +37,6 @@ NameServerSelection Resolver::selectNameServers(const SharedString& text, Shared
   NameServerSelection selection;
   if (SharedString::compare(text.view(), kAutoDetect, SharedString::kIgnoreCase)) {
     selection = autoDetect() ? NameServerSelection::kAutoDetected : NameServerSelection::kNotDetected;
-    if (selection == NameServerSelection::kNotDetected) nameServers_.clear();
   } else {
     addServersFrom(text);
     selection = nameServers_.isEmpty() ? NameServerSelection::kNoneGiven : NameServerSelection::kGiven;
