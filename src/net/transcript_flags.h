@@ -30,8 +30,5 @@ struct TranscriptFlags {
   constexpr TranscriptFlags with(std::uint64_t mask) const { return TranscriptFlags{bits | mask}; }
   constexpr TranscriptFlags without(std::uint64_t mask) const { return TranscriptFlags{bits & ~mask}; }
 
-  constexpr std::uint32_t lowWord() const { return static_cast<std::uint32_t>(bits); }
-  constexpr std::uint32_t highWord() const { return static_cast<std::uint32_t>(bits >> 32); }
-
   constexpr bool operator==(const TranscriptFlags&) const = default;
 };
