@@ -45,14 +45,14 @@ void applyForcedAddress(MailHostEntry& entry, const SharedString& forcedAddress)
 ResultCode tryEnvelope(SmtpSession& session, const SharedString& fromAddress, const SharedString& toAddress,
                        SmtpOptions options, TranscriptFlags flags) {
   Sender sender;
-  if (!parseMailbox(fromAddress.view(), sender.mailbox)) return ResultCode{53};  // "Unable to convert From address"
+  if (!parseMailbox(fromAddress.view(), sender.mailbox)) return ResultCode::kSenderUnreadable;
   LockedList<Recipient> recipients;
   // Without a recipient only the sender is tried: "RCPT TO:<>" is no valid
   // command (RFC 5321 section 4.1.1.3) and its refusal would be taken for
   // the host refusing the test.
   if (!toAddress.isEmpty()) {
     Recipient recipient;
-    if (!parseMailbox(toAddress.view(), recipient.mailbox)) return ResultCode{52};  // "Unable to convert SendTo address"
+    if (!parseMailbox(toAddress.view(), recipient.mailbox)) return ResultCode::kRecipientUnreadable;
     static_cast<void>(recipients.append(recipient));
   }
   EnvelopeOutcome outcome;

@@ -21,6 +21,8 @@ enum class [[nodiscard]] ResultCode : std::int32_t {
   kWriteTimeout = 10,
   kPeerClosed = 11,
   kMailHostUnreachable = 14,
+  kRecipientUnreadable = 52,   // "Unable to convert SendTo address"
+  kSenderUnreadable = 53,      // "Unable to convert From address"
   kPermanentRefusal = 60,
   kTemporaryRefusal = 61,
   kInvalidNameServer = 90,
