@@ -32,13 +32,6 @@ namespace fs = std::filesystem;
 constexpr int kTimedOut = -1;
 constexpr auto kRunLimit = std::chrono::seconds(60);
 
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
-
 void writeFile(const fs::path& path, const std::string& content) {
   std::ofstream(path, std::ios::binary) << content;
 }

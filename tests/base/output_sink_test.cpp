@@ -18,13 +18,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
-
 // Gives each test its own folder and output-file setting, and captures what
 // printLine writes to standard output by pointing descriptor 1 at a file.
 class OutputSink : public ::testing::Test {

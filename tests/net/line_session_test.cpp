@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "base/output_sink.h"
+#include "base/printed_lines.h"
 #include "base/run_flag.h"
 #include "net/socket_peer.h"
 
@@ -16,18 +17,11 @@ constexpr std::uint32_t kShortMs = 50;
 constexpr std::uint32_t kLongMs = 2000;
 const TranscriptFlags kTranscript{TranscriptFlags::kWriteTranscript};
 
-// Collects the transcript lines printed while it lives.
-class TranscriptCapture {
+// Collects the transcript lines printed while it lives, starting from the
+// initial label width.
+class TranscriptCapture : public PrintedLines {
  public:
-  TranscriptCapture() {
-    previous_ = setLineObserver([this](std::string_view line) { lines.emplace_back(line); });
-    resetTranscriptLabelWidth();
-  }
-  ~TranscriptCapture() { setLineObserver(std::move(previous_)); }
-  std::vector<std::string> lines;
-
- private:
-  LineObserver previous_;
+  TranscriptCapture() { resetTranscriptLabelWidth(); }
 };
 
 class LineSessionTest : public ::testing::Test {

@@ -4,6 +4,8 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 // A fresh folder under the system's temporary folder for one test, removed
@@ -29,3 +31,11 @@ class TempFolder {
  private:
   std::filesystem::path path_;
 };
+
+// The whole content of a file, bytes as they are; empty when it cannot be read.
+inline std::string readFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
