@@ -10,6 +10,8 @@
 #include "dns/dns_constants.h"
 #include "dns/dns_query.h"
 
+namespace zarvik {
+
 namespace {
 
 void BM_EncodeMxQuery(benchmark::State& state) {
@@ -48,3 +50,5 @@ void BM_CheckAnswerHeader(benchmark::State& state) {
 BENCHMARK(BM_CheckAnswerHeader);
 
 }  // namespace
+
+}  // namespace zarvik

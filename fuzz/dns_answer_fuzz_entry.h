@@ -12,6 +12,8 @@
 #include "dns/dns_constants.h"
 #include "dns/dns_query.h"
 
+namespace zarvik {
+
 // Feeds one input through the header check and the decoder and tells
 // whether the outputs keep their promises: only the documented result codes,
 // empty lists after a failure, names within 253 characters, and no more
@@ -57,3 +59,5 @@ inline bool dnsAnswerFuzzInvariantsHold(const std::uint8_t* data, std::size_t si
   }
   return true;
 }
+
+}  // namespace zarvik

@@ -7,6 +7,6 @@
 #include "dns_answer_fuzz_entry.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (!dnsAnswerFuzzInvariantsHold(data, size)) __builtin_trap();
+  if (!zarvik::dnsAnswerFuzzInvariantsHold(data, size)) __builtin_trap();
   return 0;
 }

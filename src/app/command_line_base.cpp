@@ -2,6 +2,8 @@
 
 #include "base/text_file.h"
 
+namespace zarvik {
+
 namespace {
 
 constexpr char kBlank = ' ';
@@ -68,3 +70,5 @@ void CommandLineBase::followResponseFiles() {
   }
   for (const SharedString& name : names) appendFileLines(name, tokens);
 }
+
+}  // namespace zarvik

@@ -5,6 +5,8 @@
 #include "base/locked_list.h"
 #include "base/shared_string.h"
 
+namespace zarvik {
+
 // The command line of the program as a list of switch tokens, without any
 // knowledge of what the switches mean.
 //
@@ -43,3 +45,5 @@ class CommandLineBase {
  private:
   void followResponseFiles();
 };
+
+}  // namespace zarvik

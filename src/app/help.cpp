@@ -2,6 +2,8 @@
 
 #include "base/output_sink.h"
 
+namespace zarvik {
+
 const std::array<std::string_view, 27> kHelpLines{{
     "Zarvik v3.23 uses the following switches:",
     "",
@@ -35,3 +37,5 @@ const std::array<std::string_view, 27> kHelpLines{{
 void printHelp() {
   for (std::string_view line : kHelpLines) printLine(SharedString(line));
 }
+
+}  // namespace zarvik

@@ -7,6 +7,8 @@
 #include "smtp/mailbox.h"
 #include "smtp/smtp_session.h"
 
+namespace zarvik {
+
 namespace {
 
 // The lines that frame each connection of the transcript.
@@ -124,3 +126,5 @@ int probeHost(const MailHostEntry& hostEntry, const SharedString& fromAddress, c
   printLine(kClosedText + entry.displayText());
   return verdict;
 }
+
+}  // namespace zarvik

@@ -5,6 +5,8 @@
 #include "net/transcript_flags.h"
 #include "smtp/smtp_options.h"
 
+namespace zarvik {
+
 // The transcript flags of a probe: the transcript without line labels, the
 // TLS report with fingerprints and names, and (with a certificate file) the
 // client certificate.
@@ -27,3 +29,5 @@ SmtpOptions probeSmtpOptions(bool useHelo);
 int probeHost(const MailHostEntry& entry, const SharedString& fromAddress, const SharedString& toAddress,
               const SharedString& localHostName, const SharedString& forcedAddress, const SharedString& certFile,
               bool useHelo);
+
+}  // namespace zarvik

@@ -8,6 +8,8 @@
 #include "net/socket_address.h"
 #include "platform/local_host.h"
 
+namespace zarvik {
+
 namespace {
 
 constexpr const char* kLocalhost = "localhost";
@@ -59,8 +61,10 @@ void gatherLocalHostInfo(bool preferIPv4, bool preferIPv6, LocalHostInfo& info) 
   LocalHostFacts facts;
   facts.haveName = readHostName(facts.name);
   if (facts.haveName) {
-    facts.resolved = resolveHostName(facts.name, facts.canonicalName, facts.resolvedAddresses);
+    facts.resolved = lookupCanonicalName(facts.name, facts.canonicalName, facts.resolvedAddresses);
     if (facts.resolved) facts.interfaceAddresses = interfaceAddresses();
   }
   buildLocalHostInfo(facts, ipv6Available.load(std::memory_order_relaxed), preferIPv4, preferIPv6, info);
 }
+
+}  // namespace zarvik

@@ -8,6 +8,8 @@
 #include "base/shared_string.h"
 #include "platform/socket.h"
 
+namespace zarvik {
+
 // The local host as the MX test sees it: the name it gives in EHLO and HELO,
 // and the addresses that decide whether this host has global IPv6 (which the
 // ordering of a mail host's addresses depends on).
@@ -39,3 +41,5 @@ void buildLocalHostInfo(const LocalHostFacts& facts, bool canUseIPv6, bool prefe
 // Asks the operating system for the facts and builds the information from
 // them, reading ipv6Available. Never fails.
 void gatherLocalHostInfo(bool preferIPv4, bool preferIPv6, LocalHostInfo& info);
+
+}  // namespace zarvik

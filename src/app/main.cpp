@@ -12,6 +12,7 @@
 #include "platform/signals.h"
 #include "tls/tls_setup.h"
 
+namespace zarvik {
 namespace {
 
 // Everything after validation: the output file, the TLS settings of the
@@ -29,9 +30,8 @@ int runWith(const MxTestOptions& options) {
                    options.certFile, options.addressPreference());
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// The whole run, from the command line to the exit code.
+int runProgram(int argc, char** argv) {
   // Before anything opens a file or socket: a closed standard output must
   // not hand its number to the mail host's connection.
   (void)reopenClosedStandardDescriptors();
@@ -48,3 +48,8 @@ int main(int argc, char** argv) {
   }
   return result;
 }
+
+}  // namespace
+}  // namespace zarvik
+
+int main(int argc, char** argv) { return zarvik::runProgram(argc, argv); }

@@ -10,6 +10,8 @@
 #include "base/result_text.h"
 #include "dns/resolver.h"
 
+namespace zarvik {
+
 namespace {
 
 // Exit codes of a run.
@@ -54,8 +56,8 @@ int probeAll(MxTestServices& services, LockedList<MailHostEntry>& entries, const
   int aggregate = kNotTested;
   for (std::int32_t i = 1; i <= entries.count(); ++i) {
     MailHostEntry& entry = entries[i];
-    services.lookupTlsa(entry);
-    const int result = services.probeHost(entry, request);
+    services.fillTlsa(entry);
+    const int result = services.probe(entry, request);
     if (!connectAll && (result == kAccepted || result == kRefusedPermanently)) return result;
     aggregate = std::min(aggregate, result);
   }
@@ -85,10 +87,10 @@ int runMxTestWith(const MxTestRequest& request, MxTestServices& services) {
   ResultCode lookup = ResultCode::kOk;
   if (hostMode) {
     printLine("Testing connection with host " + request.host);
-    lookup = services.lookupHost(request.host, entries, options);
+    lookup = services.findHost(request.host, entries, options);
   } else {
     printLine("Testing MX connection with domain " + domain);
-    lookup = services.lookupMx(domain, entries, options);
+    lookup = services.findMxHosts(domain, entries, options);
   }
   if (failed(lookup)) {
     printLine(formatResult(lookup));
@@ -129,3 +131,5 @@ int runMxTest(SharedString domain, const SharedString& host, const SharedString&
   DnsMxTestServices services;
   return runMxTestWith(request, services);
 }
+
+}  // namespace zarvik

@@ -4,6 +4,8 @@
 
 #include "base/shared_string.h"
 
+namespace zarvik {
+
 // Runs the test of one invocation: finds the hosts (the MX hosts of domain,
 // or host alone when it is given), prints them, probes each, and returns the
 // exit code: 0 = a host accepted the test, 1 = refused permanently (or no
@@ -17,3 +19,5 @@ int runMxTest(SharedString domain, const SharedString& host, const SharedString&
               const SharedString& toAddress, bool useHelo, bool dnsOverTcp, bool connectAll,
               const SharedString& forcedAddress, SharedString nameServer, const SharedString& certFile,
               std::uint64_t addressPreference);
+
+}  // namespace zarvik

@@ -7,6 +7,8 @@
 #include "base/output_sink.h"
 #include "net/transcript_flags.h"
 
+namespace zarvik {
+
 namespace {
 
 enum class Target {
@@ -130,3 +132,5 @@ std::int32_t MxTestOptions::parseTlsMethod(std::string_view value) {
   if (number > std::numeric_limits<std::int32_t>::max()) return -1;
   return static_cast<std::int32_t>(number);
 }
+
+}  // namespace zarvik

@@ -5,6 +5,8 @@
 #include "app/command_line_base.h"
 #include "base/shared_string.h"
 
+namespace zarvik {
+
 // The switches of one run, read from the command line, the defaults file and
 // response files. Built once before any network activity and read-only
 // afterwards.
@@ -53,3 +55,5 @@ class MxTestOptions : public CommandLineBase {
   // outside the 32-bit range gives -1, which names no protocol.
   static std::int32_t parseTlsMethod(std::string_view value);
 };
+
+}  // namespace zarvik

@@ -7,6 +7,8 @@
 #include "dns/mx_lookup.h"
 #include "dns/tlsa_lookup.h"
 
+namespace zarvik {
+
 namespace {
 
 // The lookup mode in which MX lookups ask the name servers themselves.
@@ -43,13 +45,13 @@ void DnsMxTestServices::setUdp(bool useUdp) {
   resolver_->setUdp(useUdp);
 }
 
-ResultCode DnsMxTestServices::lookupMx(const SharedString& domain, LockedList<MailHostEntry>& entries,
+ResultCode DnsMxTestServices::findMxHosts(const SharedString& domain, LockedList<MailHostEntry>& entries,
                                        ResolverOptions options) {
   startResolver();
-  return ::lookupMx(*resolver_, domain, entries, options);
+  return lookupMx(*resolver_, domain, entries, options);
 }
 
-ResultCode DnsMxTestServices::lookupHost(const SharedString& host, LockedList<MailHostEntry>& entries,
+ResultCode DnsMxTestServices::findHost(const SharedString& host, LockedList<MailHostEntry>& entries,
                                          ResolverOptions options) {
   startResolver();
   LockedList<SharedString> names;
@@ -57,14 +59,16 @@ ResultCode DnsMxTestServices::lookupHost(const SharedString& host, LockedList<Ma
   return lookupHosts(*resolver_, names, resolver_->defaultPort(), entries, options);
 }
 
-void DnsMxTestServices::lookupTlsa(MailHostEntry& entry) {
+void DnsMxTestServices::fillTlsa(MailHostEntry& entry) {
   startResolver();
   // A host without TLSA records (or whose lookup fails) is still probed; the
   // DANE check then has nothing to match.
-  static_cast<void>(::lookupTlsa(*resolver_, entry));
+  static_cast<void>(lookupTlsa(*resolver_, entry));
 }
 
-int DnsMxTestServices::probeHost(const MailHostEntry& entry, const HostProbeRequest& request) {
-  return ::probeHost(entry, request.fromAddress, request.toAddress, request.localHostName, request.forcedAddress,
+int DnsMxTestServices::probe(const MailHostEntry& entry, const HostProbeRequest& request) {
+  return probeHost(entry, request.fromAddress, request.toAddress, request.localHostName, request.forcedAddress,
                      request.certFile, request.useHelo);
 }
+
+}  // namespace zarvik

@@ -10,6 +10,8 @@
 #include "dns/mail_host_entry.h"
 #include "dns/resolver.h"
 
+namespace zarvik {
+
 // What one MX test asks of the host probe: everything but the entry.
 struct HostProbeRequest {
   SharedString fromAddress;
@@ -35,15 +37,15 @@ class MxTestServices {
   virtual void startResolver() = 0;
   virtual NameServerSelection selectNameServers(const SharedString& text, SharedString& displayText) = 0;
   virtual void setUdp(bool useUdp) = 0;
-  virtual ResultCode lookupMx(const SharedString& domain, LockedList<MailHostEntry>& entries,
+  virtual ResultCode findMxHosts(const SharedString& domain, LockedList<MailHostEntry>& entries,
                               ResolverOptions options) = 0;
-  virtual ResultCode lookupHost(const SharedString& host, LockedList<MailHostEntry>& entries,
+  virtual ResultCode findHost(const SharedString& host, LockedList<MailHostEntry>& entries,
                                 ResolverOptions options) = 0;
   // Fills the entry's TLSA lines when it has none; a failure leaves them empty.
-  virtual void lookupTlsa(MailHostEntry& entry) = 0;
+  virtual void fillTlsa(MailHostEntry& entry) = 0;
   // Tests one host: 0 accepted, 1 refused permanently, 2 refused
   // temporarily, 99 not testable.
-  virtual int probeHost(const MailHostEntry& entry, const HostProbeRequest& request) = 0;
+  virtual int probe(const MailHostEntry& entry, const HostProbeRequest& request) = 0;
 };
 
 // The inputs of one run, as runMxTest() takes them.
@@ -78,14 +80,16 @@ class DnsMxTestServices : public MxTestServices {
   void startResolver() override;
   NameServerSelection selectNameServers(const SharedString& text, SharedString& displayText) override;
   void setUdp(bool useUdp) override;
-  ResultCode lookupMx(const SharedString& domain, LockedList<MailHostEntry>& entries,
+  ResultCode findMxHosts(const SharedString& domain, LockedList<MailHostEntry>& entries,
                       ResolverOptions options) override;
-  ResultCode lookupHost(const SharedString& host, LockedList<MailHostEntry>& entries,
+  ResultCode findHost(const SharedString& host, LockedList<MailHostEntry>& entries,
                         ResolverOptions options) override;
-  void lookupTlsa(MailHostEntry& entry) override;
-  int probeHost(const MailHostEntry& entry, const HostProbeRequest& request) override;
+  void fillTlsa(MailHostEntry& entry) override;
+  int probe(const MailHostEntry& entry, const HostProbeRequest& request) override;
 
  private:
   // Created by startResolver(); the lookups before it find no name servers.
   std::unique_ptr<Resolver> resolver_;
 };
+
+}  // namespace zarvik

@@ -6,6 +6,8 @@
 #include "platform/signals.h"
 #include "tls/tls_setup.h"
 
+namespace zarvik {
+
 void startNetworking() {
   (void)ignoreBrokenPipe();
   // A failed start leaves the contexts unready; tlsReady() then reports why
@@ -20,3 +22,5 @@ void stopNetworking() {
   // The driver's resolver is gone by now; make sure no connection can reach it.
   (void)setHostResolver({});
 }
+
+}  // namespace zarvik

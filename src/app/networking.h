@@ -1,5 +1,7 @@
 #pragma once
 
+namespace zarvik {
+
 // Starts the process-wide network services before the options are
 // validated: SIGPIPE is ignored (a closed peer must show up as a write
 // error), the TLS library is started with its default client contexts, and
@@ -10,3 +12,5 @@ void startNetworking();
 // Undoes startNetworking: frees the TLS contexts, clears ipv6Available and
 // removes the process-wide host resolver of the connection layer.
 void stopNetworking();
+
+}  // namespace zarvik

@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+namespace zarvik {
+
 namespace {
 
 bool isLetterOrDigit(char c) {
@@ -143,3 +145,5 @@ bool parseRecipientAddress(std::string_view text, RecipientAddress& out) {
   if (!readDomain(text, pos, out.domain)) return false;
   return out.localPart.length() + out.domain.length() <= kMaxRecipientAddressLength;
 }
+
+}  // namespace zarvik

@@ -5,6 +5,8 @@
 
 #include "base/shared_string.h"
 
+namespace zarvik {
+
 // A recipient address split into its two halves. The local part keeps its
 // quotes and backslash escapes as written (so that it can be sent back in a
 // RCPT TO command unchanged); comments are dropped from both halves.
@@ -24,3 +26,5 @@ inline constexpr std::int32_t kMaxRecipientAddressLength = 254;
 // and fills out when the address is well formed; returns false otherwise, in
 // which case out holds whatever had been read so far and must not be used.
 bool parseRecipientAddress(std::string_view text, RecipientAddress& out);
+
+}  // namespace zarvik

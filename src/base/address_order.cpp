@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace zarvik {
+
 namespace {
 
 bool allZero(const std::array<std::uint8_t, 16>& bytes, std::size_t from, std::size_t to) {
@@ -83,3 +85,5 @@ void orderAddresses(LockedList<IpAddress>& addresses, bool preferIPv4, bool pref
     }
   }
 }
+
+}  // namespace zarvik

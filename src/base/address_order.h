@@ -5,6 +5,8 @@
 #include "base/ip_address.h"
 #include "base/locked_list.h"
 
+namespace zarvik {
+
 // Kinds of address used to order the addresses of a host before connecting.
 // IPv6 addresses fall into four classes:
 //   L6  link-local fe80::/10 and site-local fec0::/10 (RFC 4291, RFC 3879);
@@ -47,3 +49,5 @@ void orderAddresses(LockedList<IpAddress>& addresses, bool preferIPv4, bool pref
 inline void orderAddresses(LockedList<IpAddress>& addresses, bool preferIPv4, bool preferIPv6) {
   orderAddresses(addresses, preferIPv4, preferIPv6, HostHasGlobalIPv6.load(std::memory_order_relaxed));
 }
+
+}  // namespace zarvik

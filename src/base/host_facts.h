@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+namespace zarvik {
+
 // Facts about this host that are found once at start-up, before the first
 // lookup or connection, and only read afterwards.
 
@@ -9,3 +11,5 @@
 // Without it no AAAA queries are made and no IPv6 connection is tried.
 // Set by startNetworking, cleared by stopNetworking.
 inline std::atomic<bool> ipv6Available{false};
+
+}  // namespace zarvik

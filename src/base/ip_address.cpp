@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstddef>
 
+namespace zarvik {
+
 namespace {
 
 constexpr std::uint32_t kAllOnesIPv4 = 0xFFFFFFFFu;
@@ -166,3 +168,5 @@ bool IpAddress::operator==(const IpAddress& other) const {
   if (family == kIPv6) return ipv6Bytes == other.ipv6Bytes;
   return true;
 }
+
+}  // namespace zarvik

@@ -6,6 +6,8 @@
 
 #include "base/shared_string.h"
 
+namespace zarvik {
+
 // An IPv4 or IPv6 address, or none. The empty value has family kNone and
 // every byte set to 0xFF, which is also why 255.255.255.255 and the all-ones
 // IPv6 address never count as usable addresses.
@@ -48,3 +50,5 @@ struct IpAddress {
     return bytes;
   }
 };
+
+}  // namespace zarvik

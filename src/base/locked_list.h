@@ -6,6 +6,8 @@
 #include <new>
 #include <utility>
 
+namespace zarvik {
+
 // Holds an optional lock. Without enableLock() every lock operation does
 // nothing, so single-threaded users pay nothing.
 class LockHolder {
@@ -134,3 +136,5 @@ class LockedList : public LockHolder {
   std::int32_t capacity_ = 0;
   std::unique_ptr<std::unique_ptr<T>[]> items_;
 };
+
+}  // namespace zarvik

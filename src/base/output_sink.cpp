@@ -5,6 +5,8 @@
 
 #include "platform/console.h"
 
+namespace zarvik {
+
 namespace {
 
 // Both are set from the main thread before any line is printed from
@@ -50,3 +52,5 @@ const SharedString& outputFilePath() { return outputFilePathSetting(); }
 LineObserver setLineObserver(LineObserver observer) {
   return std::exchange(lineObserver(), std::move(observer));
 }
+
+}  // namespace zarvik

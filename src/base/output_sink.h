@@ -5,6 +5,8 @@
 
 #include "base/shared_string.h"
 
+namespace zarvik {
+
 // Writes one line, followed by CR LF, to standard output and, once an output
 // file is set, appends it to that file first (opened and closed per line, so
 // the file is complete at every moment). Every failure is silent.
@@ -19,3 +21,5 @@ const SharedString& outputFilePath();
 // LF) is also handed to it. Returns the previous observer.
 using LineObserver = std::function<void(std::string_view line)>;
 LineObserver setLineObserver(LineObserver observer);
+
+}  // namespace zarvik

@@ -7,6 +7,8 @@
 #include "platform/file_handle.h"
 #include "platform/process_info.h"
 
+namespace zarvik {
+
 namespace {
 
 std::atomic<ProcessRecord*> registeredRecord{nullptr};
@@ -38,8 +40,8 @@ ProcessFacts ProcessFacts::ofThisProcess() {
   facts.exePath = SharedString(std::string_view(programFilePath()));
   facts.tempVariable = SharedString(std::string_view(environmentValue("TEMP")));
   facts.tmpdirVariable = SharedString(std::string_view(environmentValue("TMPDIR")));
-  facts.processId = ::processId();
-  facts.tickCount = ::tickCount();
+  facts.startProcessId = processId();
+  facts.startTick = tickCount();
   return facts;
 }
 
@@ -54,8 +56,8 @@ ProcessRecord::ProcessRecord(const ProcessFacts& facts) {
   // Seed: the process id's low 16 bits with the tick count, in one of two
   // arrangements chosen by the tick count's lowest bit, then a number of
   // steps that also depends on the tick count.
-  const std::uint32_t pid = facts.processId & 0xFFFF;
-  const std::uint32_t tick = facts.tickCount;
+  const std::uint32_t pid = facts.startProcessId & 0xFFFF;
+  const std::uint32_t tick = facts.startTick;
   if ((tick & 1) != 0) {
     randomSeed_ = (tick << 16) | pid;
   } else {
@@ -176,3 +178,5 @@ SharedString workFolder() { return processRecord().workFolder(); }
 SharedString uniqueName(const SharedString& folder, std::string_view prefix, std::string_view extension) {
   return processRecord().uniqueName(folder, prefix, extension);
 }
+
+}  // namespace zarvik

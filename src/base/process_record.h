@@ -8,14 +8,16 @@
 #include "base/locked_list.h"
 #include "base/shared_string.h"
 
+namespace zarvik {
+
 // What a process record is built from. ofThisProcess() reads the running
 // process; tests give their own values.
 struct ProcessFacts {
   SharedString exePath;        // full path of the program file; may be empty
   SharedString tempVariable;   // TEMP, empty when unset
   SharedString tmpdirVariable; // TMPDIR, empty when unset
-  std::uint32_t processId = 0;
-  std::uint32_t tickCount = 0;
+  std::uint32_t startProcessId = 0;  // seeds the random generator with startTick
+  std::uint32_t startTick = 0;
 
   static ProcessFacts ofThisProcess();
 };
@@ -94,3 +96,5 @@ ProcessRecord& processRecord();
 std::int32_t nextRandom();
 SharedString workFolder();
 SharedString uniqueName(const SharedString& folder, std::string_view prefix, std::string_view extension);
+
+}  // namespace zarvik

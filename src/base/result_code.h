@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace zarvik {
+
 // The outcome of every operation in the program. 0 is success; 1 to 286 are
 // the program's own codes; 10004 to 11004 are Windows Sockets error numbers,
 // which the socket layer produces from errno so that users see the same
@@ -77,3 +79,5 @@ constexpr bool isLinkFailure(ResultCode code) {
   const std::int32_t n = codeNumber(code);
   return n != 0 && (n <= 18 || n > 9999);
 }
+
+}  // namespace zarvik

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <iterator>
 
+namespace zarvik {
+
 namespace {
 
 struct ResultMessage {
@@ -250,3 +252,5 @@ SharedString formatResult(ResultCode code) {
   line.append(']');
   return line;
 }
+
+}  // namespace zarvik

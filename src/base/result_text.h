@@ -5,6 +5,8 @@
 #include "base/result_code.h"
 #include "base/shared_string.h"
 
+namespace zarvik {
+
 // The English message of a result code, without prefix or number; "Unknown
 // Error" for every code the table does not name (negative values included).
 std::string_view resultMessage(ResultCode code);
@@ -17,3 +19,5 @@ bool isTlsProblem(ResultCode code);
 // blank and the code in brackets, e.g. "Error: Timeout in reading data [9]"
 // or "TLS/SSL Problem: Unable to establish a TLS connection [161]".
 SharedString formatResult(ResultCode code);
+
+}  // namespace zarvik

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace zarvik {
+
 // The counted buffer behind every handle. extraOwners counts the handles
 // beyond the first; a negative value marks a buffer that must not be shared
 // (the process-wide empty buffer, or a buffer whose writable pointer is out).
@@ -632,3 +634,5 @@ bool operator==(const SharedString& a, const SharedString& b) {
 bool operator==(const SharedString& a, const char* b) {
   return a.view() == std::string_view(b == nullptr ? "" : b);
 }
+
+}  // namespace zarvik

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+namespace zarvik {
+
 // The one byte-string type of the program. A handle is one pointer to a
 // counted buffer: copies share the buffer, and the first write through a
 // handle that shares it gives that handle a private copy. The counter is
@@ -130,3 +132,5 @@ SharedString operator+(const SharedString& a, const char* b);
 SharedString operator+(const char* a, const SharedString& b);
 bool operator==(const SharedString& a, const SharedString& b);
 bool operator==(const SharedString& a, const char* b);
+
+}  // namespace zarvik

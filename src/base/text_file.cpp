@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace zarvik {
+
 bool TextFile::open(const SharedString& path, FileMode mode) {
   blockUsed_ = 0;
   blockPosition_ = 0;
@@ -67,3 +69,5 @@ bool TextFile::close() {
   block_.reset();
   return file_.close();
 }
+
+}  // namespace zarvik

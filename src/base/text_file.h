@@ -7,6 +7,8 @@
 #include "base/shared_string.h"
 #include "platform/file_handle.h"
 
+namespace zarvik {
+
 // A file read line by line and written byte by byte: the defaults and
 // response files are read through it, the output file is appended with it.
 // Writes go straight to the file (no write buffer), so flush() has nothing
@@ -50,3 +52,5 @@ class TextFile {
   std::size_t blockPosition_ = 0;
   bool readFailed_ = false;
 };
+
+}  // namespace zarvik

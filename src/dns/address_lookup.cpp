@@ -7,6 +7,8 @@
 #include "dns/name_server_loop.h"
 #include "net/connection.h"
 
+namespace zarvik {
+
 namespace {
 
 bool ipv6Usable() { return ipv6Available.load(std::memory_order_relaxed); }
@@ -62,7 +64,7 @@ ResultCode lookupAddresses(const LockedList<NameServer>& servers, const SharedSt
   return ResultCode::kOk;
 }
 
-ResultCode resolveHostName(const Resolver& resolver, const SharedString& name, ResolverOptions options,
+ResultCode lookupAddresses(const Resolver& resolver, const SharedString& name, ResolverOptions options,
                            LockedList<IpAddress>& addresses) {
   addresses.clear();
   options = options | resolver.options();
@@ -96,6 +98,8 @@ void installProcessResolver(const Resolver* resolver) {
   }
   static_cast<void>(setHostResolver(
       [resolver](const SharedString& hostName, TranscriptFlags flags, LockedList<IpAddress>& addresses) {
-        return resolveHostName(*resolver, hostName, ResolverOptions::fromFlags(flags.bits), addresses);
+        return lookupAddresses(*resolver, hostName, ResolverOptions::fromFlags(flags.bits), addresses);
       }));
 }
+
+}  // namespace zarvik

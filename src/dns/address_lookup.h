@@ -8,6 +8,8 @@
 #include "base/shared_string.h"
 #include "dns/resolver.h"
 
+namespace zarvik {
+
 // Turning host names into the addresses to connect to.
 
 // At most this many names (the host and the alias targets found on the way)
@@ -25,7 +27,7 @@ inline constexpr std::int32_t kMaxLookupNames = 16;
 //     ipv6Available and IPv4 is not preferred), following aliases (see
 //     lookupAddresses).
 // Returns 0 with at least one address, else the failure.
-ResultCode resolveHostName(const Resolver& resolver, const SharedString& name, ResolverOptions options,
+ResultCode lookupAddresses(const Resolver& resolver, const SharedString& name, ResolverOptions options,
                            LockedList<IpAddress>& addresses);
 
 // Asks the servers for the A (and AAAA) records of name. For each name to
@@ -38,7 +40,9 @@ ResultCode resolveHostName(const Resolver& resolver, const SharedString& name, R
 ResultCode lookupAddresses(const LockedList<NameServer>& servers, const SharedString& name, ResolverOptions options,
                            LockedList<IpAddress>& addresses);
 
-// Makes resolveHostName() on resolver the connection layer's way of
+// Makes lookupAddresses() on resolver the connection layer's way of
 // resolving host names; null removes it. The resolver must outlive the
 // registration.
 void installProcessResolver(const Resolver* resolver);
+
+}  // namespace zarvik

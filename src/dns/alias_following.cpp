@@ -5,6 +5,8 @@
 
 #include "dns/dns_constants.h"
 
+namespace zarvik {
+
 namespace {
 
 struct AliasWalk {
@@ -67,3 +69,5 @@ void followAliases(const LockedList<DnsRecord>& records, const SharedString& nam
   for (const SharedString& known : unresolvedAliases) walk.noted.insert(known.toStdString());
   walk.collect(bareName, addresses);
 }
+
+}  // namespace zarvik

@@ -7,6 +7,8 @@
 #include "base/shared_string.h"
 #include "dns/dns_answer.h"
 
+namespace zarvik {
+
 // Collects the addresses that one decoded answer gives for a name, following
 // CNAME records within the answer (RFC 1034 section 3.6.2).
 //
@@ -25,3 +27,5 @@ void followAliases(const LockedList<DnsRecord>& records, const SharedString& nam
 
 // Appends address unless the list holds it already. False when it was listed.
 bool appendUniqueAddress(LockedList<IpAddress>& addresses, const IpAddress& address);
+
+}  // namespace zarvik

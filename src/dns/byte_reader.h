@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <span>
 
+namespace zarvik {
+
 // A bounds-checked big-endian cursor over bytes that came from the network.
 // Every read returns false when it would run past the end and then leaves the
 // position where it was, so a chain of reads joined with && either succeeds
@@ -69,3 +71,5 @@ class ByteReader {
   std::span<const std::uint8_t> bytes_;
   std::size_t position_ = 0;
 };
+
+}  // namespace zarvik

@@ -7,6 +7,8 @@
 #include "dns/dns_constants.h"
 #include "dns/dns_query.h"
 
+namespace zarvik {
+
 namespace {
 
 // The smallest question is a root name and TYPE and CLASS; the smallest
@@ -274,3 +276,5 @@ bool decodeDnsName(std::span<const std::uint8_t> message, std::size_t offset, Sh
   }
   return false;
 }
+
+}  // namespace zarvik

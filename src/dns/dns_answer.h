@@ -9,6 +9,8 @@
 #include "base/result_code.h"
 #include "base/shared_string.h"
 
+namespace zarvik {
+
 // Checking and decoding of DNS answers (RFC 1035 section 4.1). Every byte of
 // an answer is read through ByteReader; nothing is read outside the answer.
 
@@ -83,3 +85,5 @@ ResultCode decodeDnsAnswer(std::span<const std::uint8_t> answer, LockedList<DnsR
 // octets.
 [[nodiscard]] bool decodeDnsName(std::span<const std::uint8_t> message, std::size_t offset,
                                  SharedString& name, std::size_t& consumed);
+
+}  // namespace zarvik

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace zarvik {
+
 // Wire constants of DNS messages, each with the RFC that defines it.
 
 // Resource record types (RFC 1035 section 3.2.2 unless noted).
@@ -88,3 +90,5 @@ constexpr std::uint8_t kDnsQueryDnssec = 7;
 // At most this many character-strings are joined for one TXT-like record;
 // more is treated as a malformed answer.
 constexpr std::size_t kDnsMaxTextStrings = 1000;
+
+}  // namespace zarvik

@@ -9,6 +9,8 @@
 #include "dns/dns_query.h"
 #include "net/connection.h"
 
+namespace zarvik {
+
 namespace {
 
 std::atomic<std::uint16_t> dnsPort{kDnsPort};
@@ -132,3 +134,5 @@ ResultCode exchangeDnsQuery(const NameServer& server, std::string_view name, std
 std::uint16_t setDnsPortForTesting(std::uint16_t port) { return dnsPort.exchange(port); }
 
 std::uint32_t setDnsTimeoutForTesting(std::uint32_t timeoutMs) { return dnsTimeoutMs.exchange(timeoutMs); }
+
+}  // namespace zarvik

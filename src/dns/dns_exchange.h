@@ -9,6 +9,8 @@
 #include "dns/dns_answer.h"
 #include "dns/resolver.h"
 
+namespace zarvik {
+
 // One query to one name server and its checked, decoded answer, over UDP or
 // TCP port 53 (RFC 1035 section 4.2; RFC 7766 for TCP).
 
@@ -43,3 +45,5 @@ ResultCode exchangeDnsQuery(const NameServer& server, std::string_view name, std
 // the time-out of each step. Each returns the previous value.
 std::uint16_t setDnsPortForTesting(std::uint16_t port);
 std::uint32_t setDnsTimeoutForTesting(std::uint32_t timeoutMs);
+
+}  // namespace zarvik

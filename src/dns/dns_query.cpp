@@ -5,6 +5,8 @@
 #include "dns/byte_reader.h"
 #include "dns/dns_constants.h"
 
+namespace zarvik {
+
 namespace {
 
 // Room for the query of a name of nameLength characters: prefix, header,
@@ -113,3 +115,5 @@ std::uint16_t dnsQueryId(std::span<const std::uint8_t> queryBuffer) {
   if (!reader.skip(kDnsTcpPrefixSize) || !reader.readU16(id)) return 0;
   return id;
 }
+
+}  // namespace zarvik

@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+namespace zarvik {
+
 // Encoding of one DNS query (RFC 1035 section 4.1) with an optional EDNS0
 // OPT record (RFC 6891).
 //
@@ -39,3 +41,5 @@ void encodeDnsQuery(std::string_view name, std::uint16_t queryType, std::uint8_t
 // The ID written into an encoded query buffer (length prefix included), or
 // 0 when the buffer is too short to hold one.
 std::uint16_t dnsQueryId(std::span<const std::uint8_t> queryBuffer);
+
+}  // namespace zarvik

@@ -5,8 +5,12 @@
 #include "base/process_record.h"
 #include "dns/dns_query.h"
 
+namespace zarvik {
+
 void encodeDnsQuery(std::string_view name, std::uint16_t queryType, std::uint8_t options,
                     std::vector<std::uint8_t>& buffer) {
   const auto id = dnsQueryIdFromRandom(static_cast<std::uint32_t>(nextRandom()));
   encodeDnsQuery(name, queryType, options, id, buffer);
 }
+
+}  // namespace zarvik

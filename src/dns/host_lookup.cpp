@@ -2,13 +2,15 @@
 
 #include "dns/address_lookup.h"
 
+namespace zarvik {
+
 ResultCode lookupHosts(const Resolver& resolver, const LockedList<SharedString>& names, std::int32_t port,
                        LockedList<MailHostEntry>& entries, ResolverOptions options) {
   bool anyResolved = false;
   ScopedLock guard(names);
   for (const SharedString& name : names) {
     LockedList<IpAddress> addresses;
-    if (succeeded(resolveHostName(resolver, name, options, addresses))) {
+    if (succeeded(lookupAddresses(resolver, name, options, addresses))) {
       anyResolved = true;
     } else {
       addresses.clear();
@@ -26,3 +28,5 @@ ResultCode lookupHosts(const Resolver& resolver, const LockedList<SharedString>&
   }
   return anyResolved ? ResultCode::kOk : ResultCode::kHostNameNotFound;
 }
+
+}  // namespace zarvik

@@ -8,9 +8,13 @@
 #include "dns/mail_host_entry.h"
 #include "dns/resolver.h"
 
+namespace zarvik {
+
 // Resolves each of names and appends one entry per address to entries (in
 // address order, with the given port, TCP, origin 4), or one entry with the
 // bare name and no address when a name has none. options are ORed with the
 // resolver's own. Returns 0 when at least one name was resolved, else 108.
 ResultCode lookupHosts(const Resolver& resolver, const LockedList<SharedString>& names, std::int32_t port,
                        LockedList<MailHostEntry>& entries, ResolverOptions options);
+
+}  // namespace zarvik

@@ -1,5 +1,7 @@
 #include "dns/mail_host_entry.h"
 
+namespace zarvik {
+
 namespace {
 
 // A host name comes from a DNS answer, and a DNS label may hold any byte. A
@@ -25,3 +27,5 @@ SharedString MailHostEntry::displayText() const {
   }
   return text;
 }
+
+}  // namespace zarvik

@@ -6,6 +6,8 @@
 #include "base/locked_list.h"
 #include "base/shared_string.h"
 
+namespace zarvik {
+
 // One host to test: what the MX and host lookups hand to the driver, and
 // what the TLSA lookup fills before the host is probed.
 struct MailHostEntry {
@@ -28,3 +30,5 @@ struct MailHostEntry {
   // that address is usable: "mx.example.org [192.0.2.25]".
   SharedString displayText() const;
 };
+
+}  // namespace zarvik

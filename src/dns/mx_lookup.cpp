@@ -8,6 +8,8 @@
 #include "dns/mx_records.h"
 #include "dns/name_server_loop.h"
 
+namespace zarvik {
+
 namespace {
 
 // The fallback of RFC 5321 section 5.1: the domain is its own mail host.
@@ -35,7 +37,7 @@ ResultCode fallBackToDomain(const Resolver& resolver, const SharedString& domain
   MxHost host;
   host.name = domain;
   host.preference = kImplicitMxPreference;
-  const ResultCode code = resolveHostName(resolver, domain, options, host.addresses);
+  const ResultCode code = lookupAddresses(resolver, domain, options, host.addresses);
   if (succeeded(code)) {
     hosts.assign(1, host);
     return code;
@@ -63,7 +65,7 @@ MailHostEntry entryFor(const SharedString& name, const IpAddress& address) {
 // loopback address and nothing was listed before it.
 ResultCode appendHostEntries(const Resolver& resolver, MxHost& host, ResolverOptions options,
                              LockedList<MailHostEntry>& entries) {
-  if (host.addresses.isEmpty() && failed(resolveHostName(resolver, host.name, options, host.addresses))) {
+  if (host.addresses.isEmpty() && failed(lookupAddresses(resolver, host.name, options, host.addresses))) {
     entries.append(entryFor(host.name, IpAddress::none()));
     return ResultCode::kOk;
   }
@@ -113,3 +115,5 @@ ResultCode lookupMx(const Resolver& resolver, const SharedString& domain, Locked
   }
   return ResultCode::kOk;
 }
+
+}  // namespace zarvik

@@ -6,6 +6,8 @@
 #include "dns/mail_host_entry.h"
 #include "dns/resolver.h"
 
+namespace zarvik {
+
 // Finds the mail hosts of domain (RFC 5321 section 5.1) and appends one
 // entry per (host, address) to entries, which is cleared first, in
 // connection order: by MX preference, then by address order. options are
@@ -22,3 +24,5 @@
 // of the exchange (90 to 104, time-outs and socket errors).
 ResultCode lookupMx(const Resolver& resolver, const SharedString& domain, LockedList<MailHostEntry>& entries,
                     ResolverOptions options);
+
+}  // namespace zarvik

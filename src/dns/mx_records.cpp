@@ -6,6 +6,8 @@
 #include "dns/alias_following.h"
 #include "dns/dns_constants.h"
 
+namespace zarvik {
+
 namespace {
 
 bool inPreferenceOrder(const std::vector<MxHost>& hosts) {
@@ -63,3 +65,5 @@ void orderMxHosts(std::vector<MxHost>& hosts) {
     if (lowest != position) std::swap(hosts[position], hosts[lowest]);
   }
 }
+
+}  // namespace zarvik

@@ -9,6 +9,8 @@
 #include "base/shared_string.h"
 #include "dns/dns_answer.h"
 
+namespace zarvik {
+
 // One mail exchanger taken from an MX answer (RFC 1035 section 3.3.9).
 struct MxHost {
   SharedString name;
@@ -34,3 +36,5 @@ ResultCode collectMxHosts(const LockedList<DnsRecord>& records, std::vector<MxHo
 // preference among those left, so equal preferences keep no guaranteed
 // order.
 void orderMxHosts(std::vector<MxHost>& hosts);
+
+}  // namespace zarvik

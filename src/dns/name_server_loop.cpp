@@ -1,5 +1,7 @@
 #include "dns/name_server_loop.h"
 
+namespace zarvik {
+
 ResultCode askNameServers(const LockedList<NameServer>& servers, std::string_view name, std::uint16_t queryType,
                           std::uint8_t queryOptions, ResolverOptions options, const ExchangeHandler& handler) {
   ResultCode code = ResultCode::kNoNameServers;
@@ -13,3 +15,5 @@ ResultCode askNameServers(const LockedList<NameServer>& servers, std::string_vie
   }
   return code;
 }
+
+}  // namespace zarvik

@@ -9,6 +9,8 @@
 #include "dns/dns_exchange.h"
 #include "dns/resolver.h"
 
+namespace zarvik {
+
 // What a lookup does after one exchange of the name server loop.
 enum class ServerLoopStep { kStop, kNextServer };
 
@@ -28,3 +30,5 @@ ResultCode askNameServers(const LockedList<NameServer>& servers, std::string_vie
 constexpr bool isNameError(ResultCode code) {
   return code == ResultCode::kDnsNameError || code == ResultCode::kDomainNotFound;
 }
+
+}  // namespace zarvik

@@ -4,6 +4,8 @@
 #include <string_view>
 #include <vector>
 
+namespace zarvik {
+
 namespace {
 
 // Splits at the first blank, or at the first comma when no blank is left,
@@ -122,3 +124,5 @@ void Resolver::setResolvConfPath(const SharedString& path) {
   std::scoped_lock guard(lock_);
   resolvConfPath_ = path;
 }
+
+}  // namespace zarvik

@@ -8,6 +8,8 @@
 #include "base/shared_string.h"
 #include "platform/resolv_conf.h"
 
+namespace zarvik {
+
 // The resolver's two option words. The caller's words (built from the
 // address-family preferences) are ORed with the resolver's own before each
 // lookup.
@@ -98,3 +100,5 @@ class Resolver {
   std::int32_t defaultPort_ = kMailPort;
   SharedString resolvConfPath_{kSystemResolvConfPath};
 };
+
+}  // namespace zarvik

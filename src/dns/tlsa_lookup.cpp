@@ -4,6 +4,8 @@
 #include "dns/dns_exchange.h"
 #include "dns/name_server_loop.h"
 
+namespace zarvik {
+
 namespace {
 
 const char* transportWord(std::int32_t transport) {
@@ -87,3 +89,5 @@ ResultCode lookupTlsa(const Resolver& resolver, MailHostEntry& entry) {
   }
   return result;
 }
+
+}  // namespace zarvik

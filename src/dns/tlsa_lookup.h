@@ -8,6 +8,8 @@
 #include "dns/mail_host_entry.h"
 #include "dns/resolver.h"
 
+namespace zarvik {
+
 // TLSA records of a mail host (RFC 6698, RFC 7672), stored in its entry as
 // text lines for the DANE check.
 
@@ -35,3 +37,5 @@ SharedString tlsaLine(const DnsRecord& record, bool authenticated);
 // answered with neither TLSA nor CNAME records; other exchange failures.
 // On failure the list stays empty.
 ResultCode lookupTlsa(const Resolver& resolver, MailHostEntry& entry);
+
+}  // namespace zarvik

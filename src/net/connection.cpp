@@ -10,6 +10,8 @@
 #include "platform/clock.h"
 #include "platform/socket_lookup.h"
 
+namespace zarvik {
+
 namespace {
 
 HostResolver& installedResolver() {
@@ -286,7 +288,7 @@ ResultCode Connection::sendAll(const void* data, std::size_t length, std::uint32
     if (tls_) {
       result = tls_->send(rest, length, written);
     } else {
-      result = fromSocketError(sendSome(socket_.descriptor(), rest, length, written));
+      result = fromSocketError(sendToSocket(socket_.descriptor(), rest, length, written));
     }
     if (succeeded(result) && written > 0) {
       rest += written;
@@ -311,7 +313,7 @@ ResultCode Connection::receiveSome(void* buffer, std::size_t capacity, std::size
   if (tls_) {
     result = tls_->receive(buffer, capacity, received);
   } else {
-    result = fromSocketError(::receiveSome(socket_.descriptor(), buffer, capacity, datagram_, received));
+    result = fromSocketError(receiveFromSocket(socket_.descriptor(), buffer, capacity, datagram_, received));
   }
   if (failed(result)) return result;
   if (received == 0) return ResultCode::kPeerClosed;
@@ -380,3 +382,5 @@ ResultCode Connection::closeConnection(std::uint32_t lingerMs) {
   if (closed != 0) error = closed;
   return fromSocketError(error);
 }
+
+}  // namespace zarvik

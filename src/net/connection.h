@@ -13,6 +13,8 @@
 #include "net/transcript_flags.h"
 #include "platform/socket.h"
 
+namespace zarvik {
+
 // The kind of socket a connection uses. The numbers are those the callers
 // pass around in their target descriptions.
 enum class SocketKind : std::int32_t {
@@ -176,7 +178,7 @@ class Connection {
   // Installs the session after a successful handshake (takes ownership).
   void installTls(std::unique_ptr<TlsChannel> channel) { tls_ = std::move(channel); }
   // Drops the session without a TLS shutdown (a failed handshake).
-  void releaseTls() { tls_.reset(); }
+  void dropTlsSession() { tls_.reset(); }
   ConnectionTlsState& tlsState() { return tlsState_; }
   const ConnectionTlsState& tlsState() const { return tlsState_; }
 
@@ -201,3 +203,5 @@ class Connection {
   SharedString peerHostName_;
   IpAddress peerAddress_;
 };
+
+}  // namespace zarvik

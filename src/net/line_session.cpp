@@ -7,6 +7,8 @@
 #include "base/run_flag.h"
 #include "platform/clock.h"
 
+namespace zarvik {
+
 namespace {
 
 constexpr std::int32_t kInitialLabelWidth = 4;
@@ -135,3 +137,5 @@ SharedString transcriptLabel(std::uint32_t labelNumber) {
 }
 
 void resetTranscriptLabelWidth() { labelWidth.store(kInitialLabelWidth, std::memory_order_relaxed); }
+
+}  // namespace zarvik

@@ -8,6 +8,8 @@
 #include "net/connection.h"
 #include "net/transcript_flags.h"
 
+namespace zarvik {
+
 // Line exchange over a Connection for line-oriented protocols (SMTP, RFC 5321
 // section 2.3.8: lines end in CR LF), with a transcript of every line that
 // passes: "0007: > " for lines sent, "0007: < " for lines received.
@@ -53,3 +55,5 @@ SharedString transcriptLabel(std::uint32_t labelNumber);
 
 // Test seam: puts the process-wide label width back to 4.
 void resetTranscriptLabelWidth();
+
+}  // namespace zarvik

@@ -1,5 +1,7 @@
 #include "net/socket_address.h"
 
+namespace zarvik {
+
 SocketAddress toSocketAddress(const IpAddress& address, std::uint16_t port) {
   SocketAddress socketAddress;
   socketAddress.ipv6 = address.isIPv6();
@@ -16,3 +18,5 @@ IpAddress toIpAddress(const SocketAddress& address) {
   return address.ipv6 ? IpAddress::fromIPv6NetworkOrder(address.ipv6Bytes.data())
                       : IpAddress::fromIPv4(address.ipv4);
 }
+
+}  // namespace zarvik

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace zarvik {
+
 // The 64-bit option set that the host probe fills and that travels with every
 // connection, line and TLS call. The line session reads only the low word;
 // the high word carries the address-family preferences used when a host name
@@ -32,3 +34,5 @@ struct TranscriptFlags {
 
   constexpr bool operator==(const TranscriptFlags&) const = default;
 };
+
+}  // namespace zarvik

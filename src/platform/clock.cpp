@@ -6,6 +6,8 @@
 #include <atomic>
 #include <cerrno>
 
+namespace zarvik {
+
 namespace {
 std::atomic<std::uint32_t> tickOffset{0};
 }  // namespace
@@ -30,3 +32,5 @@ void sleepMilliseconds(std::uint32_t ms) {
   while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
   }
 }
+
+}  // namespace zarvik

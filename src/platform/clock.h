@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace zarvik {
+
 // Milliseconds of a monotonic clock, wrapping at 2^32 like a Windows tick
 // count. Always take differences as elapsedSince() does, modulo 2^32.
 std::uint32_t tickCount();
@@ -17,3 +19,5 @@ inline std::uint32_t elapsedSince(std::uint32_t start) { return tickCount() - st
 void yieldProcessor();
 
 void sleepMilliseconds(std::uint32_t ms);
+
+}  // namespace zarvik

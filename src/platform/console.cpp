@@ -6,6 +6,8 @@
 
 #include "platform/file_handle.h"
 
+namespace zarvik {
+
 bool writeStandardOutput(const char* bytes, std::size_t length) {
   return writeAllToDescriptor(STDOUT_FILENO, bytes, length);
 }
@@ -37,3 +39,5 @@ bool reopenClosedStandardDescriptors() {
   }
   return ok;
 }
+
+}  // namespace zarvik

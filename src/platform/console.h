@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+namespace zarvik {
+
 // Writes all bytes to standard output, retrying after interruptions and
 // short writes. False when the descriptor refused the bytes (closed pipe,
 // full disk, no standard output); callers that print lines ignore it.
@@ -17,3 +19,5 @@ bool appendToFile(const char* path, const char* bytes, std::size_t length);
 // descriptor 1 closed, the first socket would receive every printed line.
 // Called first thing at start-up. False when one could not be reopened.
 bool reopenClosedStandardDescriptors();
+
+}  // namespace zarvik

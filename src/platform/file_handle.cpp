@@ -8,6 +8,8 @@
 #include <string>
 #include <utility>
 
+namespace zarvik {
+
 namespace {
 
 // The open(2) flags of a mode, or -1 for a number that names no mode.
@@ -138,3 +140,5 @@ bool createFolders(const char* path) {
   struct stat info {};
   return ::stat(path, &info) == 0 && S_ISDIR(info.st_mode);
 }
+
+}  // namespace zarvik

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace zarvik {
+
 // How a file is opened. The numbers are the program's own mode numbers.
 // Windows also gave each mode a sharing rule (e.g. mode 2 let no other
 // process open the file, mode 5 let others read it); POSIX has no mandatory
@@ -66,3 +68,5 @@ bool deleteFile(const char* path);
 // Creates the folder and any missing parents (permissions 0777 less the
 // umask). True when the folder exists afterwards.
 bool createFolders(const char* path);
+
+}  // namespace zarvik

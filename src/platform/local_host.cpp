@@ -12,6 +12,8 @@
 
 #include "platform/socket_lookup.h"
 
+namespace zarvik {
+
 namespace {
 
 constexpr std::size_t kHostNameBufferSize = 512;
@@ -30,7 +32,7 @@ bool readHostName(std::string& name) {
   return !name.empty();
 }
 
-bool resolveHostName(const std::string& name, std::string& canonicalName, std::vector<SocketAddress>& addresses) {
+bool lookupCanonicalName(const std::string& name, std::string& canonicalName, std::vector<SocketAddress>& addresses) {
   canonicalName.clear();
   addresses.clear();
   addrinfo hints{};
@@ -64,3 +66,5 @@ std::vector<SocketAddress> interfaceAddresses() {
   }
   return addresses;
 }
+
+}  // namespace zarvik

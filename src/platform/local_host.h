@@ -5,6 +5,8 @@
 
 #include "platform/socket.h"
 
+namespace zarvik {
+
 // What the operating system says about this host: its name, what its own
 // resolver makes of that name, and the addresses of its network interfaces.
 // Ports in the returned addresses are 0.
@@ -18,9 +20,11 @@ bool readHostName(std::string& name);
 // first answer (empty when the resolver gave none) and addresses every IPv4
 // and IPv6 answer in the resolver's order. False when the name cannot be
 // resolved.
-bool resolveHostName(const std::string& name, std::string& canonicalName, std::vector<SocketAddress>& addresses);
+bool lookupCanonicalName(const std::string& name, std::string& canonicalName, std::vector<SocketAddress>& addresses);
 
 // The IPv4 and IPv6 addresses of the network interfaces that are up, in the
 // order getifaddrs() lists them, without those of loopback interfaces. Empty
 // when the interfaces cannot be listed.
 std::vector<SocketAddress> interfaceAddresses();
+
+}  // namespace zarvik

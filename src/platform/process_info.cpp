@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <vector>
 
+namespace zarvik {
+
 std::string programFilePath() {
   // readlink does not say whether it truncated; grow until the result fits
   // with room to spare. PATH_MAX is not a hard limit on Linux.
@@ -24,3 +26,5 @@ std::string environmentValue(const char* name) {
   const char* value = std::getenv(name);
   return value == nullptr ? std::string() : std::string(value);
 }
+
+}  // namespace zarvik

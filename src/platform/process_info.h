@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+namespace zarvik {
+
 // Full path of the running program file, read from /proc/self/exe; empty
 // when it cannot be read.
 std::string programFilePath();
@@ -12,3 +14,5 @@ std::uint32_t processId();
 
 // The value of an environment variable; empty when it is unset or empty.
 std::string environmentValue(const char* name);
+
+}  // namespace zarvik

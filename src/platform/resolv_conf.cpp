@@ -3,6 +3,8 @@
 #include <fstream>
 #include <string_view>
 
+namespace zarvik {
+
 namespace {
 
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r'; }
@@ -35,3 +37,5 @@ std::vector<std::string> readResolvConfNameServers(const char* path) {
   }
   return servers;
 }
+
+}  // namespace zarvik

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+namespace zarvik {
+
 // The system's resolver configuration file (resolv.conf(5)).
 inline constexpr const char* kSystemResolvConfPath = "/etc/resolv.conf";
 
@@ -11,3 +13,5 @@ inline constexpr const char* kSystemResolvConfPath = "/etc/resolv.conf";
 // are comments; keyword and value are separated by blanks or tabs. A file
 // that cannot be read yields an empty list. The values are not checked.
 std::vector<std::string> readResolvConfNameServers(const char* path);
+
+}  // namespace zarvik

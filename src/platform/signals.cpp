@@ -3,6 +3,8 @@
 #include <csignal>
 #include <unistd.h>
 
+namespace zarvik {
+
 namespace {
 
 // Set before the handlers are installed and never changed afterwards.
@@ -40,3 +42,5 @@ bool installTerminationHandlers(std::atomic<std::uint8_t>* runFlag) {
 }
 
 bool ignoreBrokenPipe() { return setHandler(SIGPIPE, SIG_IGN); }
+
+}  // namespace zarvik

@@ -3,6 +3,8 @@
 #include <atomic>
 #include <cstdint>
 
+namespace zarvik {
+
 // Installs the process's signal dispositions for an orderly stop:
 // - SIGINT, SIGTERM and SIGHUP store 0 into runFlag, so every wait loop ends
 //   at its next check and the run finishes normally;
@@ -17,3 +19,5 @@ bool installTerminationHandlers(std::atomic<std::uint8_t>* runFlag);
 // Ignores SIGPIPE only; a write to a closed pipe or socket then fails with
 // EPIPE. False when the disposition could not be changed.
 bool ignoreBrokenPipe();
+
+}  // namespace zarvik

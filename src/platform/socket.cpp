@@ -14,6 +14,8 @@
 
 #include "platform/socket_errors.h"
 
+namespace zarvik {
+
 namespace {
 
 // Both address structures behind one storage, with the length connect() and
@@ -211,7 +213,7 @@ std::int32_t waitForSocket(int descriptor, int conditions, std::uint32_t timeout
   return 0;
 }
 
-std::int32_t sendSome(int descriptor, const void* data, std::size_t length, std::size_t& sent) {
+std::int32_t sendToSocket(int descriptor, const void* data, std::size_t length, std::size_t& sent) {
   sent = 0;
   const ssize_t result = ::send(descriptor, data, length, MSG_NOSIGNAL);
   if (result < 0) return errno == EINTR ? 10035 : lastSocketError();
@@ -219,7 +221,7 @@ std::int32_t sendSome(int descriptor, const void* data, std::size_t length, std:
   return 0;
 }
 
-std::int32_t receiveSome(int descriptor, void* buffer, std::size_t capacity, bool datagram, std::size_t& received) {
+std::int32_t receiveFromSocket(int descriptor, void* buffer, std::size_t capacity, bool datagram, std::size_t& received) {
   received = 0;
   // For datagrams MSG_TRUNC makes recv() return the real length, so that a
   // datagram larger than the buffer is reported (as Windows does) instead of
@@ -241,3 +243,5 @@ std::int32_t setSocketLinger(int descriptor, int seconds) {
   value.l_linger = seconds;
   return setsockopt(descriptor, SOL_SOCKET, SO_LINGER, &value, sizeof value) == 0 ? 0 : lastSocketError();
 }
+
+}  // namespace zarvik

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace zarvik {
+
 // A thin layer over POSIX sockets. Every function reports failure as a
 // Windows Sockets error number (see socket_errors.h), 0 on success, so that
 // users see the same numbers on every platform. Nothing here blocks except
@@ -87,13 +89,13 @@ inline constexpr int kSocketExceptional = 4;
 
 // One send without SIGPIPE. 0 with sent > 0, 10035 when the socket cannot
 // take data now (also after a signal), or an error number.
-[[nodiscard]] std::int32_t sendSome(int descriptor, const void* data, std::size_t length, std::size_t& sent);
+[[nodiscard]] std::int32_t sendToSocket(int descriptor, const void* data, std::size_t length, std::size_t& sent);
 
 // One receive. 0 with received bytes (0 = orderly close by the peer);
 // 10035 when nothing is there (also after a signal); for datagram sockets
 // 10040 when the datagram was longer than the buffer (the rest is lost); or
 // an error number.
-[[nodiscard]] std::int32_t receiveSome(int descriptor, void* buffer, std::size_t capacity, bool datagram,
+[[nodiscard]] std::int32_t receiveFromSocket(int descriptor, void* buffer, std::size_t capacity, bool datagram,
                                        std::size_t& received);
 
 // Shuts down both directions.
@@ -101,3 +103,5 @@ inline constexpr int kSocketExceptional = 4;
 
 // SO_LINGER on with the given seconds.
 [[nodiscard]] std::int32_t setSocketLinger(int descriptor, int seconds);
+
+}  // namespace zarvik

@@ -4,6 +4,8 @@
 
 #include <cerrno>
 
+namespace zarvik {
+
 namespace {
 
 struct ErrnoMapping {
@@ -114,3 +116,5 @@ std::int32_t socketErrorFromAddrInfo(int error, int systemError) {
 }
 
 std::int32_t lastSocketError() { return socketErrorFromErrno(errno); }
+
+}  // namespace zarvik

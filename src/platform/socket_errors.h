@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace zarvik {
+
 // The Windows Sockets error number for an errno value (ECONNREFUSED gives
 // 10061, ETIMEDOUT 10060, ...). Values without a socket counterpart map to
 // the closest one; 0 stays 0. Users therefore see the same numbers and texts
@@ -15,3 +17,5 @@ std::int32_t socketErrorFromAddrInfo(int error, int systemError);
 
 // socketErrorFromErrno() of the current errno.
 std::int32_t lastSocketError();
+
+}  // namespace zarvik

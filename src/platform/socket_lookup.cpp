@@ -10,6 +10,8 @@
 
 #include "platform/socket_errors.h"
 
+namespace zarvik {
+
 namespace {
 
 bool sameAddress(const SocketAddress& a, const SocketAddress& b) {
@@ -41,3 +43,5 @@ std::int32_t lookupHostAddresses(const char* hostName, bool includeIPv6, std::ve
   }
   return 0;
 }
+
+}  // namespace zarvik

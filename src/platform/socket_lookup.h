@@ -8,6 +8,8 @@
 
 #include "platform/socket.h"
 
+namespace zarvik {
+
 // Owns the list that getaddrinfo() returns.
 struct AddrInfoDeleter {
   void operator()(addrinfo* list) const { freeaddrinfo(list); }
@@ -21,3 +23,5 @@ using AddrInfoPtr = std::unique_ptr<addrinfo, AddrInfoDeleter>;
 // another socket error number.
 [[nodiscard]] std::int32_t lookupHostAddresses(const char* hostName, bool includeIPv6,
                                                std::vector<SocketAddress>& addresses);
+
+}  // namespace zarvik

@@ -2,6 +2,8 @@
 
 #include <limits>
 
+namespace zarvik {
+
 namespace {
 
 // Reply lines are "ddd-text" or "ddd text"; the keyword starts at the fifth
@@ -57,3 +59,5 @@ bool capabilityHas(const CapabilityList& capabilities, std::string_view text) {
   const std::int32_t position = findCapability(capabilities, "XBDATA");
   return position != 0 && capabilities.entry(position).contains(text);
 }
+
+}  // namespace zarvik

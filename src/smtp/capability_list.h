@@ -6,6 +6,8 @@
 #include "base/locked_list.h"
 #include "base/shared_string.h"
 
+namespace zarvik {
+
 // The ESMTP extensions a server announced in its EHLO reply (RFC 5321
 // section 4.1.1.1), one entry per reply line: the text after the reply code
 // and separator, trimmed, e.g. "SIZE 10240000" or "STARTTLS". Emptied at the
@@ -47,3 +49,5 @@ CapabilitySize capabilitySize(const CapabilityList& capabilities);
 
 // True when an "XBDATA" entry exists and contains text (case-sensitive).
 bool capabilityHas(const CapabilityList& capabilities, std::string_view text);
+
+}  // namespace zarvik

@@ -2,6 +2,8 @@
 
 #include <span>
 
+namespace zarvik {
+
 namespace {
 
 struct CodeEntry {
@@ -79,3 +81,5 @@ SharedString defaultEnhancedCode(ReplyKind kind, std::int32_t replyCode) {
   if (const char* shared = lookUp(kSharedEntries, replyCode)) return shared;
   return replyCode < 500 ? table.fallbackTemporary : table.fallbackPermanent;
 }
+
+}  // namespace zarvik

@@ -7,6 +7,8 @@
 #include "smtp/capability_list.h"
 #include "smtp/reply_kind.h"
 
+namespace zarvik {
+
 // The enhanced status code (RFC 3463, class.subject.detail) that a reply
 // line carries after its reply code, e.g. "5.1.1" in "550 5.1.1 No such
 // user". Only read when the server announced ENHANCEDSTATUSCODES (RFC 2034);
@@ -20,3 +22,5 @@ SharedString enhancedCode(const CapabilityList& capabilities, std::string_view l
 // kind's own table, then the entries shared by all kinds, then the kind's
 // fallback for codes below 500 and for 500 and above.
 SharedString defaultEnhancedCode(ReplyKind kind, std::int32_t replyCode);
+
+}  // namespace zarvik

@@ -8,6 +8,8 @@
 #include "smtp/xtext.h"
 #include "tls/tls_handshake.h"
 
+namespace zarvik {
+
 namespace {
 
 // The verification's violation bit in the low word of a connection's
@@ -253,3 +255,5 @@ ResultCode submitEnvelope(SmtpSession& session, const Sender& sender, const Lock
   if (failed(sent)) return sent;
   return settle(records, recipients, outcome, options);
 }
+
+}  // namespace zarvik

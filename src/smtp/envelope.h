@@ -11,6 +11,8 @@
 #include "smtp/smtp_reply.h"
 #include "smtp/smtp_session.h"
 
+namespace zarvik {
+
 // The sender of an envelope, with its DSN parameters (RFC 3461 section 4).
 struct Sender {
   Mailbox mailbox;                 // the null mailbox gives the null reverse path "<>"
@@ -67,3 +69,5 @@ inline constexpr std::int32_t kMaxPipelinedRecipients = 99;
 ResultCode submitEnvelope(SmtpSession& session, const Sender& sender, const LockedList<Recipient>& recipients,
                           std::int64_t declaredSize, std::int32_t priority, EnvelopeOutcome& outcome,
                           SmtpOptions options, TranscriptFlags flags);
+
+}  // namespace zarvik

@@ -1,5 +1,7 @@
 #include "smtp/mailbox.h"
 
+namespace zarvik {
+
 namespace {
 
 std::string_view trimmed(std::string_view text) {
@@ -44,3 +46,5 @@ bool parseMailbox(std::string_view text, Mailbox& out) {
   }
   return true;
 }
+
+}  // namespace zarvik

@@ -4,6 +4,8 @@
 
 #include "base/shared_string.h"
 
+namespace zarvik {
+
 // One mail address as the envelope uses it. address is what goes between
 // the angle brackets of MAIL FROM and RCPT TO (RFC 5321 section 4.1.2);
 // localPart and domain are its halves at the last "@"; displayName is the
@@ -28,3 +30,5 @@ bool parseMailbox(std::string_view text, Mailbox& out);
 // True when text holds a byte below 0x20 or DEL, none of which belongs in an
 // SMTP command line.
 bool containsControlCharacter(std::string_view text);
+
+}  // namespace zarvik

@@ -5,6 +5,8 @@
 #include "smtp/enhanced_status.h"
 #include "smtp/smtp_reply.h"
 
+namespace zarvik {
+
 namespace {
 
 // Texts by which a refusal names a blocklist of dial-up and other dynamic
@@ -105,3 +107,5 @@ ResultCode judgeReply(const CapabilityList& capabilities, ReplyKind kind, const 
   if (kindOverride(kind, code, line, enhanced, options, result)) return result;
   return refusalFor(code);
 }
+
+}  // namespace zarvik

@@ -6,6 +6,8 @@
 #include "smtp/reply_kind.h"
 #include "smtp/smtp_options.h"
 
+namespace zarvik {
+
 // Classifies the last line of a reply to the command of the given kind:
 // 0 for 1xx, 2xx and 3xx replies (enhanced left unchanged); otherwise 61
 // (temporary), 60 (permanent) or 177 (reply code 590), with enhanced set to
@@ -15,3 +17,5 @@
 // and kRcptRefusalTemporary. Never fails.
 ResultCode judgeReply(const CapabilityList& capabilities, ReplyKind kind, const SharedString& lastLine,
                       SharedString& enhanced, SmtpOptions options);
+
+}  // namespace zarvik

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace zarvik {
+
 // Which command a reply answers. The kind selects the default enhanced
 // status codes (RFC 3463) and the special rules of the reply judgement.
 enum class ReplyKind : std::int32_t {
@@ -12,3 +14,5 @@ enum class ReplyKind : std::int32_t {
   kRcptTo = 5,
   kMessageData = 6,     // replies of the data phase; this program sends no message data
 };
+
+}  // namespace zarvik

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace zarvik {
+
 // The 64-bit option set that the host probe fills and passes with every SMTP
 // call. The low word says which extensions the client may use; the high word
 // holds the policies (TLS required, refusals treated as temporary, ...).
@@ -47,3 +49,5 @@ struct SmtpOptions {
 
   constexpr bool operator==(const SmtpOptions&) const = default;
 };
+
+}  // namespace zarvik

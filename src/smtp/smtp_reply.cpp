@@ -3,6 +3,8 @@
 #include "net/line_session.h"
 #include "platform/clock.h"
 
+namespace zarvik {
+
 namespace {
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
@@ -44,3 +46,5 @@ std::int32_t replyCode(std::string_view line) {
   for (std::size_t i = 0; i < 3 && i < line.size() && isDigit(line[i]); ++i) code = code * 10 + (line[i] - '0');
   return code;
 }
+
+}  // namespace zarvik

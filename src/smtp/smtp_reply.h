@@ -10,6 +10,8 @@
 #include "net/connection.h"
 #include "net/transcript_flags.h"
 
+namespace zarvik {
+
 // The lines of one SMTP reply (RFC 5321 section 4.2), without CR LF, each
 // beginning with a three-digit reply code. The last line decides.
 using ReplyLines = LockedList<SharedString>;
@@ -35,3 +37,5 @@ ResultCode readReply(Connection& connection, ReplyLines& reply, std::uint32_t to
 // The reply code of a line: its first three characters read as a decimal
 // number (fewer when a non-digit comes earlier; 0 without digits).
 std::int32_t replyCode(std::string_view line);
+
+}  // namespace zarvik

@@ -9,6 +9,8 @@
 #include "tls/tls_handshake.h"
 #include "tls/tls_setup.h"
 
+namespace zarvik {
+
 namespace {
 
 std::atomic<std::uint16_t> sessionPort{kSmtpPort};
@@ -200,3 +202,5 @@ ResultCode SmtpSession::command(const SharedString& line, ReplyKind kind, std::u
 void SmtpSession::writeInfo(const SharedString& text, TranscriptFlags flags) const {
   transcriptInfo(connection_, text, flags);
 }
+
+}  // namespace zarvik

@@ -14,6 +14,8 @@
 #include "smtp/smtp_options.h"
 #include "smtp/smtp_reply.h"
 
+namespace zarvik {
+
 // The SMTP port (RFC 5321 section 4.5.4.2). Sessions connect to smtpPort(),
 // which is this value unless a test redirected it to its own server.
 inline constexpr std::uint16_t kSmtpPort = 25;
@@ -138,3 +140,5 @@ class SmtpSession {
   TlsHooks tls_;
   std::int32_t openAttempt_ = 0;
 };
+
+}  // namespace zarvik

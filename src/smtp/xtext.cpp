@@ -1,5 +1,7 @@
 #include "smtp/xtext.h"
 
+namespace zarvik {
+
 SharedString xtextEncode(std::string_view text) {
   SharedString out;
   for (const char c : text) {
@@ -13,3 +15,5 @@ SharedString xtextEncode(std::string_view text) {
   }
   return out;
 }
+
+}  // namespace zarvik

@@ -2,6 +2,8 @@
 
 #include "tls/tls_setup.h"
 
+namespace zarvik {
+
 ResultCode startTls(Connection& connection, const SharedString& /*hostName*/,
                     const LockedList<SharedString>& /*tlsaLines*/, const SharedString& /*certFile*/,
                     TranscriptFlags& /*flags*/) {
@@ -15,3 +17,5 @@ ResultCode startTls(Connection& connection, const SharedString& /*hostName*/,
 void buildTlsReport(const Connection& /*connection*/, LockedList<SharedString>& /*lines*/, TranscriptFlags /*flags*/) {
   // Only a handshake made by the TLS client installs a session to report on.
 }
+
+}  // namespace zarvik

@@ -6,6 +6,8 @@
 #include "net/connection.h"
 #include "net/transcript_flags.h"
 
+namespace zarvik {
+
 // The TLS upgrade of an open connection (RFC 3207 STARTTLS, or TLS from the
 // first byte) and the report about the session it made.
 //
@@ -31,3 +33,5 @@ ResultCode startTls(Connection& connection, const SharedString& hostName, const 
 // the connection's TLS session; nothing without a session or peer
 // certificate.
 void buildTlsReport(const Connection& connection, LockedList<SharedString>& lines, TranscriptFlags flags);
+
+}  // namespace zarvik

@@ -3,6 +3,8 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 
+namespace zarvik {
+
 namespace {
 // Set once the client contexts exist; they arrive with the TLS client.
 bool contextsReady = false;
@@ -21,3 +23,5 @@ ResultCode configureTls(const SharedString& /*caFile*/, const SharedString& /*ci
 }
 
 ResultCode tlsReady() { return contextsReady ? ResultCode::kOk : ResultCode::kTlsInitFailed; }
+
+}  // namespace zarvik

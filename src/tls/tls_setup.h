@@ -3,6 +3,8 @@
 #include "base/result_code.h"
 #include "base/shared_string.h"
 
+namespace zarvik {
+
 // Process-wide TLS library state and client contexts.
 //
 // The TLS client (contexts, handshake, peer report, verification, DANE) is
@@ -21,3 +23,5 @@ ResultCode configureTls(const SharedString& caFile, const SharedString& cipherLi
 // 0 when TLS contexts are ready for a handshake; otherwise the code that
 // explains why not (155, "Unable to initialize TLS").
 ResultCode tlsReady();
+
+}  // namespace zarvik

@@ -9,6 +9,8 @@
 
 #include "platform/temp_folder.h"
 
+namespace zarvik {
+
 namespace {
 
 std::vector<std::string> splitTokens(std::string_view tail) {
@@ -120,3 +122,5 @@ TEST_F(CommandLineBaseFiles, MissingDefaultsFileAddsNothing) {
 }
 
 }  // namespace
+
+}  // namespace zarvik

@@ -12,6 +12,8 @@
 #include "smtp/smtp_session.h"
 #include "smtp/smtp_test_support.h"
 
+namespace zarvik {
+
 namespace {
 
 MailHostEntry entryAt(const char* address) {
@@ -214,3 +216,5 @@ TEST(HostProbe, RefusedConnectionPrintsTheSocketError) {
 }
 
 }  // namespace
+
+}  // namespace zarvik

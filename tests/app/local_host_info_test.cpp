@@ -6,6 +6,8 @@
 
 #include "base/address_order.h"
 
+namespace zarvik {
+
 namespace {
 
 SocketAddress v4(std::uint32_t value) {
@@ -93,3 +95,5 @@ TEST(LocalHostInfo, GathersANameFromTheSystem) {
 }
 
 }  // namespace
+
+}  // namespace zarvik

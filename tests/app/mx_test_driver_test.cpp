@@ -9,6 +9,8 @@
 #include "base/printed_lines.h"
 #include "base/result_text.h"
 
+namespace zarvik {
+
 namespace {
 
 // Services that answer from a script and log every call.
@@ -36,18 +38,18 @@ class ScriptedServices : public MxTestServices {
     return selection;
   }
   void setUdp(bool useUdp) override { calls.push_back(useUdp ? "udp" : "tcp"); }
-  ResultCode lookupMx(const SharedString& domain, LockedList<MailHostEntry>& entries,
+  ResultCode findMxHosts(const SharedString& domain, LockedList<MailHostEntry>& entries,
                       ResolverOptions options) override {
     calls.push_back("mx " + domain.toStdString());
     return fill(entries, options);
   }
-  ResultCode lookupHost(const SharedString& host, LockedList<MailHostEntry>& entries,
+  ResultCode findHost(const SharedString& host, LockedList<MailHostEntry>& entries,
                         ResolverOptions options) override {
     calls.push_back("host " + host.toStdString());
     return fill(entries, options);
   }
-  void lookupTlsa(MailHostEntry& entry) override { calls.push_back("tlsa " + entry.hostName.toStdString()); }
-  int probeHost(const MailHostEntry& entry, const HostProbeRequest& request) override {
+  void fillTlsa(MailHostEntry& entry) override { calls.push_back("tlsa " + entry.hostName.toStdString()); }
+  int probe(const MailHostEntry& entry, const HostProbeRequest& request) override {
     calls.push_back("probe " + entry.hostName.toStdString());
     probed.push_back(entry.hostName.toStdString());
     lastProbe = request;
@@ -253,3 +255,5 @@ TEST(MxTestDriver, HandsTheProbeEveryOption) {
 }
 
 }  // namespace
+
+}  // namespace zarvik

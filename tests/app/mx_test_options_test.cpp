@@ -8,6 +8,8 @@
 #include "app/help.h"
 #include "base/printed_lines.h"
 
+namespace zarvik {
+
 namespace {
 
 // Builds the options from a list of arguments, without a defaults file.
@@ -147,3 +149,5 @@ TEST_F(MxTestOptionsValidation, BlankValueDoesNotCount) {
 }
 
 }  // namespace
+
+}  // namespace zarvik

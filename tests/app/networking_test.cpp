@@ -6,6 +6,8 @@
 #include "net/connection.h"
 #include "platform/ipv6_probe.h"
 
+namespace zarvik {
+
 namespace {
 
 TEST(Networking, StartProbesIPv6AndStopClearsTheProcessWideState) {
@@ -22,3 +24,5 @@ TEST(Networking, StartProbesIPv6AndStopClearsTheProcessWideState) {
 }
 
 }  // namespace
+
+}  // namespace zarvik

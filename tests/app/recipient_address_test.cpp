@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace zarvik {
+
 namespace {
 
 // Parses text and returns "local|domain", or "FAIL".
@@ -127,3 +129,5 @@ TEST(RecipientAddress, EnforcesLengthLimits) {
 }
 
 }  // namespace
+
+}  // namespace zarvik

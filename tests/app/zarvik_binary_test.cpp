@@ -25,6 +25,8 @@
 #include "app/help.h"
 #include "platform/temp_folder.h"
 
+namespace zarvik {
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -340,3 +342,5 @@ TEST_F(ZarvikBinaryClosedOutput, TranscriptNeverReachesTheMailHost) {
 }
 
 }  // namespace
+
+}  // namespace zarvik

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace zarvik {
+
 namespace {
 
 IpAddress ip(const char* text) {
@@ -116,3 +118,5 @@ TEST(AddressOrder, LocalLoopbackIsNotGlobalIPv6) {
   noteLocalAddresses(LockedList<IpAddress>{});
   EXPECT_FALSE(HostHasGlobalIPv6.load());
 }
+
+}  // namespace zarvik

@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace zarvik {
+
 namespace {
 
 std::string parsedText(const char* input) {
@@ -94,3 +96,5 @@ TEST(IpAddress, EqualityFollowsFamilyAndValue) {
 }
 
 }  // namespace
+
+}  // namespace zarvik

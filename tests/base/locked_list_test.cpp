@@ -4,6 +4,8 @@
 
 #include "base/shared_string.h"
 
+namespace zarvik {
+
 namespace {
 
 TEST(LockedList, GrowsFromEightByDoubling) {
@@ -90,3 +92,5 @@ TEST(LockedList, LockingWorksWithAndWithoutACriticalSection) {
 }
 
 }  // namespace
+
+}  // namespace zarvik

@@ -14,6 +14,8 @@
 #include <unistd.h>
 #include <vector>
 
+namespace zarvik {
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -125,3 +127,5 @@ TEST_F(OutputSink, ClosedStandardOutputIsSilent) {
 }
 
 }  // namespace
+
+}  // namespace zarvik

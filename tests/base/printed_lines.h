@@ -6,6 +6,8 @@
 
 #include "base/output_sink.h"
 
+namespace zarvik {
+
 // Collects every line printed through the output sink while it lives. The
 // lines are those printed by the test's own thread: the code under test
 // prints from the thread that calls it.
@@ -30,3 +32,5 @@ class PrintedLines {
  private:
   LineObserver previous_;
 };
+
+}  // namespace zarvik

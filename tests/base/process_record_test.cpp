@@ -10,6 +10,8 @@
 
 #include "platform/temp_folder.h"
 
+namespace zarvik {
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -24,8 +26,8 @@ class ProcessRecordTest : public ::testing::Test {
     facts.exePath = SharedString(std::string_view(root_ / "bin/zarvik"));
     facts.tempVariable = SharedString(std::string_view(temp));
     facts.tmpdirVariable = SharedString(std::string_view(tmpdir));
-    facts.processId = 4321;
-    facts.tickCount = 77;
+    facts.startProcessId = 4321;
+    facts.startTick = 77;
     return facts;
   }
 
@@ -136,16 +138,16 @@ TEST_F(ProcessRecordTest, UniqueNamesSkipLinksThatPointNowhere) {
 
 TEST_F(ProcessRecordTest, RandomNumbersFollowTheSeededGenerator) {
   ProcessFacts odd;
-  odd.processId = 0x51234;  // only the low 16 bits count
-  odd.tickCount = 1;        // odd: seed = tick << 16 | pid, then 1 step
+  odd.startProcessId = 0x51234;  // only the low 16 bits count
+  odd.startTick = 1;        // odd: seed = tick << 16 | pid, then 1 step
   ProcessRecord a(odd);
   EXPECT_EQ(a.nextRandom(), 26151);
   EXPECT_EQ(a.nextRandom(), 21640);
   EXPECT_EQ(a.nextRandom(), 9143);
 
   ProcessFacts even;
-  even.processId = 0x1234;
-  even.tickCount = 2;  // even: byte-swapped halves, then 2 steps
+  even.startProcessId = 0x1234;
+  even.startTick = 2;  // even: byte-swapped halves, then 2 steps
   ProcessRecord b(even);
   EXPECT_EQ(b.nextRandom(), 9264);
   EXPECT_EQ(b.nextRandom(), 1705);
@@ -200,8 +202,10 @@ TEST_F(ProcessRecordTest, FactsOfThisProcessReadTheEnvironment) {
   const ProcessFacts facts = ProcessFacts::ofThisProcess();
   EXPECT_EQ(facts.tempVariable, "/some/where");
   EXPECT_EQ(facts.tmpdirVariable, "/else/where");
-  EXPECT_EQ(facts.processId, static_cast<std::uint32_t>(getpid()));
+  EXPECT_EQ(facts.startProcessId, static_cast<std::uint32_t>(getpid()));
   EXPECT_EQ(facts.exePath.at(0), '/');
 }
 
 }  // namespace
+
+}  // namespace zarvik

@@ -7,6 +7,8 @@
 #include <sstream>
 #include <string>
 
+namespace zarvik {
+
 namespace {
 
 // The expected messages, written out as "codes|message" lines, one line per
@@ -242,3 +244,5 @@ TEST(ResultCode, LinkFailureIsARangeCheck) {
 }
 
 }  // namespace
+
+}  // namespace zarvik

@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+namespace zarvik {
+
 namespace {
 
 TEST(SharedString, CopiesShareUntilOneIsWritten) {
@@ -371,3 +373,5 @@ TEST(SharedString, EmbeddedZeroBytesAndConcatenation) {
 }
 
 }  // namespace
+
+}  // namespace zarvik

@@ -10,6 +10,8 @@
 
 #include "platform/temp_folder.h"
 
+namespace zarvik {
+
 namespace {
 
 class TextFileTest : public ::testing::Test {
@@ -127,3 +129,5 @@ TEST_F(TextFileTest, OpeningModesCreateTruncateOrRequireTheFile) {
 }
 
 }  // namespace
+
+}  // namespace zarvik

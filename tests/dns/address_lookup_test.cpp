@@ -9,6 +9,8 @@
 #include "dns_test_servers.h"
 #include "net/connection.h"
 
+namespace zarvik {
+
 namespace {
 
 constexpr ResolverOptions kPreferIPv4{0, ResolverOptions::kPreferIPv4};
@@ -18,7 +20,7 @@ class AddressLookupTest : public DnsServersTest {
  protected:
   std::vector<std::string> resolve(const char* name, ResolverOptions options = {}) {
     LockedList<IpAddress> addresses;
-    lastCode = resolveHostName(resolver, name, options, addresses);
+    lastCode = lookupAddresses(resolver, name, options, addresses);
     std::vector<std::string> texts;
     for (const IpAddress& address : addresses) texts.push_back(address.text().toStdString());
     return texts;
@@ -155,3 +157,5 @@ TEST(MailHostEntry, DisplayTextShowsControlBytesOfTheNameAsQuestionMarks) {
   ASSERT_TRUE(entry.addresses.append(IpAddress::fromIPv4(0xC0000215)));
   EXPECT_EQ(entry.displayText(), "mx??Error: fake? [192.0.2.21]");
 }
+
+}  // namespace zarvik

@@ -9,6 +9,8 @@
 
 #include "dns/dns_constants.h"
 
+namespace zarvik {
+
 namespace {
 
 DnsRecord addressRecord(const char* owner, const char* text) {
@@ -131,3 +133,5 @@ TEST(AliasFollowing, ManyTargetsOfALoopingNameCostLinearTime) {
   EXPECT_EQ(unresolved[2].toStdString(), "t1.example");
   EXPECT_LT(elapsed, std::chrono::seconds(1));
 }
+
+}  // namespace zarvik

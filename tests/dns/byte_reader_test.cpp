@@ -4,6 +4,8 @@
 
 #include <array>
 
+namespace zarvik {
+
 namespace {
 
 constexpr std::array<std::uint8_t, 7> kBytes = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07};
@@ -61,3 +63,5 @@ TEST(ByteReader, EmptyInputFailsEveryRead) {
 }
 
 }  // namespace
+
+}  // namespace zarvik

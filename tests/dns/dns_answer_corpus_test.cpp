@@ -16,6 +16,8 @@
 #include "../../fuzz/dns_answer_fuzz_entry.h"
 #include "dns/dns_answer_samples.h"
 
+namespace zarvik {
+
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -94,3 +96,5 @@ TEST(DnsAnswerCorpus, SamplesDecodeAsIntended) {
 }
 
 }  // namespace
+
+}  // namespace zarvik

@@ -8,6 +8,8 @@
 
 #include "dns/dns_packet_builder.h"
 
+namespace zarvik {
+
 // An answer to "example.com MX" with three MX records (preferences 10, 20,
 // 30; the first exchange name spelt out, the others compressed against it
 // and the question), and in the additional section an A and an AAAA record
@@ -71,3 +73,5 @@ inline std::vector<std::uint8_t> pointerLoopAnswer() {
   p.header(0x0001, 0x81, 0x80, 1, 0, 0, 0).labels("a").pointer(12).u16(1).u16(1);
   return p.bytes();
 }
+
+}  // namespace zarvik

@@ -10,6 +10,8 @@
 #include "dns/dns_packet_builder.h"
 #include "dns/dns_query.h"
 
+namespace zarvik {
+
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -394,3 +396,5 @@ TEST(DnsAnswer, NullMxHasAnEmptyExchange) {
 }
 
 }  // namespace
+
+}  // namespace zarvik

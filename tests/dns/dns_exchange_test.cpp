@@ -6,6 +6,8 @@
 #include "dns_test_servers.h"
 #include "platform/clock.h"
 
+namespace zarvik {
+
 namespace {
 
 class DnsExchangeTest : public DnsServersTest {
@@ -137,3 +139,5 @@ TEST_F(DnsExchangeTest, SilentServerTimesOut) {
   EXPECT_GE(elapsedSince(start), 250u);
   EXPECT_LT(elapsedSince(start), 5000u);
 }
+
+}  // namespace zarvik

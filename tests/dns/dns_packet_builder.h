@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+namespace zarvik {
+
 class DnsPacketBuilder {
  public:
   DnsPacketBuilder& u8(std::uint8_t v) {
@@ -71,3 +73,5 @@ class DnsPacketBuilder {
   std::vector<std::uint8_t> bytes_;
   std::size_t rdlengthAt_ = 0;
 };
+
+}  // namespace zarvik

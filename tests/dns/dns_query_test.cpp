@@ -8,6 +8,8 @@
 #include "dns/dns_constants.h"
 #include "dns/dns_packet_builder.h"
 
+namespace zarvik {
+
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -134,3 +136,5 @@ TEST(DnsQuery, SharedGeneratorGivesIdsFromOneTo32768) {
 }
 
 }  // namespace
+
+}  // namespace zarvik

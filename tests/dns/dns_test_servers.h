@@ -14,6 +14,8 @@
 #include "dns/resolver.h"
 #include "scripted_dns_server.h"
 
+namespace zarvik {
+
 class DnsServersTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -65,3 +67,5 @@ inline constexpr std::uint16_t kTypeCname = 5;
 inline constexpr std::uint16_t kTypeMx = 15;
 inline constexpr std::uint16_t kTypeAaaa = 28;
 inline constexpr std::uint16_t kTypeTlsa = 52;
+
+}  // namespace zarvik

@@ -8,6 +8,8 @@
 #include "dns_test_servers.h"
 #include "platform/clock.h"
 
+namespace zarvik {
+
 namespace {
 
 const ResolverOptions kNoPreference{};
@@ -191,3 +193,5 @@ TEST_F(MxLookupTest, EmptyServerListGivesTwo) {
   ASSERT_EQ(resolver.selectNameServers("no.servers.here", display), NameServerSelection::kNoneGiven);
   EXPECT_EQ(lookup("example.org"), ResultCode::kNoNameServers);
 }
+
+}  // namespace zarvik

@@ -7,6 +7,8 @@
 
 #include "dns/dns_constants.h"
 
+namespace zarvik {
+
 namespace {
 
 DnsRecord mxRecord(std::uint16_t preference, const char* exchange) {
@@ -95,3 +97,5 @@ TEST(MxRecords, TakesAddressesFromLiteralsAndTheSameAnswer) {
   EXPECT_EQ(hosts[1].addresses[1].text().toStdString(), "192.0.2.30");
   EXPECT_TRUE(hosts[2].addresses.isEmpty());
 }
+
+}  // namespace zarvik

@@ -7,6 +7,8 @@
 #include <string>
 #include <unistd.h>
 
+namespace zarvik {
+
 namespace {
 
 std::string serverTexts(const Resolver& resolver) {
@@ -132,3 +134,5 @@ TEST(ResolverOptions, IPv6PreferenceWinsOverIPv4) {
   EXPECT_EQ(v4.first, 7u);
   EXPECT_EQ(v4.toFlags(), (std::uint64_t{0x100} << 32) | 7);
 }
+
+}  // namespace zarvik

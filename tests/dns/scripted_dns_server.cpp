@@ -11,6 +11,8 @@
 #include <cctype>
 #include <cstring>
 
+namespace zarvik {
+
 namespace {
 
 void putU16(WireBytes& out, std::uint16_t value) {
@@ -336,3 +338,5 @@ void ScriptedDnsServer::serveTcp() {
   }
   ::close(client);
 }
+
+}  // namespace zarvik

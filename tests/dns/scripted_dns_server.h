@@ -15,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+namespace zarvik {
+
 using WireBytes = std::vector<std::uint8_t>;
 
 // Uncompressed wire form of a dotted name ("" is the root).
@@ -122,3 +124,5 @@ class ScriptedDnsServer {
   std::vector<ReceivedQuery> queries_;
   std::thread thread_;
 };
+
+}  // namespace zarvik

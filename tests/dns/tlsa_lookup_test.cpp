@@ -7,6 +7,8 @@
 
 #include "dns_test_servers.h"
 
+namespace zarvik {
+
 namespace {
 
 const char* const kService = "_25._tcp.mx.example.org";
@@ -118,3 +120,5 @@ TEST_F(TlsaLookupTest, NameErrorAndMissingServers) {
   ASSERT_EQ(resolver.selectNameServers("", display), NameServerSelection::kNoneGiven);
   EXPECT_EQ(lookupTlsa(resolver, entry), ResultCode::kInvalidNameServer);
 }
+
+}  // namespace zarvik

@@ -13,6 +13,8 @@
 #include "net/socket_peer.h"
 #include "platform/clock.h"
 
+namespace zarvik {
+
 namespace {
 
 constexpr std::uint32_t kShortMs = 50;
@@ -141,7 +143,7 @@ TEST(Connection, ConnectsSendsAndReceivesOverLoopbackTcp) {
   ASSERT_EQ(connection.sendAll("hello", 5, kConnectMs), ResultCode::kOk);
   std::array<char, 8> received{};
   std::size_t count = 0;
-  ASSERT_EQ(receiveSome(server.descriptor(), received.data(), received.size(), false, count), 0);
+  ASSERT_EQ(receiveFromSocket(server.descriptor(), received.data(), received.size(), false, count), 0);
   EXPECT_EQ(std::string(received.data(), count), "hello");
 
   // A stream read goes on until the buffer is full.
@@ -364,3 +366,5 @@ TEST(Connection, ResolvesAnEmptyAddressListThroughTheInstalledResolver) {
 }
 
 }  // namespace
+
+}  // namespace zarvik

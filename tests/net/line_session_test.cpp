@@ -11,6 +11,8 @@
 #include "base/run_flag.h"
 #include "net/socket_peer.h"
 
+namespace zarvik {
+
 namespace {
 
 constexpr std::uint32_t kShortMs = 50;
@@ -43,7 +45,7 @@ class LineSessionTest : public ::testing::Test {
   std::string peerReceives() {
     std::string received(256, '\0');
     std::size_t count = 0;
-    EXPECT_EQ(receiveSome(peer.descriptor(), received.data(), received.size(), false, count), 0);
+    EXPECT_EQ(receiveFromSocket(peer.descriptor(), received.data(), received.size(), false, count), 0);
     received.resize(count);
     return received;
   }
@@ -109,7 +111,7 @@ std::thread feedPeer(const SocketHandle& peer, const std::string& data) {
     while (done < data.size()) {
       std::size_t sent = 0;
       bool ready = false;
-      if (sendSome(peer.descriptor(), data.data() + done, data.size() - done, sent) != 0) {
+      if (sendToSocket(peer.descriptor(), data.data() + done, data.size() - done, sent) != 0) {
         if (waitForSocket(peer.descriptor(), kSocketWritable, 1000, ready) != 0 || !ready) return;
       }
       done += sent;
@@ -228,3 +230,5 @@ TEST(MaskSecrets, MasksPasswordsOnly) {
 }
 
 }  // namespace
+
+}  // namespace zarvik

@@ -11,6 +11,8 @@
 #include "net/socket_address.h"
 #include "platform/socket.h"
 
+namespace zarvik {
+
 // Small helpers for tests that need the far end of a connection on loopback.
 
 inline IpAddress ipAddress(std::string_view text) {
@@ -56,7 +58,7 @@ inline bool hasPendingConnection(const SocketHandle& listener) {
 
 inline void sendText(const SocketHandle& socket, std::string_view text) {
   std::size_t sent = 0;
-  ASSERT_EQ(sendSome(socket.descriptor(), text.data(), text.size(), sent), 0);
+  ASSERT_EQ(sendToSocket(socket.descriptor(), text.data(), text.size(), sent), 0);
   ASSERT_EQ(sent, text.size());
 }
 
@@ -81,3 +83,5 @@ class ScopedSetting {
   Atomic& setting_;
   Value saved_;
 };
+
+}  // namespace zarvik

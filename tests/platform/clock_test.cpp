@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+namespace zarvik {
+
 namespace {
 
 TEST(Clock, SleepAdvancesTheTickCount) {
@@ -14,3 +16,5 @@ TEST(Clock, SleepAdvancesTheTickCount) {
 }
 
 }  // namespace
+
+}  // namespace zarvik

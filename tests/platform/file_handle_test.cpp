@@ -9,6 +9,8 @@
 
 #include "platform/temp_folder.h"
 
+namespace zarvik {
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -77,3 +79,5 @@ TEST_F(FileHandleTest, ExistsDeleteAndCreateFolders) {
 }
 
 }  // namespace
+
+}  // namespace zarvik

@@ -6,6 +6,8 @@
 
 #include <filesystem>
 
+namespace zarvik {
+
 namespace {
 
 TEST(ProcessInfo, ProgramFilePathIsTheRunningBinary) {
@@ -26,3 +28,5 @@ TEST(ProcessInfo, ProcessIdAndEnvironment) {
 }
 
 }  // namespace
+
+}  // namespace zarvik

@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+namespace zarvik {
+
 namespace {
 
 // Each case runs in a child process, because the dispositions and the exit
@@ -57,3 +59,5 @@ TEST(Signals, BrokenPipeDoesNotKillTheProcess) {
 }
 
 }  // namespace
+
+}  // namespace zarvik

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+namespace zarvik {
+
 namespace {
 
 struct ErrnoCase {
@@ -56,3 +58,5 @@ TEST(SocketErrorFromAddrInfo, GivesTheHostLookupNumbers) {
 }
 
 }  // namespace
+
+}  // namespace zarvik

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+namespace zarvik {
+
 namespace {
 
 SocketAddress loopbackIPv4(std::uint16_t port = 0) {
@@ -47,17 +49,17 @@ TEST(SocketReceive, ReportsADatagramLargerThanTheBuffer) {
   openUdpPair(a, b);
   const std::string_view big = "0123456789abcdef";
   std::size_t sent = 0;
-  ASSERT_EQ(sendSome(a.descriptor(), big.data(), big.size(), sent), 0);
-  ASSERT_EQ(sendSome(a.descriptor(), "ok", 2, sent), 0);
+  ASSERT_EQ(sendToSocket(a.descriptor(), big.data(), big.size(), sent), 0);
+  ASSERT_EQ(sendToSocket(a.descriptor(), "ok", 2, sent), 0);
 
   std::array<char, 8> buffer{};
   std::size_t received = 0;
   bool ready = false;
   ASSERT_EQ(waitForSocket(b.descriptor(), kSocketReadable, 1000, ready), 0);
-  EXPECT_EQ(receiveSome(b.descriptor(), buffer.data(), buffer.size(), true, received), 10040);
+  EXPECT_EQ(receiveFromSocket(b.descriptor(), buffer.data(), buffer.size(), true, received), 10040);
   EXPECT_EQ(received, 0u);
   // The next datagram is whole again.
-  EXPECT_EQ(receiveSome(b.descriptor(), buffer.data(), buffer.size(), true, received), 0);
+  EXPECT_EQ(receiveFromSocket(b.descriptor(), buffer.data(), buffer.size(), true, received), 0);
   EXPECT_EQ(std::string_view(buffer.data(), received), "ok");
 }
 
@@ -68,7 +70,7 @@ TEST(SocketReceive, GivesWouldBlockWhenNothingIsThere) {
   ASSERT_EQ(setSocketNonBlocking(b.descriptor(), true), 0);
   char byte = 0;
   std::size_t received = 0;
-  EXPECT_EQ(receiveSome(b.descriptor(), &byte, 1, false, received), 10035);
+  EXPECT_EQ(receiveFromSocket(b.descriptor(), &byte, 1, false, received), 10035);
   bool ready = true;
   EXPECT_EQ(waitForSocket(b.descriptor(), kSocketReadable, 10, ready), 0);
   EXPECT_FALSE(ready);
@@ -81,7 +83,7 @@ TEST(SocketSend, ReportsAResetInsteadOfRaisingSigpipe) {
   ASSERT_EQ(b.close(), 0);
   std::size_t sent = 0;
   // Without MSG_NOSIGNAL this would end the test program.
-  EXPECT_EQ(sendSome(a.descriptor(), "x", 1, sent), 10054);
+  EXPECT_EQ(sendToSocket(a.descriptor(), "x", 1, sent), 10054);
 }
 
 TEST(SocketConnect, RefusedOnAClosedLoopbackPort) {
@@ -98,3 +100,5 @@ TEST(SocketConnect, RefusedOnAClosedLoopbackPort) {
 }
 
 }  // namespace
+
+}  // namespace zarvik

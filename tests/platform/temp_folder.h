@@ -8,6 +8,8 @@
 #include <sstream>
 #include <string>
 
+namespace zarvik {
+
 // A fresh folder under the system's temporary folder for one test, removed
 // with everything in it when the test ends.
 class TempFolder {
@@ -39,3 +41,5 @@ inline std::string readFile(const std::filesystem::path& path) {
   content << in.rdbuf();
   return content.str();
 }
+
+}  // namespace zarvik

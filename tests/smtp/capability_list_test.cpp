@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace zarvik {
+
 namespace {
 
 CapabilityList built(std::initializer_list<const char*> lines) {
@@ -79,3 +81,5 @@ TEST(CapabilityHas, LooksForTheTextInTheXbdataEntryCaseSensitively) {
 }
 
 }  // namespace
+
+}  // namespace zarvik

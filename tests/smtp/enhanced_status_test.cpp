@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+namespace zarvik {
+
 namespace {
 
 CapabilityList announced() {
@@ -66,3 +68,5 @@ TEST(DefaultEnhancedCode, SplitsTheFallbackAtFiveHundred) {
 }
 
 }  // namespace
+
+}  // namespace zarvik

@@ -12,6 +12,8 @@
 #include "scripted_smtp_server.h"
 #include "smtp_test_support.h"
 
+namespace zarvik {
+
 namespace {
 
 using Faults = std::vector<std::string>;
@@ -58,12 +60,12 @@ class PassThroughChannel : public TlsChannel {
  public:
   explicit PassThroughChannel(int descriptor) : descriptor_(descriptor) {}
   ResultCode receive(void* buffer, std::size_t capacity, std::size_t& count) override {
-    const std::int32_t error = receiveSome(descriptor_, buffer, capacity, false, count);
+    const std::int32_t error = receiveFromSocket(descriptor_, buffer, capacity, false, count);
     if (error != 0) return ResultCode{error};
     return count == 0 ? ResultCode::kPeerClosed : ResultCode::kOk;
   }
   ResultCode send(const void* data, std::size_t length, std::size_t& written) override {
-    return ResultCode{sendSome(descriptor_, data, length, written)};
+    return ResultCode{sendToSocket(descriptor_, data, length, written)};
   }
   bool hasPendingBytes() const override { return false; }
   void shutdown() override {}
@@ -471,3 +473,5 @@ TEST(SubmitEnvelope, RefusesAnAddressThatWouldSplitTheCommand) {
 }
 
 }  // namespace
+
+}  // namespace zarvik

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+namespace zarvik {
+
 namespace {
 
 TEST(ParseMailbox, ReadsTheBareAndTheBracketedForms) {
@@ -41,3 +43,5 @@ TEST(ParseMailbox, RefusesControlCharactersAndAnUnclosedBracket) {
 }
 
 }  // namespace
+
+}  // namespace zarvik

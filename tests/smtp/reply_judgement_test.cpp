@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace zarvik {
+
 namespace {
 
 constexpr SmtpOptions kNoOverrides{};
@@ -182,3 +184,5 @@ TEST(JudgeReply, NeverTakesEightBitTextForAnAcceptance) {
 }
 
 }  // namespace
+
+}  // namespace zarvik

@@ -20,6 +20,8 @@
 
 #include "platform/socket.h"
 
+namespace zarvik {
+
 class ScriptedSmtpServer {
  public:
   // How long the server waits for each expected byte and for the close.
@@ -156,7 +158,7 @@ class ScriptedSmtpServer {
     if (waitForSocket(client.descriptor(), kSocketReadable, 20, ready) == 0 && ready) {
       char byte = 0;
       std::size_t received = 0;
-      if (receiveSome(client.descriptor(), &byte, 1, false, received) == 0 && received == 1) {
+      if (receiveFromSocket(client.descriptor(), &byte, 1, false, received) == 0 && received == 1) {
         fault(where + "client sent more before the reply, starting with '" + std::string(1, byte) + "'");
         return false;
       }
@@ -168,7 +170,7 @@ class ScriptedSmtpServer {
   bool receive(SocketHandle& client, char* buffer, std::size_t capacity, std::size_t& received) {
     bool ready = false;
     if (waitForSocket(client.descriptor(), kSocketReadable, kWaitMs, ready) != 0 || !ready) return false;
-    return receiveSome(client.descriptor(), buffer, capacity, false, received) == 0 && received > 0;
+    return receiveFromSocket(client.descriptor(), buffer, capacity, false, received) == 0 && received > 0;
   }
 
   bool sendBytes(SocketHandle& client, const std::string& bytes, const std::string& where) {
@@ -177,7 +179,7 @@ class ScriptedSmtpServer {
       bool ready = false;
       std::size_t sent = 0;
       if (waitForSocket(client.descriptor(), kSocketWritable, kWaitMs, ready) != 0 || !ready ||
-          sendSome(client.descriptor(), bytes.data() + offset, bytes.size() - offset, sent) != 0) {
+          sendToSocket(client.descriptor(), bytes.data() + offset, bytes.size() - offset, sent) != 0) {
         fault(where + "could not send \"" + bytes + "\"");
         return false;
       }
@@ -193,7 +195,7 @@ class ScriptedSmtpServer {
       bool ready = false;
       std::size_t sent = 0;
       if (waitForSocket(client.descriptor(), kSocketWritable, kWaitMs, ready) != 0 || !ready) return;
-      const std::int32_t error = sendSome(client.descriptor(), block.data(), block.size(), sent);
+      const std::int32_t error = sendToSocket(client.descriptor(), block.data(), block.size(), sent);
       if (error != 0 && error != 10035) return;
     }
   }
@@ -208,7 +210,7 @@ class ScriptedSmtpServer {
         fault(where + "client did not close the connection");
         break;
       }
-      const std::int32_t error = receiveSome(client.descriptor(), buffer, sizeof buffer, false, received);
+      const std::int32_t error = receiveFromSocket(client.descriptor(), buffer, sizeof buffer, false, received);
       if (error == 10035) continue;
       if (error != 0 || received == 0) break;
       extra.append(buffer, received);
@@ -223,3 +225,5 @@ class ScriptedSmtpServer {
   std::vector<std::string> faults_;
   std::atomic<std::int32_t> connections_{0};
 };
+
+}  // namespace zarvik

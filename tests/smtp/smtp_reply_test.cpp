@@ -11,6 +11,8 @@
 #include "platform/socket.h"
 #include "smtp_test_support.h"
 
+namespace zarvik {
+
 namespace {
 
 // A connection on one end of a local socket pair; the test writes the
@@ -28,7 +30,7 @@ class ReplyPeer {
         bool ready = false;
         std::size_t sent = 0;
         if (waitForSocket(peer_.descriptor(), kSocketWritable, 5000, ready) != 0 || !ready) return;
-        const std::int32_t error = sendSome(peer_.descriptor(), bytes.data() + offset, bytes.size() - offset, sent);
+        const std::int32_t error = sendToSocket(peer_.descriptor(), bytes.data() + offset, bytes.size() - offset, sent);
         if (error != 0 && error != 10035) return;
         offset += sent;
       }
@@ -111,3 +113,5 @@ TEST(ReplyCode, ReadsTheLeadingDigits) {
 }
 
 }  // namespace
+
+}  // namespace zarvik

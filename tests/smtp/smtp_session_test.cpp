@@ -13,6 +13,8 @@
 #include "scripted_smtp_server.h"
 #include "smtp_test_support.h"
 
+namespace zarvik {
+
 namespace {
 
 using Faults = std::vector<std::string>;
@@ -379,3 +381,5 @@ TEST(SmtpSession, EndsAtOnceWhenTheHandshakeBrokeTheConnection) {
 }
 
 }  // namespace
+
+}  // namespace zarvik

@@ -10,6 +10,8 @@
 
 #include "smtp/smtp_session.h"
 
+namespace zarvik {
+
 // Points every session of the test at the scripted server's port.
 class SmtpPortOverride {
  public:
@@ -54,3 +56,5 @@ inline std::vector<std::string> texts(const LockedList<SharedString>& list) {
   for (const SharedString& line : list) out.push_back(line.toStdString());
   return out;
 }
+
+}  // namespace zarvik

@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace zarvik {
+
 namespace {
 
 TEST(XtextEncode, EncodesPlusEqualsAndBytesOutsideThePrintableRange) {
@@ -19,3 +21,5 @@ TEST(XtextEncode, LeavesEveryOtherPrintableByteAlone) {
 }
 
 }  // namespace
+
+}  // namespace zarvik
