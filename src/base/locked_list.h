@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cassert>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -61,38 +63,55 @@ class LockedList : public LockHolder {
   std::int32_t capacity() const { return capacity_; }
   bool isEmpty() const { return count_ == 0; }
 
-  // 1-based; i must lie in 1..count().
+  // 1-based; i must lie in 1..count(). An index outside that range is a
+  // caller's fault: debug builds stop on it, others get null.
   T* itemAt(std::int32_t i) const {
     ScopedLock guard(*this);
-    return items_[i - 1].get();
+    const bool inRange = i >= 1 && i <= count_;
+    assert(inRange && "LockedList index out of range");
+    return inRange ? slot(i - 1).get() : nullptr;
   }
-  T& operator[](std::int32_t i) const { return *itemAt(i); }
+  // The element at i; outside 1..count() (see itemAt) a default element that
+  // belongs to no list, so that a faulty index reads nothing stale and a
+  // write through it is lost rather than corrupting memory.
+  T& operator[](std::int32_t i) const {
+    if (T* item = itemAt(i)) return *item;
+    static thread_local T outOfRange;
+    outOfRange = T{};
+    return outOfRange;
+  }
 
   // Appends a copy of value at position count() + 1. False only when the
   // list cannot grow.
   bool append(T value) {
     ScopedLock guard(*this);
     if (count_ == capacity_ && !reserveUnlocked(capacity_ == 0 ? 8 : capacity_ * 2)) return false;
-    items_[count_++] = std::make_unique<T>(std::move(value));
+    slot(count_++) = std::make_unique<T>(std::move(value));
     return true;
   }
 
-  void appendAll(const LockedList& other) {
-    if (other.count_ == 0) return;
+  // Appends a copy of every element of other, in order: all of them, or
+  // none and false when the list cannot grow to hold them.
+  bool appendAll(const LockedList& other) {
+    if (other.count_ == 0) return true;
     ScopedLock guard(*this);
     ScopedLock otherGuard(other);
-    if (!reserveUnlocked(other.capacity_)) return;
     // Counted before the loop: when other is this list, the copies appended
     // here must not be copied again.
     const std::int32_t count = other.count_;
-    for (std::int32_t i = 0; i < count; ++i) append(*other.items_[i]);
+    if (count > kMaxCapacity - count_) return false;
+    if (!reserveUnlocked(other.capacity_) || !reserveUnlocked(count_ + count)) return false;
+    for (std::int32_t i = 0; i < count; ++i) slot(count_++) = std::make_unique<T>(*other.slot(i));
+    return true;
   }
 
-  void assign(const LockedList& other) {
-    if (&other == this) return;  // clearing first would lose the elements
+  // Replaces the elements with copies of other's; false (and empty) when the
+  // list cannot hold them.
+  bool assign(const LockedList& other) {
+    if (&other == this) return true;  // clearing first would lose the elements
     ScopedLock guard(*this);
     clearUnlocked();
-    appendAll(other);
+    return appendAll(other);
   }
 
   void clear() {
@@ -113,20 +132,23 @@ class LockedList : public LockHolder {
     bool operator!=(const Iterator& other) const { return slot != other.slot; }
   };
   Iterator begin() const { return {items_.get()}; }
-  Iterator end() const { return {items_.get() + count_}; }
+  Iterator end() const { return {items_.get() + static_cast<std::size_t>(count_)}; }
 
  private:
+  // The slot of the 0-based index, which callers keep within capacity_.
+  std::unique_ptr<T>& slot(std::int32_t index) const { return items_[static_cast<std::size_t>(index)]; }
+
   void clearUnlocked() {
-    for (std::int32_t i = 0; i < count_; ++i) items_[i].reset();
+    for (std::int32_t i = 0; i < count_; ++i) slot(i).reset();
     count_ = 0;
   }
 
   bool reserveUnlocked(std::int32_t n) {
     if (n <= capacity_) return true;
     if (n >= kMaxCapacity) return false;
-    auto grown = std::unique_ptr<std::unique_ptr<T>[]>(new (std::nothrow) std::unique_ptr<T>[n]);
+    auto grown = std::unique_ptr<std::unique_ptr<T>[]>(new (std::nothrow) std::unique_ptr<T>[static_cast<std::size_t>(n)]);
     if (!grown) return false;
-    for (std::int32_t i = 0; i < count_; ++i) grown[i] = std::move(items_[i]);
+    for (std::int32_t i = 0; i < count_; ++i) grown[static_cast<std::size_t>(i)] = std::move(slot(i));
     items_ = std::move(grown);
     capacity_ = n;
     return true;
