@@ -82,7 +82,7 @@ bool parseIPv6(std::string_view text, std::array<std::uint8_t, 16>& network) {
     if (headCount + tailCount > 7) return false;
     std::copy(tailGroups, tailGroups + tailCount, groups + (8 - tailCount));
   }
-  for (int i = 0; i < 8; ++i) {
+  for (std::size_t i = 0; i < 8; ++i) {
     network[2 * i] = static_cast<std::uint8_t>(groups[i] >> 8);
     network[2 * i + 1] = static_cast<std::uint8_t>(groups[i] & 0xFF);
   }
@@ -142,7 +142,7 @@ SharedString IpAddress::text() const {
   SharedString result;
   if (family == kIPv6) {
     const auto network = ipv6NetworkOrder();
-    for (int i = 0; i < 8; ++i) {
+    for (std::size_t i = 0; i < 8; ++i) {
       if (i > 0) result.append(':');
       const int group = (network[2 * i] << 8) | network[2 * i + 1];
       result.append(SharedString::fromInteger(group, 16));

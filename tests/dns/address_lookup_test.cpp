@@ -8,6 +8,7 @@
 #include "dns/host_lookup.h"
 #include "dns_test_servers.h"
 #include "net/connection.h"
+#include "base/numbered_text.h"
 
 namespace zarvik {
 
@@ -109,8 +110,8 @@ TEST_F(AddressLookupTest, EndlessAliasesEndAfterABoundedNumberOfNames) {
   // Every answer names a new alias and never an address.
   for (int i = 0; i < 40; ++i) {
     ScriptedReply alias;
-    alias.answers = {fakeCname("n" + std::to_string(i) + ".example", "n" + std::to_string(i + 1) + ".example")};
-    first().script("n" + std::to_string(i) + ".example", kTypeA, alias);
+    alias.answers = {fakeCname(numberedText("n", i, ".example"), numberedText("n", i + 1, ".example"))};
+    first().script(numberedText("n", i, ".example"), kTypeA, alias);
   }
   EXPECT_TRUE(resolve("n0.example").empty());
   EXPECT_EQ(lastCode, ResultCode::kDnsNoData);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "dns/dns_constants.h"
+#include "base/numbered_text.h"
 
 namespace zarvik {
 
@@ -119,7 +120,7 @@ TEST(AliasFollowing, ManyTargetsOfALoopingNameCostLinearTime) {
   LockedList<DnsRecord> records;
   records.append(aliasRecord("loop.example", "loop.example"));
   for (int i = 1; i < kTargets; ++i) {
-    const std::string target = "t" + std::to_string(i) + ".example";
+    const std::string target = numberedText("t", i, ".example");
     records.append(aliasRecord("loop.example", target.c_str()));
   }
   LockedList<IpAddress> found;

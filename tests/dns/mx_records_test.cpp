@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "dns/dns_constants.h"
+#include "base/numbered_text.h"
 
 namespace zarvik {
 
@@ -31,7 +32,7 @@ std::vector<MxHost> hostsWith(const std::vector<std::uint16_t>& preferences) {
   std::vector<MxHost> hosts;
   for (std::size_t i = 0; i < preferences.size(); ++i) {
     MxHost host;
-    host.name = SharedString(std::string_view("h" + std::to_string(i + 1)));
+    host.name = SharedString(std::string_view(numberedText("h", static_cast<long long>(i + 1))));
     host.preference = preferences[i];
     hosts.push_back(host);
   }

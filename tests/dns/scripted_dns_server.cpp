@@ -131,8 +131,11 @@ WireBytes mxData(std::uint16_t preference, const std::string& exchange) {
 WireBytes nameData(const std::string& target) { return wireName(target); }
 
 WireBytes tlsaData(std::uint8_t usage, std::uint8_t selector, std::uint8_t matchingType, const WireBytes& data) {
-  WireBytes out{usage, selector, matchingType};
-  append(out, data);
+  WireBytes out(3 + data.size());
+  out[0] = usage;
+  out[1] = selector;
+  out[2] = matchingType;
+  std::copy(data.begin(), data.end(), out.begin() + 3);
   return out;
 }
 
@@ -221,7 +224,10 @@ ScriptedDnsServer::ScriptedDnsServer(const std::string& address, std::uint16_t p
 
 ScriptedDnsServer::~ScriptedDnsServer() {
   stop_ = true;
-  if (wake_[1] >= 0) static_cast<void>(::write(wake_[1], "x", 1));
+  // Wakes the server thread at once; should the byte not go out, the
+  // thread still sees stop_ within its one-second poll.
+  const bool woken = wake_[1] >= 0 && ::write(wake_[1], "x", 1) == 1;
+  if (!woken) std::this_thread::yield();
   if (thread_.joinable()) thread_.join();
   for (int fd : {udp_, tcp_, wake_[0], wake_[1]}) {
     if (fd >= 0) ::close(fd);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "dns_test_servers.h"
+#include "base/numbered_text.h"
 
 namespace zarvik {
 
@@ -27,7 +28,7 @@ class TlsaLookupTest : public DnsServersTest {
   void scriptAliasChain(int count) {
     std::string name = kService;
     for (int i = 1; i <= count; ++i) {
-      const std::string target = "t" + std::to_string(i) + ".example.org";
+      const std::string target = numberedText("t", i, ".example.org");
       ScriptedReply alias;
       alias.answers = {fakeCname(name, target)};
       first().script(name, kTypeTlsa, alias);

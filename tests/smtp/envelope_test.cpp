@@ -11,6 +11,7 @@
 #include "platform/socket.h"
 #include "scripted_smtp_server.h"
 #include "smtp_test_support.h"
+#include "base/numbered_text.h"
 
 namespace zarvik {
 
@@ -265,7 +266,7 @@ TEST(SubmitEnvelope, PipelinesUpToNinetyNineRecipientsOnly) {
     LockedList<Recipient> recipients;
     std::vector<std::string> addresses(static_cast<std::size_t>(count));
     for (int i = 1; i <= count; ++i) {
-      addresses[static_cast<std::size_t>(i - 1)] = "u" + std::to_string(i) + "@example.test";
+      addresses[static_cast<std::size_t>(i - 1)] = numberedText("u", i, "@example.test");
       recipients.append(recipientOf(addresses[static_cast<std::size_t>(i - 1)].c_str()));
     }
     const EnvelopeRun run = submit(server, senderOf("s@example.org"), recipients, kPipelining);

@@ -250,9 +250,9 @@ TEST(SmtpSession, ReturnsAStartTlsReplyThatCameTooLate) {
       .expect("STARTTLS\r\n")
       .send("220 go ahead\r\n");
   FakeHandshake handshake;
-  const std::uint32_t replyMs = 1000;
-  const LineObserver previous = setLineObserver([replyMs](std::string_view line) {
-    if (line == "< 220 go ahead") std::this_thread::sleep_for(std::chrono::milliseconds(replyMs + 200));
+  constexpr std::uint32_t kReplyMs = 1000;
+  const LineObserver previous = setLineObserver([](std::string_view line) {
+    if (line == "< 220 go ahead") std::this_thread::sleep_for(std::chrono::milliseconds(kReplyMs + 200));
   });
   ResultCode result = ResultCode::kOk;
   {
@@ -261,7 +261,7 @@ TEST(SmtpSession, ReturnsAStartTlsReplyThatCameTooLate) {
     const std::uint16_t port = server.start();
     SmtpPortOverride redirect(port);
     shortenTimeouts(session);
-    session.timeouts().replyMs = replyMs;
+    session.timeouts().replyMs = kReplyMs;
     ReplyLines replies;
     result = session.openSession(loopbackTarget(), "", SessionTexts{}, kClientName, replies, kEsmtp, kTranscript);
   }
