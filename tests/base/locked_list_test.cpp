@@ -70,6 +70,23 @@ TEST(LockedList, AppendingOrAssigningItselfIsSafe) {
   EXPECT_EQ(list[1], "a");
 }
 
+TEST(LockedList, IndexOutsideTheElementsIsCaught) {
+  LockedList<SharedString> list;
+  ASSERT_TRUE(list.append("a"));
+#ifdef NDEBUG
+  // Release builds read nothing: no element, and a write goes nowhere.
+  for (const std::int32_t index : {0, 2, -1}) {
+    EXPECT_EQ(list.itemAt(index), nullptr) << index;
+    list[index].append("lost");
+    EXPECT_TRUE(list[index].isEmpty()) << index;
+  }
+  EXPECT_EQ(list[1], "a");
+#else
+  EXPECT_DEATH(static_cast<void>(list.itemAt(0)), "out of range");
+  EXPECT_DEATH(static_cast<void>(list.itemAt(2)), "out of range");
+#endif
+}
+
 TEST(LockedList, LockingWorksWithAndWithoutACriticalSection) {
   LockedList<int> plain;
   for (int i = 0; i < 3; ++i) {
