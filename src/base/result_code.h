@@ -2,68 +2,28 @@
 
 #include <cstdint>
 
+#include "platform/socket_errors.h"
+
 namespace zarvik {
 
 // The outcome of every operation in the program. 0 is success; 1 to 286 are
-// the program's own codes; 10004 to 11004 are Windows Sockets error numbers,
-// which the socket layer produces from errno so that users see the same
-// numbers and texts on every platform. The enum names the codes the program
-// produces itself; any other number can still be carried, e.g.
-// ResultCode{10061}. Functions returning a ResultCode cannot be ignored.
+// the program's own codes; 10004 to 11004 are Windows Sockets error numbers
+// (platform/socket_errors.h), which the socket layer produces from errno so
+// that users see the same numbers and texts on every platform. The enum
+// names the codes the program produces itself; any other number can still
+// be carried, e.g. ResultCode{wsa::kHostDown}. Functions returning a
+// ResultCode cannot be ignored.
 enum class [[nodiscard]] ResultCode : std::int32_t {
-  kOk = 0,
-  kTerminationRequested = 1,
-  kNoNameServers = 2,          // an empty name server list; prints as "Unknown Error"
-  kHostUnresolved = 3,
-  kConnectUnexpected = 4,
-  kConnectFailed = 6,
-  kTimeout = 7,
-  kClientNotResponding = 8,
-  kReadTimeout = 9,
-  kWriteTimeout = 10,
-  kPeerClosed = 11,
-  kMailHostUnreachable = 14,
-  kRecipientUnreadable = 52,   // "Unable to convert SendTo address"
-  kSenderUnreadable = 53,      // "Unable to convert From address"
-  kPermanentRefusal = 60,
-  kTemporaryRefusal = 61,
-  kInvalidNameServer = 90,
-  kInvalidDomain = 91,
-  kDnsConnectFailed = 92,
-  kDnsNoResponse = 93,
-  kNoMxRecords = 94,
-  kNoMailHostName = 96,
-  kDnsNoData = 97,
-  kDnsNullAnswer = 98,
-  kDnsShortAnswer = 99,
-  kDnsFormatError = 100,
-  kDnsServerFailure = 101,
-  kDnsNotImplemented = 102,
-  kDnsRefused = 103,
-  kDnsUnknownError = 104,
-  kDomainNotFound = 105,
-  kDnsNameError = 106,
-  kMxPointsToLocalhost = 107,
-  kHostNameNotFound = 108,
-  kNullMx = 109,
-  kTlsInitFailed = 155,
-  kTlsCertificateFile = 156,
-  kTlsPrivateKeyFile = 157,
-  kTlsPrivateKeyMismatch = 158,
-  kTlsNoPeerCertificate = 159,
-  kTlsConnectFailed = 161,
-  kTlsNoCommonCipher = 162,
-  kSmtpReply590 = 177,
-  kSessionTimeout = 195,
-  kWsaInterrupted = 10004,
-  kWsaWouldBlock = 10035,
-  kWsaAlreadyInProgress = 10037,
-  kWsaMessageTooLong = 10040,
-  kWsaIsConnected = 10056,
-  kWsaConnectionReset = 10054,
-  kWsaTimedOut = 10060,
-  kWsaConnectionRefused = 10061,
-  kWsaHostNotFound = 11001,
+#define ZARVIK_RESULT_CODE(name, value) name = value,
+#include "base/result_code_list.h"
+#undef ZARVIK_RESULT_CODE
+};
+
+// Every named code, in the order of the list.
+inline constexpr ResultCode kNamedResultCodes[] = {
+#define ZARVIK_RESULT_CODE(name, value) ResultCode::name,
+#include "base/result_code_list.h"
+#undef ZARVIK_RESULT_CODE
 };
 
 // The code as a plain number, for printing and range checks.

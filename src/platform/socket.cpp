@@ -194,7 +194,7 @@ std::int32_t localSocketAddress(int descriptor, SocketAddress& address) {
   sockaddr_storage storage{};
   socklen_t length = sizeof storage;
   if (getsockname(descriptor, reinterpret_cast<sockaddr*>(&storage), &length) != 0) return lastSocketError();
-  return socketAddressFromNative(&storage, length, address) ? 0 : 10047;
+  return socketAddressFromNative(&storage, length, address) ? 0 : wsa::kAddressFamilyNotSupported;
 }
 
 std::int32_t waitForSocket(int descriptor, int conditions, std::uint32_t timeoutMs, bool& ready) {
@@ -206,7 +206,7 @@ std::int32_t waitForSocket(int descriptor, int conditions, std::uint32_t timeout
   const int result = ::poll(&entry, 1, timeout);
   if (result < 0) return lastSocketError();
   if (result == 0) return 0;
-  if ((entry.revents & POLLNVAL) != 0) return 10038;
+  if ((entry.revents & POLLNVAL) != 0) return wsa::kNotSocket;
   // An error or hang-up counts as ready, as select() reports it, so that the
   // next send or receive returns the socket's error.
   ready = true;
@@ -216,7 +216,7 @@ std::int32_t waitForSocket(int descriptor, int conditions, std::uint32_t timeout
 std::int32_t sendToSocket(int descriptor, const void* data, std::size_t length, std::size_t& sent) {
   sent = 0;
   const ssize_t result = ::send(descriptor, data, length, MSG_NOSIGNAL);
-  if (result < 0) return errno == EINTR ? 10035 : lastSocketError();
+  if (result < 0) return errno == EINTR ? wsa::kWouldBlock : lastSocketError();
   sent = static_cast<std::size_t>(result);
   return 0;
 }
@@ -227,8 +227,8 @@ std::int32_t receiveFromSocket(int descriptor, void* buffer, std::size_t capacit
   // datagram larger than the buffer is reported (as Windows does) instead of
   // silently cut. On stream sockets the flag would discard data.
   const ssize_t result = ::recv(descriptor, buffer, capacity, datagram ? MSG_TRUNC : 0);
-  if (result < 0) return errno == EINTR ? 10035 : lastSocketError();
-  if (static_cast<std::size_t>(result) > capacity) return 10040;
+  if (result < 0) return errno == EINTR ? wsa::kWouldBlock : lastSocketError();
+  if (static_cast<std::size_t>(result) > capacity) return wsa::kMessageTooLong;
   received = static_cast<std::size_t>(result);
   return 0;
 }

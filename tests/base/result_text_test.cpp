@@ -204,6 +204,17 @@ TEST(ResultText, EveryRowOfTheTableFormats) {
   }
 }
 
+TEST(ResultText, EveryNamedCodeHasItsMessage) {
+  // Two named codes print as "Unknown Error" on purpose: an empty name server
+  // list and the answer to the non-standard reply code 590.
+  const auto expected = expectedMessages();
+  for (const ResultCode code : kNamedResultCodes) {
+    const std::int32_t n = codeNumber(code);
+    if (code == ResultCode::kOk || code == ResultCode::kNoNameServers || code == ResultCode::kSmtpReply590) continue;
+    EXPECT_EQ(expected.count(n), 1u) << n << " is named but has no message row";
+  }
+}
+
 TEST(ResultText, EveryOtherCodeIsUnknown) {
   const auto expected = expectedMessages();
   for (std::int32_t code = -300; code <= 11100; ++code) {
