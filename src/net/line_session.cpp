@@ -70,8 +70,7 @@ ResultCode readLine(Connection& connection, SharedString& line, std::uint32_t ti
     if (!runAllowed()) return ResultCode::kTerminationRequested;
     // waitReadable gives 9 at once for the time that is used up, and 0 at
     // once when the TLS session already holds decrypted bytes.
-    const std::uint32_t elapsed = elapsedSince(start);
-    const ResultCode ready = connection.waitReadable(elapsed >= timeoutMs ? 0 : timeoutMs - elapsed);
+    const ResultCode ready = connection.waitReadable(timeLeft(start, timeoutMs));
     if (failed(ready)) return ready;
   }
 }

@@ -15,6 +15,13 @@ void setTickOffsetForTesting(std::uint32_t offset);
 // Milliseconds from start to now, correct across the 32-bit wrap.
 inline std::uint32_t elapsedSince(std::uint32_t start) { return tickCount() - start; }
 
+// The time left of a time-out of timeoutMs that started at start; 0 once it
+// has passed.
+inline std::uint32_t timeLeft(std::uint32_t start, std::uint32_t timeoutMs) {
+  const std::uint32_t elapsed = elapsedSince(start);
+  return elapsed >= timeoutMs ? 0 : timeoutMs - elapsed;
+}
+
 // Gives up the rest of the time slice once.
 void yieldProcessor();
 

@@ -24,8 +24,7 @@ ResultCode readReply(Connection& connection, ReplyLines& reply, std::uint32_t to
     // peer cannot make one reply last or grow for ever.
     if (linesRead >= kMaxReplyLines) return ResultCode::kClientNotResponding;
 
-    const std::uint32_t elapsed = elapsedSince(start);
-    const std::uint32_t left = elapsed < totalTimeoutMs ? totalTimeoutMs - elapsed : 0;
+    const std::uint32_t left = timeLeft(start, totalTimeoutMs);
     SharedString line;
     const ResultCode result = readLine(connection, line, left, flags);
     if (failed(result)) return result;
