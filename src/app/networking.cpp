@@ -2,6 +2,7 @@
 
 #include "base/host_facts.h"
 #include "net/connection.h"
+#include "net/host_resolver.h"
 #include "platform/ipv6_probe.h"
 #include "platform/signals.h"
 #include "tls/tls_setup.h"

@@ -6,6 +6,7 @@
 #include "dns/dns_constants.h"
 #include "dns/name_server_loop.h"
 #include "net/connection.h"
+#include "net/host_resolver.h"
 
 namespace zarvik {
 

@@ -3,21 +3,15 @@
 #include <algorithm>
 #include <vector>
 
-#include "base/address_order.h"
 #include "base/host_facts.h"
 #include "base/run_flag.h"
+#include "net/host_resolver.h"
 #include "net/socket_address.h"
 #include "platform/clock.h"
-#include "platform/socket_lookup.h"
 
 namespace zarvik {
 
 namespace {
-
-HostResolver& installedResolver() {
-  static HostResolver resolver;
-  return resolver;
-}
 
 ResultCode fromSocketError(std::int32_t error) { return ResultCode{error}; }
 
@@ -33,24 +27,18 @@ int pollConditions(WaitKind kind) {
   return 0;
 }
 
-// The time left of a time-out that started at start, 0 when it has passed.
-std::uint32_t remainingOf(std::uint32_t start, std::uint32_t timeoutMs) {
-  const std::uint32_t elapsed = elapsedSince(start);
-  return elapsed >= timeoutMs ? 0 : timeoutMs - elapsed;
-}
-
 // Waits for the conditions in slices of at most Connection::kWaitSliceMs so
 // that a cleared RunFlag is seen in time. 0 ready, 7 time-out, 1 RunFlag
 // cleared, or a socket error. A time-out of 0 still looks once.
 ResultCode slicedWait(int descriptor, int conditions, std::uint32_t timeoutMs, bool yieldFirst) {
   const std::uint32_t start = tickCount();
   while (runAllowed()) {
-    const std::uint32_t remaining = remainingOf(start, timeoutMs);
+    const std::uint32_t remaining = timeLeft(start, timeoutMs);
     const std::uint32_t slice = std::min(remaining, Connection::kWaitSliceMs);
     if (yieldFirst) yieldProcessor();
     bool ready = false;
     const std::int32_t error = waitForSocket(descriptor, conditions, slice, ready);
-    if (error == codeNumber(ResultCode::kWsaInterrupted)) {
+    if (error == wsa::kInterrupted) {
       // A signal (perhaps the one that cleared RunFlag): look again with
       // the time that is left.
       if (remaining == 0) return ResultCode::kTimeout;
@@ -63,52 +51,7 @@ ResultCode slicedWait(int descriptor, int conditions, std::uint32_t timeoutMs, b
   return ResultCode::kTerminationRequested;
 }
 
-constexpr std::int32_t kNotSocket = 10038;
-
 }  // namespace
-
-HostResolver setHostResolver(HostResolver resolver) {
-  HostResolver previous = std::move(installedResolver());
-  installedResolver() = std::move(resolver);
-  return previous;
-}
-
-ResultCode resolveWithSystem(const SharedString& hostName, TranscriptFlags flags, LockedList<IpAddress>& addresses) {
-  const bool preferIPv4 = flags.has(TranscriptFlags::kPreferIPv4);
-  const bool preferIPv6 = flags.has(TranscriptFlags::kPreferIPv6);
-  const bool withIPv6 = ipv6Available.load(std::memory_order_relaxed);
-  const std::uint8_t loopbackBytes[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
-  const IpAddress loopbackIPv6 = IpAddress::fromIPv6NetworkOrder(loopbackBytes);
-
-  if (SharedString::compare(hostName.view(), "localhost", SharedString::kIgnoreCase | SharedString::kEqualLength)) {
-    const IpAddress loopbackIPv4 = IpAddress::fromIPv4(0x7F000001u);
-    if (preferIPv4) {
-      addresses.append(loopbackIPv4);
-      if (withIPv6) addresses.append(loopbackIPv6);
-    } else {
-      if (withIPv6) addresses.append(loopbackIPv6);
-      addresses.append(loopbackIPv4);
-    }
-    return ResultCode::kOk;
-  }
-
-  std::vector<SocketAddress> found;
-  if (hostName.isEmpty() || lookupHostAddresses(hostName.characters(), withIPv6 && !preferIPv4, found) != 0) {
-    return ResultCode::kHostUnresolved;
-  }
-  LockedList<IpAddress> usable;
-  for (const SocketAddress& socketAddress : found) {
-    const IpAddress address = toIpAddress(socketAddress);
-    // The local resolver may answer ::1 for names of this host; a mail host
-    // is never reached that way.
-    if (!address.isUsable() || address == loopbackIPv6) continue;
-    usable.append(address);
-  }
-  if (usable.isEmpty()) return ResultCode::kHostUnresolved;
-  if (usable.count() >= 2) orderAddresses(usable, preferIPv4, preferIPv6);
-  addresses.appendAll(usable);
-  return ResultCode::kOk;
-}
 
 Connection::Connection() = default;
 
@@ -118,9 +61,7 @@ Connection::~Connection() {
 }
 
 ResultCode Connection::resolveTarget(TranscriptFlags flags, LockedList<IpAddress>& addresses) const {
-  const HostResolver resolver = installedResolver();
-  const ResultCode result = resolver ? resolver(target_.hostName, flags, addresses)
-                                     : resolveWithSystem(target_.hostName, flags, addresses);
+  const ResultCode result = resolveHost(target_.hostName, flags, addresses);
   if (result == ResultCode::kTerminationRequested) return result;
   if (failed(result) || addresses.isEmpty()) return ResultCode::kHostUnresolved;
   return ResultCode::kOk;
@@ -220,11 +161,11 @@ void Connection::adoptSocket(SocketHandle socket, SocketKind kind, bool ipv6) {
 }
 
 ResultCode Connection::connectTo(const IpAddress& address, std::uint16_t port, std::uint32_t timeoutMs) {
-  if (!hasSocket()) return fromSocketError(kNotSocket);
+  if (!hasSocket()) return ResultCode::kWsaNotSocket;
   const std::int32_t error = startConnect(socket_.descriptor(), toSocketAddress(address, port));
-  if (error == 0 || error == codeNumber(ResultCode::kWsaIsConnected)) return ResultCode::kOk;
-  const bool pending = error == codeNumber(ResultCode::kWsaWouldBlock) || error == 10036 ||
-                       error == codeNumber(ResultCode::kWsaAlreadyInProgress);
+  if (error == 0 || error == wsa::kIsConnected) return ResultCode::kOk;
+  const bool pending = error == wsa::kWouldBlock || error == wsa::kInProgress ||
+                       error == wsa::kAlreadyInProgress;
   if (!pending) return runAllowed() ? fromSocketError(error) : ResultCode::kTerminationRequested;
   if (datagram_) return ResultCode::kOk;
   return waitConnected(timeoutMs);
@@ -242,7 +183,7 @@ ResultCode Connection::waitConnected(std::uint32_t timeoutMs) {
 }
 
 ResultCode Connection::bindLocal(const IpAddress& address, std::uint16_t port) {
-  if (!hasSocket()) return fromSocketError(kNotSocket);
+  if (!hasSocket()) return ResultCode::kWsaNotSocket;
   SocketAddress local;
   local.ipv6 = ipv6_;
   local.port = port;
@@ -255,9 +196,9 @@ ResultCode Connection::bindLocal(const IpAddress& address, std::uint16_t port) {
 }
 
 ResultCode Connection::waitReady(WaitKind kind, std::uint32_t timeoutMs) {
-  if (!hasSocket()) return fromSocketError(kNotSocket);
+  if (!hasSocket()) return ResultCode::kWsaNotSocket;
   const int conditions = pollConditions(kind);
-  if (conditions == 0) return fromSocketError(10022);
+  if (conditions == 0) return ResultCode::kWsaInvalidArgument;
   return slicedWait(socket_.descriptor(), conditions, timeoutMs, tls_ != nullptr);
 }
 
@@ -279,7 +220,7 @@ ResultCode Connection::waitWritable(std::uint32_t timeoutMs) {
 
 ResultCode Connection::sendAll(const void* data, std::size_t length, std::uint32_t timeoutMs) {
   if (length == 0) return ResultCode::kOk;
-  if (!hasSocket()) return fromSocketError(kNotSocket);
+  if (!hasSocket()) return ResultCode::kWsaNotSocket;
   const auto* rest = static_cast<const std::uint8_t*>(data);
   const std::uint32_t start = tickCount();
   for (;;) {
@@ -300,14 +241,14 @@ ResultCode Connection::sendAll(const void* data, std::size_t length, std::uint32
     yieldProcessor();
     if (!runAllowed()) return ResultCode::kTerminationRequested;
     // 10 at once when the time is used up.
-    const ResultCode waited = waitWritable(remainingOf(start, timeoutMs));
+    const ResultCode waited = waitWritable(timeLeft(start, timeoutMs));
     if (failed(waited)) return waited;
   }
 }
 
 ResultCode Connection::receiveSome(void* buffer, std::size_t capacity, std::size_t& count) {
   count = 0;
-  if (!hasSocket()) return fromSocketError(kNotSocket);
+  if (!hasSocket()) return ResultCode::kWsaNotSocket;
   std::size_t received = 0;
   ResultCode result = ResultCode::kOk;
   if (tls_) {
@@ -345,7 +286,7 @@ ResultCode Connection::receiveFull(void* buffer, std::size_t capacity, std::uint
     if (!runAllowed()) return ResultCode::kTerminationRequested;
     // 9 at once when the time is used up; 0 at once when the TLS session
     // already holds decrypted bytes (only stream sockets carry TLS).
-    const ResultCode ready = waitReadable(remainingOf(start, timeoutMs));
+    const ResultCode ready = waitReadable(timeLeft(start, timeoutMs));
     if (failed(ready)) return ready;
     waited = true;
   }
@@ -355,7 +296,7 @@ ResultCode Connection::receiveUntilTimeout(std::uint32_t waitTimeoutMs, std::uin
   std::vector<std::uint8_t> drain(kDrainBufferSize);
   const std::uint32_t start = tickCount();
   for (;;) {
-    const std::uint32_t remaining = remainingOf(start, totalTimeoutMs);
+    const std::uint32_t remaining = timeLeft(start, totalTimeoutMs);
     if (remaining == 0) return ResultCode::kSessionTimeout;
     std::size_t count = 0;
     const ResultCode result = receiveFull(drain.data(), drain.size(), std::min(waitTimeoutMs, remaining), count);

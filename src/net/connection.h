@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <utility>
 
@@ -10,6 +9,7 @@
 #include "base/locked_list.h"
 #include "base/result_code.h"
 #include "base/shared_string.h"
+#include "net/tls_channel.h"
 #include "net/transcript_flags.h"
 #include "platform/socket.h"
 
@@ -39,45 +39,6 @@ struct ConnectionTarget {
   LockedList<IpAddress> localAddresses;  // local addresses to bind to (used when one per family)
 };
 
-// Turns a host name into addresses in connection order. The DNS resolver
-// registers one process-wide (this layer cannot call the resolver directly);
-// without one, the operating system's resolver is used. Returns 0 with at
-// least one address, else a result code (3 when nothing usable was found).
-using HostResolver =
-    std::function<ResultCode(const SharedString& hostName, TranscriptFlags flags, LockedList<IpAddress>& addresses)>;
-
-// Installs the process-wide resolver (an empty function removes it) and
-// returns the previous one. Set before the first connection is opened.
-HostResolver setHostResolver(HostResolver resolver);
-
-// Resolves a host name through the operating system: "localhost" gives the
-// loopback addresses without a lookup (127.0.0.1 first with the IPv4
-// preference, ::1 only when ipv6Available); otherwise IPv4 answers always,
-// IPv6 answers only when ipv6Available is set and IPv4 is not preferred,
-// never ::1, each address once, in the resolver's order. Returns 0 with at
-// least one address appended, else 3.
-ResultCode resolveWithSystem(const SharedString& hostName, TranscriptFlags flags, LockedList<IpAddress>& addresses);
-
-// The TLS session inside a connection. The TLS client installs an
-// implementation after a successful handshake; from then on every send and
-// receive of the connection goes through it. This layer only calls it.
-class TlsChannel {
- public:
-  virtual ~TlsChannel() = default;
-  // Reads decrypted bytes. 0 with count > 0; 10035 when the record layer
-  // needs more bytes from the socket (or must write first); 11 on a TLS
-  // close; a socket error number when the socket failed; 8 otherwise.
-  virtual ResultCode receive(void* buffer, std::size_t capacity, std::size_t& count) = 0;
-  // Writes bytes. 0 with written > 0; 10035 when the socket cannot take
-  // more now; a socket error number or 8 otherwise.
-  virtual ResultCode send(const void* data, std::size_t length, std::size_t& written) = 0;
-  // True when decrypted bytes are already buffered, so a read will not block.
-  virtual bool hasPendingBytes() const = 0;
-  // Sends the TLS close notification (twice-called shutdown when the first
-  // call reports the peer's notification still outstanding).
-  virtual void shutdown() = 0;
-};
-
 // What the TLS client records on a connection; this layer only stores it.
 struct ConnectionTlsState {
   std::int32_t nesting = 0;            // handshake attempts on this connection; upgrade offered below 3
@@ -88,9 +49,10 @@ struct ConnectionTlsState {
 };
 
 // One socket with its time-outs, transcript label and optional TLS session.
-// Every operation returns a ResultCode: 0, the program's own codes, or a
-// Windows Sockets error number (10004 to 11004) made from errno. All waits
-// are sliced to at most 10 s and stop with 1 once RunFlag is cleared.
+// Every operation returns a ResultCode: kOk, the program's own codes, or a
+// Windows Sockets error number (wsa::) made from errno. All waits are sliced
+// to at most 10 s and stop with kTerminationRequested once RunFlag is
+// cleared.
 // Time-outs are in milliseconds. Used by one thread at a time.
 class Connection {
  public:
@@ -109,53 +71,61 @@ class Connection {
 
   // Resolves the target when it has no addresses, then connects: the first
   // address, and the next one only when it is of the other family (IPv6
-  // only while ipv6Available). Returns 0, 3 (no usable address), 1, 4, 6, or
-  // a socket error; on failure no socket is left open.
+  // only while ipv6Available). Returns kOk, kHostUnresolved (no usable
+  // address), kTerminationRequested, kConnectUnexpected, kConnectFailed, or a
+  // socket error; on failure no socket is left open.
   ResultCode openConnection(const ConnectionTarget& target, std::uint32_t connectTimeoutMs, TranscriptFlags flags);
 
   // Creates a non-blocking socket of the kind and family (IPv6 sockets also
-  // accept IPv4-mapped peers). Closes any socket held before. 0 or error.
+  // accept IPv4-mapped peers). Closes any socket held before. kOk or a
+  // socket error.
   ResultCode createSocket(SocketKind kind, bool ipv6);
 
   // Connects the socket. Datagram sockets return at once; stream sockets wait
-  // up to the time-out: 0, 1 (RunFlag), 4 (not writable after the wait), 6
-  // (time-out, or a failure without error number) or a socket error.
+  // up to the time-out: kOk, kTerminationRequested, kConnectUnexpected (not
+  // writable after the wait), kConnectFailed (time-out, or a failure without
+  // error number) or a socket error.
   ResultCode connectTo(const IpAddress& address, std::uint16_t port, std::uint32_t timeoutMs);
 
   // Binds the socket to a local address ("any" for the no-address value) and
-  // port. 0 or a socket error.
+  // port. kOk or a socket error.
   ResultCode bindLocal(const IpAddress& address, std::uint16_t port);
 
-  // Waits for the condition: 0 ready, 7 time-out, 1 RunFlag cleared, or a
-  // socket error.
+  // Waits for the condition: kOk when it holds, kTimeout,
+  // kTerminationRequested, or a socket error.
   ResultCode waitReady(WaitKind kind, std::uint32_t timeoutMs);
-  // 0 when readable (or TLS bytes are pending), 9 on time-out (at once for
-  // 0 ms), 1, or a socket error.
+  // kOk when readable (or TLS bytes are pending), kReadTimeout (at once for
+  // 0 ms), kTerminationRequested, or a socket error.
   ResultCode waitReadable(std::uint32_t timeoutMs);
-  // 0 when writable, 10 on time-out (at once for 0 ms), 1, or a socket error.
+  // kOk when writable, kWriteTimeout (at once for 0 ms),
+  // kTerminationRequested, or a socket error.
   ResultCode waitWritable(std::uint32_t timeoutMs);
 
-  // Sends every byte, through TLS when a session is installed. 0, 10
-  // (time-out), 1, or a socket error.
+  // Sends every byte, through TLS when a session is installed. kOk,
+  // kWriteTimeout, kTerminationRequested, or a socket error.
   ResultCode sendAll(const void* data, std::size_t length, std::uint32_t timeoutMs);
 
-  // One read. 0 with count > 0; 11 when the peer closed; 10035 when nothing
-  // is there yet; 10040 when a datagram did not fit the buffer (its bytes are
-  // lost); 8 for a TLS failure; or a socket error. count is 0 on every error.
+  // One read. kOk with count > 0; kPeerClosed; kWsaWouldBlock when nothing
+  // is there yet; kWsaMessageTooLong when a datagram did not fit the buffer
+  // (its bytes are lost); kClientNotResponding for a TLS failure; or a socket
+  // error. count is 0 on every error.
   ResultCode receiveSome(void* buffer, std::size_t capacity, std::size_t& count);
 
   // Reads until the buffer is full, the peer closes after some bytes, or (for
-  // datagram sockets) one datagram came. 0 with count; 9 (time-out), 1, 11,
-  // or a socket error. An empty buffer returns 0 at once.
+  // datagram sockets) one datagram came. kOk with count; kReadTimeout,
+  // kTerminationRequested, kPeerClosed, or a socket error. An empty buffer
+  // returns kOk at once.
   ResultCode receiveFull(void* buffer, std::size_t capacity, std::uint32_t timeoutMs, std::size_t& count);
 
-  // Reads and discards until a wait of waitTimeoutMs stays quiet (its code,
-  // 9), the peer closes (11), a socket error, or totalTimeoutMs has passed
-  // (195). Used to drain the socket after a failed TLS handshake.
+  // Reads and discards until a wait of waitTimeoutMs stays quiet
+  // (kReadTimeout), the peer closes (kPeerClosed), a socket error, or
+  // totalTimeoutMs has passed (kSessionTimeout). Used to drain the socket
+  // after a failed TLS handshake.
   ResultCode receiveUntilTimeout(std::uint32_t waitTimeoutMs, std::uint32_t totalTimeoutMs);
 
   // Shuts down TLS and the socket, sets a linger of lingerMs (stream
-  // sockets) and closes. 0 (also without a socket) or the last socket error.
+  // sockets) and closes. kOk (also without a socket) or the last socket
+  // error.
   ResultCode closeConnection(std::uint32_t lingerMs);
 
   // Test seam: takes over an already connected socket (e.g. one end of a

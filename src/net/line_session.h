@@ -15,19 +15,21 @@ namespace zarvik {
 // passes: "0007: > " for lines sent, "0007: < " for lines received.
 
 // The longest line readLine() accepts, CR LF and dropped NUL bytes included.
-// A peer that sends more without a line end is cut off with 10040 ("Message
-// too long") instead of being allowed to fill memory or hold the read.
+// A peer that sends more without a line end is cut off with
+// kWsaMessageTooLong ("Message too long") instead of being allowed to fill memory or hold the read.
 inline constexpr std::int32_t kMaxLineLength = 1 << 20;
 
-// Reads one line; on 0 the line holds it without CR LF. Only CR LF ends a
+// Reads one line; on kOk the line holds it without CR LF. Only CR LF ends a
 // line (a bare LF does not), NUL bytes are dropped, and no byte after the LF
 // is taken from the connection. The time-out covers the whole line. Returns
-// 0, 9 (time-out), 1, 11 (peer closed), 8 (TLS), 10040 (line longer than
+// kOk, kReadTimeout, kTerminationRequested, kPeerClosed,
+// kClientNotResponding (TLS failure), kWsaMessageTooLong (line longer than
 // kMaxLineLength) or a socket error; on failure the line is empty.
 ResultCode readLine(Connection& connection, SharedString& line, std::uint32_t timeoutMs, TranscriptFlags flags);
 
 // Writes the transcript line first (so it shows even when the send fails),
-// then sends text and CR LF. 0, 10, 1 or a socket error.
+// then sends text and CR LF. kOk, kWriteTimeout, kTerminationRequested or a
+// socket error.
 ResultCode writeLine(Connection& connection, const SharedString& text, std::uint32_t timeoutMs, TranscriptFlags flags);
 
 // Sends a batch of lines, each followed by CR LF, in one write (SMTP

@@ -4,6 +4,7 @@
 
 #include "base/host_facts.h"
 #include "net/connection.h"
+#include "net/host_resolver.h"
 #include "platform/ipv6_probe.h"
 
 namespace zarvik {

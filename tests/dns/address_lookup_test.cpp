@@ -5,10 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "base/numbered_text.h"
 #include "dns/host_lookup.h"
 #include "dns_test_servers.h"
 #include "net/connection.h"
-#include "base/numbered_text.h"
+#include "net/host_resolver.h"
 
 namespace zarvik {
 

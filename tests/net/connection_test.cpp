@@ -10,6 +10,7 @@
 
 #include "base/host_facts.h"
 #include "base/run_flag.h"
+#include "net/host_resolver.h"
 #include "net/socket_peer.h"
 #include "platform/clock.h"
 
