@@ -61,16 +61,16 @@ ResultCode tryEnvelope(SmtpSession& session, const SharedString& fromAddress, co
   return submitEnvelope(session, sender, recipients, kDeclaredMessageSize, kNormalPriority, outcome, options, flags);
 }
 
-int verdictOf(ResultCode envelopeResult) {
+ExitCode verdictOf(ResultCode envelopeResult) {
   switch (envelopeResult) {
     case ResultCode::kOk:
-      return 0;
+      return kExitAccepted;
     case ResultCode::kPermanentRefusal:
-      return 1;
+      return kExitRefusedPermanently;
     case ResultCode::kTemporaryRefusal:
-      return 2;
+      return kExitRefusedTemporarily;
     default:
-      return 99;
+      return kExitNotTested;
   }
 }
 
@@ -88,7 +88,7 @@ SmtpOptions probeSmtpOptions(bool useHelo) {
   return useHelo ? options.without(SmtpOptions::kUseEhlo) : options;
 }
 
-int probeHost(const MailHostEntry& hostEntry, const SharedString& fromAddress, const SharedString& toAddress,
+ExitCode probeHost(const MailHostEntry& hostEntry, const SharedString& fromAddress, const SharedString& toAddress,
               const SharedString& localHostName, const SharedString& forcedAddress, const SharedString& certFile,
               bool useHelo) {
   MailHostEntry entry = hostEntry;
@@ -109,10 +109,10 @@ int probeHost(const MailHostEntry& hostEntry, const SharedString& fromAddress, c
   ResultCode result = session.openSession(target, certFile, texts, localHostName, replies, options, flags);
   if (failed(result)) {
     printLine(formatResult(result));
-    return 99;
+    return kExitNotTested;
   }
 
-  int verdict = 0;
+  ExitCode verdict = kExitAccepted;
   if (!fromAddress.isEmpty()) {
     result = tryEnvelope(session, fromAddress, toAddress, options, flags);
     verdict = verdictOf(result);

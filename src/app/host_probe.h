@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/exit_code.h"
 #include "base/shared_string.h"
 #include "dns/mail_host_entry.h"
 #include "net/transcript_flags.h"
@@ -22,11 +23,13 @@ SmtpOptions probeSmtpOptions(bool useHelo);
 // the greeting, EHLO or HELO, STARTTLS when offered (RFC 3207), and with a
 // sender MAIL FROM and (with a recipient) RCPT TO, but no message; then QUIT.
 // forcedAddress, when it is a usable address, is connected to instead of
-// the entry's addresses. The entry itself is not changed. Returns 0 when
-// the dialogue went through and the envelope (if any) was accepted, 1 when
-// the envelope was refused permanently, 2 when refused temporarily, and 99
-// when the connection, the dialogue or the envelope failed otherwise.
-int probeHost(const MailHostEntry& entry, const SharedString& fromAddress, const SharedString& toAddress,
+// the entry's addresses. The entry itself is not changed. Returns
+// kExitAccepted when the dialogue went through and the envelope (if any) was
+// accepted, kExitRefusedPermanently when the envelope was refused
+// permanently (kPermanentRefusal), kExitRefusedTemporarily when refused
+// temporarily (kTemporaryRefusal), and kExitNotTested when the connection,
+// the dialogue or the envelope failed otherwise.
+ExitCode probeHost(const MailHostEntry& entry, const SharedString& fromAddress, const SharedString& toAddress,
               const SharedString& localHostName, const SharedString& forcedAddress, const SharedString& certFile,
               bool useHelo);
 

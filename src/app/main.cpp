@@ -17,7 +17,7 @@ namespace {
 
 // Everything after validation: the output file, the TLS settings of the
 // switches, and the test itself.
-int runWith(const MxTestOptions& options) {
+ExitCode runWith(const MxTestOptions& options) {
   if (!options.outputFile.isEmpty()) setOutputFilePath(options.outputFile);
 
   // A CA file that cannot be read or an unknown protocol selector is
@@ -35,7 +35,8 @@ int runProgram(int argc, char** argv) {
   // Before anything opens a file or socket: a closed standard output must
   // not hand its number to the mail host's connection.
   (void)reopenClosedStandardDescriptors();
-  int result = 1;
+  // Switches that name nothing to test end the run as a refusal, after the help.
+  ExitCode result = kExitRefusedPermanently;
   {
     ProcessRecord process;
     (void)installTerminationHandlers(&RunFlag);

@@ -14,11 +14,6 @@ namespace zarvik {
 
 namespace {
 
-// Exit codes of a run.
-constexpr int kAccepted = 0;
-constexpr int kRefusedPermanently = 1;
-constexpr int kNotTested = 99;
-
 // Lookup results that mean the domain has no usable mail host: a permanent
 // answer about the domain, not a failure to test it.
 bool meansNoMailHost(ResultCode code) {
@@ -51,14 +46,14 @@ bool selectNameServers(MxTestServices& services, SharedString nameServer) {
 // Probes the entries in order. Without connectAll the first definitive
 // answer (accepted or refused permanently) ends the run; otherwise the best
 // result over all hosts counts.
-int probeAll(MxTestServices& services, LockedList<MailHostEntry>& entries, const HostProbeRequest& request,
+ExitCode probeAll(MxTestServices& services, LockedList<MailHostEntry>& entries, const HostProbeRequest& request,
              bool connectAll) {
-  int aggregate = kNotTested;
+  ExitCode aggregate = kExitNotTested;
   for (std::int32_t i = 1; i <= entries.count(); ++i) {
     MailHostEntry& entry = entries[i];
     services.fillTlsa(entry);
-    const int result = services.probe(entry, request);
-    if (!connectAll && (result == kAccepted || result == kRefusedPermanently)) return result;
+    const ExitCode result = services.probe(entry, request);
+    if (!connectAll && (result == kExitAccepted || result == kExitRefusedPermanently)) return result;
     aggregate = std::min(aggregate, result);
   }
   return aggregate;
@@ -66,11 +61,11 @@ int probeAll(MxTestServices& services, LockedList<MailHostEntry>& entries, const
 
 }  // namespace
 
-int runMxTestWith(const MxTestRequest& request, MxTestServices& services) {
+ExitCode runMxTestWith(const MxTestRequest& request, MxTestServices& services) {
   SharedString domain = request.domain;
   if (!request.toAddress.isEmpty()) {
     RecipientAddress recipient;
-    if (!parseRecipientAddress(request.toAddress.view(), recipient)) return kRefusedPermanently;
+    if (!parseRecipientAddress(request.toAddress.view(), recipient)) return kExitRefusedPermanently;
     domain = recipient.domain;
   }
 
@@ -79,7 +74,7 @@ int runMxTestWith(const MxTestRequest& request, MxTestServices& services) {
   services.gatherLocalHost(options.prefersIPv4(), options.prefersIPv6(), localHost);
 
   services.startResolver();
-  if (!selectNameServers(services, request.nameServer)) return kNotTested;
+  if (!selectNameServers(services, request.nameServer)) return kExitNotTested;
   services.setUdp(!request.dnsOverTcp);
 
   LockedList<MailHostEntry> entries;
@@ -94,7 +89,7 @@ int runMxTestWith(const MxTestRequest& request, MxTestServices& services) {
   }
   if (failed(lookup)) {
     printLine(formatResult(lookup));
-    return meansNoMailHost(lookup) ? kRefusedPermanently : kNotTested;
+    return meansNoMailHost(lookup) ? kExitRefusedPermanently : kExitNotTested;
   }
 
   for (const MailHostEntry& entry : entries) {
@@ -112,7 +107,7 @@ int runMxTestWith(const MxTestRequest& request, MxTestServices& services) {
   return probeAll(services, entries, probe, request.connectAll);
 }
 
-int runMxTest(SharedString domain, const SharedString& host, const SharedString& fromAddress,
+ExitCode runMxTest(SharedString domain, const SharedString& host, const SharedString& fromAddress,
               const SharedString& toAddress, bool useHelo, bool dnsOverTcp, bool connectAll,
               const SharedString& forcedAddress, SharedString nameServer, const SharedString& certFile,
               std::uint64_t addressPreference) {

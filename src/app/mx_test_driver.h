@@ -2,22 +2,45 @@
 
 #include <cstdint>
 
+#include "app/exit_code.h"
+#include "app/mx_test_services.h"
 #include "base/shared_string.h"
 
 namespace zarvik {
 
 // Runs the test of one invocation: finds the hosts (the MX hosts of domain,
 // or host alone when it is given), prints them, probes each, and returns the
-// exit code: 0 = a host accepted the test, 1 = refused permanently (or no
-// usable mail host, or a malformed recipient address), 2 = refused
-// temporarily, 99 = no host could be tested.
+// exit code: kExitAccepted when a host accepted the test,
+// kExitRefusedPermanently when one refused it for good (or there is no
+// usable mail host, or the recipient address is malformed),
+// kExitRefusedTemporarily when the best host refused it for now, and
+// kExitNotTested when no host could be tested.
 //
 // toAddress, when given, supplies the domain. addressPreference carries
 // TranscriptFlags::kPreferIPv4 and kPreferIPv6 (high word 0x100 and 0x80) and
 // is handed unchanged to the lookups.
-int runMxTest(SharedString domain, const SharedString& host, const SharedString& fromAddress,
+ExitCode runMxTest(SharedString domain, const SharedString& host, const SharedString& fromAddress,
               const SharedString& toAddress, bool useHelo, bool dnsOverTcp, bool connectAll,
               const SharedString& forcedAddress, SharedString nameServer, const SharedString& certFile,
               std::uint64_t addressPreference);
+
+// The inputs of one run, as runMxTest() takes them.
+struct MxTestRequest {
+  SharedString domain;
+  SharedString host;
+  SharedString fromAddress;
+  SharedString toAddress;
+  bool useHelo = false;
+  bool dnsOverTcp = false;
+  bool connectAll = false;
+  SharedString forcedAddress;
+  SharedString nameServer;
+  SharedString certFile;
+  std::uint64_t addressPreference = 0;  // TranscriptFlags layout: high word 0x100 IPv4, 0x80 IPv6
+};
+
+// The body of runMxTest() over the given services (tests give scripted
+// ones); returns the exit code as runMxTest() does.
+ExitCode runMxTestWith(const MxTestRequest& request, MxTestServices& services);
 
 }  // namespace zarvik

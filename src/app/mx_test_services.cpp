@@ -66,7 +66,7 @@ void DnsMxTestServices::fillTlsa(MailHostEntry& entry) {
   static_cast<void>(lookupTlsa(*resolver_, entry));
 }
 
-int DnsMxTestServices::probe(const MailHostEntry& entry, const HostProbeRequest& request) {
+ExitCode DnsMxTestServices::probe(const MailHostEntry& entry, const HostProbeRequest& request) {
   return probeHost(entry, request.fromAddress, request.toAddress, request.localHostName, request.forcedAddress,
                      request.certFile, request.useHelo);
 }

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "app/exit_code.h"
 #include "app/local_host_info.h"
 #include "base/locked_list.h"
 #include "base/result_code.h"
@@ -43,28 +44,9 @@ class MxTestServices {
                                 ResolverOptions options) = 0;
   // Fills the entry's TLSA lines when it has none; a failure leaves them empty.
   virtual void fillTlsa(MailHostEntry& entry) = 0;
-  // Tests one host: 0 accepted, 1 refused permanently, 2 refused
-  // temporarily, 99 not testable.
-  virtual int probe(const MailHostEntry& entry, const HostProbeRequest& request) = 0;
+  // Tests one host; the verdict is probeHost()'s.
+  virtual ExitCode probe(const MailHostEntry& entry, const HostProbeRequest& request) = 0;
 };
-
-// The inputs of one run, as runMxTest() takes them.
-struct MxTestRequest {
-  SharedString domain;
-  SharedString host;
-  SharedString fromAddress;
-  SharedString toAddress;
-  bool useHelo = false;
-  bool dnsOverTcp = false;
-  bool connectAll = false;
-  SharedString forcedAddress;
-  SharedString nameServer;
-  SharedString certFile;
-  std::uint64_t addressPreference = 0;  // TranscriptFlags layout: high word 0x100 IPv4, 0x80 IPv6
-};
-
-// The body of runMxTest() over the given services; returns the exit code.
-int runMxTestWith(const MxTestRequest& request, MxTestServices& services);
 
 // The program's services: the DNS resolver of src/dns and the SMTP host
 // probe. The resolver lives as long as this object and is unregistered from
@@ -85,7 +67,7 @@ class DnsMxTestServices : public MxTestServices {
   ResultCode findHost(const SharedString& host, LockedList<MailHostEntry>& entries,
                         ResolverOptions options) override;
   void fillTlsa(MailHostEntry& entry) override;
-  int probe(const MailHostEntry& entry, const HostProbeRequest& request) override;
+  ExitCode probe(const MailHostEntry& entry, const HostProbeRequest& request) override;
 
  private:
   // Created by startResolver(); the lookups before it find no name servers.

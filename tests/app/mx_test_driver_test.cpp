@@ -49,11 +49,11 @@ class ScriptedServices : public MxTestServices {
     return fill(entries, options);
   }
   void fillTlsa(MailHostEntry& entry) override { calls.push_back("tlsa " + entry.hostName.toStdString()); }
-  int probe(const MailHostEntry& entry, const HostProbeRequest& request) override {
+  ExitCode probe(const MailHostEntry& entry, const HostProbeRequest& request) override {
     calls.push_back("probe " + entry.hostName.toStdString());
     probed.push_back(entry.hostName.toStdString());
     lastProbe = request;
-    return probed.size() <= verdicts.size() ? verdicts[probed.size() - 1] : 99;
+    return static_cast<ExitCode>(probed.size() <= verdicts.size() ? verdicts[probed.size() - 1] : 99);
   }
 
  private:
