@@ -22,21 +22,23 @@ inline constexpr std::int32_t kMaxLookupNames = 16;
 //   - An address literal is its own address.
 //   - "localhost" (any case) gives 127.0.0.1 and ::1 (::1 only while
 //     ipv6Available), IPv4 first only with the IPv4 preference.
-//   - Without name servers the operating system is asked; no address gives 3.
+//   - Without name servers the operating system is asked; no address gives
+//     kHostUnresolved.
 //   - Otherwise the name servers are asked for A, then AAAA (only when
 //     ipv6Available and IPv4 is not preferred), following aliases (see
 //     lookupAddresses).
-// Returns 0 with at least one address, else the failure.
+// Returns kOk with at least one address, else the failure.
 ResultCode lookupAddresses(const Resolver& resolver, const SharedString& name, ResolverOptions options,
                            LockedList<IpAddress>& addresses);
 
 // Asks the servers for the A (and AAAA) records of name. For each name to
 // try and each pass, the servers are asked in turn until one answer gives
 // addresses for the name; an answer that only gives aliases adds their
-// targets to the names to try (result 97) and the next server is asked; a
-// name error ends the pass (result 108); other failures move on to the next
-// server. Found addresses are appended to addresses (each once) and ordered;
-// the result is 0 when there are any, else the last failure.
+// targets to the names to try (result kDnsNoData) and the next server is
+// asked; a name error ends the pass (result kHostNameNotFound); other
+// failures move on to the next server. Found addresses are appended to
+// addresses (each once) and ordered; the result is kOk when there are any,
+// else the last failure.
 ResultCode lookupAddresses(const LockedList<NameServer>& servers, const SharedString& name, ResolverOptions options,
                            LockedList<IpAddress>& addresses);
 

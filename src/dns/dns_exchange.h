@@ -29,15 +29,17 @@ inline constexpr std::uint16_t kDnsPort = 53;
 // Sends the query (name, queryType, queryOptions of dns_constants.h) to the
 // server and returns its answer. Over UDP (options.usesUdp()) the message
 // goes without its length prefix and one datagram of up to 4096 bytes is
-// read; a datagram that does not fit (10040) makes the same query go once
+// read; a datagram that does not fit (kWsaMessageTooLong) makes the same
+// query go once
 // more over TCP. A truncated UDP answer is decoded as it came.
-// Results: 0 with records (never empty) and the AD flag; 90 for a server
-// without usable address; 91 for an empty name; 92 when no connection could
-// be made; 93 when nothing came; 98 for a TCP answer of length 0; 99 for an
-// answer shorter than a header and the question, or than its announced
-// length; the header
-// check's and decoder's codes; 97 for an answer without records; and the
-// connection layer's time-out and socket codes.
+// Results: kOk with records (never empty) and the AD flag;
+// kInvalidNameServer for a server without usable address; kInvalidDomain for
+// an empty name; kDnsConnectFailed when no connection could be made;
+// kDnsNoResponse when nothing came; kDnsNullAnswer for a TCP answer of
+// length 0; kDnsShortAnswer for an answer shorter than a header and the
+// question, or than its announced length; the header check's and decoder's
+// codes; kDnsNoData for an answer without records; and the connection
+// layer's time-out and socket codes.
 ResultCode exchangeDnsQuery(const NameServer& server, std::string_view name, std::uint16_t queryType,
                             std::uint8_t queryOptions, ResolverOptions options, DnsExchangeResult& result);
 

@@ -13,7 +13,8 @@ namespace zarvik {
 // Resolves each of names and appends one entry per address to entries (in
 // address order, with the given port, TCP, origin 4), or one entry with the
 // bare name and no address when a name has none. options are ORed with the
-// resolver's own. Returns 0 when at least one name was resolved, else 108.
+// resolver's own. Returns kOk when at least one name was resolved, else
+// kHostNameNotFound.
 ResultCode lookupHosts(const Resolver& resolver, const LockedList<SharedString>& names, std::int32_t port,
                        LockedList<MailHostEntry>& entries, ResolverOptions options);
 

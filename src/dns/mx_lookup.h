@@ -14,14 +14,16 @@ namespace zarvik {
 // ORed with the resolver's own.
 //
 // A domain without "." is not asked for MX records. When it has no MX
-// records (94), or was not asked, the domain itself is the only mail host
+// records (kNoMxRecords), or was not asked, the domain itself is the only mail host
 // (preference 10, RFC 5321 section 5.1). A host that cannot be resolved is
 // listed by name with no address. A loopback address ends the walk of that
-// host's addresses, and ends the lookup with 107 when no entry came before.
-// Results: 0; 2 without name servers; 105 when the domain does not exist;
-// 109 for a null MX (RFC 7505), which never falls back to the domain's
-// address; 96 when the fallback finds no address; 107; and the failures
-// of the exchange (90 to 104, time-outs and socket errors).
+// host's addresses, and ends the lookup with kMxPointsToLocalhost when no
+// entry came before. Results: kOk; kNoNameServers without name servers;
+// kDomainNotFound when the domain does not exist; kNullMx for a null MX (RFC
+// 7505), which never falls back to the domain's address; kNoMailHostName
+// when the fallback finds no address; kMxPointsToLocalhost; and the
+// failures of the exchange (kInvalidNameServer to kDnsUnknownError,
+// time-outs and socket errors).
 ResultCode lookupMx(const Resolver& resolver, const SharedString& domain, LockedList<MailHostEntry>& entries,
                     ResolverOptions options);
 

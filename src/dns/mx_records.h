@@ -25,8 +25,8 @@ struct MxHost {
 // through alias following, typically from the additional section).
 // A record with the root as exchange and preference 0 is a null MX (RFC
 // 7505) and is only noted; the root with another preference is ignored.
-// Returns 0 with at least one host; 109 when only a null MX was found; 94
-// when there was no MX host at all.
+// Returns kOk with at least one host; kNullMx when only a null MX was found;
+// kNoMxRecords when there was no MX host at all.
 ResultCode collectMxHosts(const LockedList<DnsRecord>& records, std::vector<MxHost>& hosts);
 
 // Orders hosts by preference, lower first (RFC 5321 section 5.1). A list

@@ -29,12 +29,13 @@ SharedString tlsaLine(const DnsRecord& record, bool authenticated);
 
 // Fills entry.tlsaLines with the TLSA records of the entry's service name,
 // asking for DNSSEC data (DO set, CD clear). An entry that already holds
-// lines is left alone (0, no query). The servers are asked in turn; an
+// lines is left alone (kOk, no query). The servers are asked in turn; an
 // answer without TLSA records but with a CNAME makes the same server be
 // asked for the alias target, up to 5 aliases in all; more aliases end with
-// 0 and no lines. Results: 0 (lines possibly none); 90 without name
-// servers; 105 when the name does not exist; 97 when the last server
-// answered with neither TLSA nor CNAME records; other exchange failures.
+// kOk and no lines. Results: kOk (lines possibly none); kInvalidNameServer
+// without name servers; kDomainNotFound when the name does not exist;
+// kDnsNoData when the last server answered with neither TLSA nor CNAME
+// records; other exchange failures.
 // On failure the list stays empty.
 ResultCode lookupTlsa(const Resolver& resolver, MailHostEntry& entry);
 

@@ -62,8 +62,7 @@ class SocketHandle {
 [[nodiscard]] std::int32_t setSocketNonBlocking(int descriptor, bool nonBlocking);
 
 // Starts a connect. On a non-blocking stream socket this normally gives
-// 10036 (in progress); then wait for writability and ask
-// pendingSocketError().
+// wsa::kInProgress; then wait for writability and ask pendingSocketError().
 [[nodiscard]] std::int32_t startConnect(int descriptor, const SocketAddress& address);
 
 // The error a background operation (a non-blocking connect) ended with; 0
@@ -83,18 +82,18 @@ inline constexpr int kSocketWritable = 2;
 inline constexpr int kSocketExceptional = 4;
 
 // Waits up to timeoutMs for any of the conditions. 0 with ready set or
-// clear; 10004 when a signal interrupted the wait; 10038 when the
-// descriptor is no socket; or another error number.
+// clear; wsa::kInterrupted when a signal interrupted the wait;
+// wsa::kNotSocket when the descriptor is no socket; or another error number.
 [[nodiscard]] std::int32_t waitForSocket(int descriptor, int conditions, std::uint32_t timeoutMs, bool& ready);
 
-// One send without SIGPIPE. 0 with sent > 0, 10035 when the socket cannot
-// take data now (also after a signal), or an error number.
+// One send without SIGPIPE. 0 with sent > 0, wsa::kWouldBlock when the
+// socket cannot take data now (also after a signal), or an error number.
 [[nodiscard]] std::int32_t sendToSocket(int descriptor, const void* data, std::size_t length, std::size_t& sent);
 
 // One receive. 0 with received bytes (0 = orderly close by the peer);
-// 10035 when nothing is there (also after a signal); for datagram sockets
-// 10040 when the datagram was longer than the buffer (the rest is lost); or
-// an error number.
+// wsa::kWouldBlock when nothing is there (also after a signal); for
+// datagram sockets wsa::kMessageTooLong when the datagram was longer than
+// the buffer (the rest is lost); or an error number.
 [[nodiscard]] std::int32_t receiveFromSocket(int descriptor, void* buffer, std::size_t capacity, bool datagram,
                                        std::size_t& received);
 

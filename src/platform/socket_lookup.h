@@ -19,8 +19,8 @@ using AddrInfoPtr = std::unique_ptr<addrinfo, AddrInfoDeleter>;
 // Asks the operating system's resolver for the addresses of a host name (or
 // address text): IPv4 answers always, IPv6 answers only when includeIPv6 is
 // set, in the resolver's order (each address once; ports are 0). Returns 0
-// (possibly with no addresses), 11001 to 11004 for a failed lookup, or
-// another socket error number.
+// (possibly with no addresses), wsa::kHostNotFound to wsa::kNoData for a
+// failed lookup, or another socket error number.
 [[nodiscard]] std::int32_t lookupHostAddresses(const char* hostName, bool includeIPv6,
                                                std::vector<SocketAddress>& addresses);
 

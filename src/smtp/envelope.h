@@ -56,15 +56,17 @@ inline constexpr std::int32_t kMaxPipelinedRecipients = 99;
 // Sends MAIL FROM and one RCPT TO per recipient (RFC 5321 section 3.3) with
 // the SIZE (RFC 1870), DSN (RFC 3461) and PRIORITY parameters that options
 // ask for and the server announced, pipelined (RFC 2920) when allowed.
-// Nothing is sent, and the result is 60, when a local policy refuses: the
+// Nothing is sent, and the result is kPermanentRefusal, when a local policy
+// refuses: the
 // declared size above the announced limit ("5.3.4"), TLS required but not
 // active ("5.7.4"), a certificate that broke the verification policy
 // ("5.7.14"), the required XBDATA token missing ("5.7.5"), or an address that
 // holds a control character ("5.1.7" sender, "5.1.3" recipient).
-// Returns 0 when accepted (with kAcceptPartialRecipients also when only some
-// recipients were refused; they are listed in outcome); 60 when every
-// recipient was refused permanently; 61 when every recipient was refused
-// and at least one only temporarily; otherwise the result of the refused
+// Returns kOk when accepted (with kAcceptPartialRecipients also when only
+// some recipients were refused; they are listed in outcome);
+// kPermanentRefusal when every recipient was refused permanently;
+// kTemporaryRefusal when every recipient was refused and at least one only
+// temporarily; otherwise the result of the refused
 // command or the link failure that ended the exchange.
 ResultCode submitEnvelope(SmtpSession& session, const Sender& sender, const LockedList<Recipient>& recipients,
                           std::int64_t declaredSize, std::int32_t priority, EnvelopeOutcome& outcome,

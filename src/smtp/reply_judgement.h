@@ -9,8 +9,9 @@
 namespace zarvik {
 
 // Classifies the last line of a reply to the command of the given kind:
-// 0 for 1xx, 2xx and 3xx replies (enhanced left unchanged); otherwise 61
-// (temporary), 60 (permanent) or 177 (reply code 590), with enhanced set to
+// kOk for 1xx, 2xx and 3xx replies (enhanced left unchanged); otherwise
+// kTemporaryRefusal, kPermanentRefusal or kSmtpReply590 (reply code 590),
+// with enhanced set to
 // the code the line carries (RFC 3463, when ENHANCEDSTATUSCODES was
 // announced) or to the kind's default. Options that may turn a permanent
 // refusal into a temporary one: kDialUpListTemporary, kMailRefusalTemporary

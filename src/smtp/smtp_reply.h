@@ -25,10 +25,11 @@ inline constexpr std::size_t kMaxReplyBytes = 1024 * 1024;
 
 // Reads one complete reply into reply (emptied first). Lines that do not
 // begin with three digits are dropped; a "-" after the code means more lines
-// follow (RFC 5321 section 4.2.1). Returns 0; the line session's codes (9, 1,
-// 11, 8, socket errors) unchanged; 195 when totalTimeoutMs has passed, even
-// if the reply was just completed; 8 ("Client not responding") when the peer
-// exceeds kMaxReplyLines or kMaxReplyBytes. 8 is a link failure on purpose:
+// follow (RFC 5321 section 4.2.1). Returns kOk; the line session's codes
+// (kReadTimeout, kTerminationRequested, kPeerClosed, kClientNotResponding,
+// socket errors) unchanged; kSessionTimeout when totalTimeoutMs has passed,
+// even if the reply was just completed; kClientNotResponding when the peer
+// exceeds kMaxReplyLines or kMaxReplyBytes. That is a link failure on purpose:
 // the rest of the oversized reply is still unread, so the dialogue is out of
 // step and no further command (not even QUIT) may be sent on it.
 ResultCode readReply(Connection& connection, ReplyLines& reply, std::uint32_t totalTimeoutMs,

@@ -65,13 +65,15 @@ struct TlsHooks {
 
 // An SMTP client session (RFC 5321) on one connection: greeting, EHLO or
 // HELO, STARTTLS (RFC 3207) and QUIT. The envelope is in envelope.h. Every
-// operation returns a ResultCode: 0 accepted; 60, 61 or 177 for a refusal
+// operation returns a ResultCode: kOk accepted; kPermanentRefusal,
+// kTemporaryRefusal or kSmtpReply590 for a refusal
 // that leaves the connection usable (reply judgement); link failures
 // (isLinkFailure) after which the caller must not send QUIT.
 class SmtpSession {
  public:
   // The most connections one openSession() makes: the first, and one more
-  // after each TLS handshake that found no common ground (161, 162).
+  // after each TLS handshake that found no common ground
+  // (kTlsConnectFailed, kTlsNoCommonCipher).
   static constexpr std::int32_t kMaxOpenAttempts = 4;
   // STARTTLS is offered only while the connection's TLS nesting counter is
   // below this, so a host gets at most three handshakes.
@@ -85,10 +87,13 @@ class SmtpSession {
 
   // Connects, reads the greeting, says EHLO or HELO and upgrades with
   // STARTTLS when options ask for it and the server offers it. Retries on a
-  // fresh connection after a handshake failure 161 or 162, up to
-  // kMaxOpenAttempts in all. Refused greeting lines, and a refused HELO with
-  // its reply, are added to replies. Returns 0, 14 when the connection could
-  // not be made (6), 1, 9, 11, the reply judgement's refusals, or a TLS code.
+  // fresh connection after a handshake failure kTlsConnectFailed or
+  // kTlsNoCommonCipher, up to kMaxOpenAttempts in all. Refused greeting
+  // lines, and a refused HELO with its reply, are added to replies. Returns
+  // kOk; kMailHostUnreachable when the connection could not be made
+  // (kConnectFailed); the connection's other failures (kTerminationRequested,
+  // kReadTimeout, kPeerClosed, socket errors); the reply judgement's
+  // refusals; or a TLS code.
   ResultCode openSession(const SmtpTarget& target, const SharedString& certFile, const SessionTexts& texts,
                          const SharedString& clientHostName, ReplyLines& replies, SmtpOptions options,
                          TranscriptFlags flags);
@@ -103,7 +108,7 @@ class SmtpSession {
   ResultCode quit(SmtpOptions options, TranscriptFlags flags);
 
   // Empties the capability list and closes the connection with the
-  // default linger time. 0 or the last socket error.
+  // default linger time. kOk or the last socket error.
   ResultCode closeSession(TranscriptFlags flags);
 
   // Sends one command line and reads and judges its reply as kind. reply
