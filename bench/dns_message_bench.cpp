@@ -5,6 +5,8 @@
 
 #include <vector>
 
+#include "base/numbered_text.h"
+#include "dns/alias_following.h"
 #include "dns/dns_answer.h"
 #include "dns/dns_answer_samples.h"
 #include "dns/dns_constants.h"
@@ -38,6 +40,29 @@ void BM_DecodeMxAnswer(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * answer.size()));
 }
 BENCHMARK(BM_DecodeMxAnswer);
+
+// A hostile answer: one name that is its own alias and has thousands more
+// alias targets. The walk must stay linear in the number of records.
+void BM_FollowAliasesOfALoopingName(benchmark::State& state) {
+  LockedList<DnsRecord> records;
+  DnsRecord loop;
+  loop.type = DnsType::kCNAME;
+  loop.owner = "loop.example";
+  loop.text1 = "loop.example";
+  static_cast<void>(records.append(loop));
+  for (std::int64_t i = 1; i < state.range(0); ++i) {
+    DnsRecord alias = loop;
+    alias.text1 = SharedString(std::string_view(numberedText("t", i, ".example")));
+    static_cast<void>(records.append(alias));
+  }
+  for (auto _ : state) {
+    LockedList<IpAddress> found;
+    LockedList<SharedString> unresolved;
+    benchmark::DoNotOptimize(followAliases(records, "loop.example", found, unresolved));
+  }
+  state.SetComplexityN(state.range(0));
+}
+BENCHMARK(BM_FollowAliasesOfALoopingName)->RangeMultiplier(4)->Range(256, 16384)->Complexity(benchmark::oN);
 
 void BM_CheckAnswerHeader(benchmark::State& state) {
   const std::vector<std::uint8_t> answer = typicalMxAnswer();

@@ -16,6 +16,7 @@ struct AliasWalk {
   // however many distinct targets a hostile answer lists for a name.
   std::unordered_set<std::string> noted;
   std::int32_t steps = 0;
+  std::int64_t work = 0;
 
   // Adds the addresses of name to found; true when it added any.
   bool collect(const SharedString& name, LockedList<IpAddress>& found) {
@@ -23,6 +24,7 @@ struct AliasWalk {
     ++steps;
     bool any = false;
     for (const DnsRecord& record : records) {
+      ++work;
       if (record.isQuestion) continue;
       if (!SharedString::compare(record.owner.view(), name.view(),
                                  SharedString::kIgnoreCase | SharedString::kEqualLength)) {
@@ -44,6 +46,7 @@ struct AliasWalk {
   }
 
   void noteUnresolved(const SharedString& target) {
+    ++work;
     if (noted.insert(target.toStdString()).second) unresolvedAliases.append(target);
   }
 };
@@ -58,8 +61,8 @@ bool appendUniqueAddress(LockedList<IpAddress>& addresses, const IpAddress& addr
   return addresses.append(address);
 }
 
-void followAliases(const LockedList<DnsRecord>& records, const SharedString& name,
-                   LockedList<IpAddress>& addresses, LockedList<SharedString>& unresolvedAliases) {
+std::int64_t followAliases(const LockedList<DnsRecord>& records, const SharedString& name,
+                           LockedList<IpAddress>& addresses, LockedList<SharedString>& unresolvedAliases) {
   ScopedLock recordGuard(records);
   // Owner names come without the root's trailing dot; a fully qualified
   // "host.example.org." must still find its records.
@@ -68,6 +71,7 @@ void followAliases(const LockedList<DnsRecord>& records, const SharedString& nam
   AliasWalk walk{records, unresolvedAliases, {}};
   for (const SharedString& known : unresolvedAliases) walk.noted.insert(known.toStdString());
   walk.collect(bareName, addresses);
+  return walk.work;
 }
 
 }  // namespace zarvik

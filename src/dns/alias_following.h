@@ -20,10 +20,15 @@ namespace zarvik {
 // comparison). The walk takes at most kMaxAliasSteps steps in all, so a
 // CNAME loop or an overlong chain ends and leaves its targets unresolved.
 // Addresses are appended to addresses, which may already hold some.
+//
+// Returns the work done: the records examined plus the targets noted. It is
+// at most twice kMaxAliasSteps times the records given, however hostile the
+// answer: each step scans them once, and each alias record examined notes at
+// most one target, at the cost of one look-up.
 inline constexpr std::int32_t kMaxAliasSteps = 15;
 
-void followAliases(const LockedList<DnsRecord>& records, const SharedString& name,
-                   LockedList<IpAddress>& addresses, LockedList<SharedString>& unresolvedAliases);
+std::int64_t followAliases(const LockedList<DnsRecord>& records, const SharedString& name,
+                           LockedList<IpAddress>& addresses, LockedList<SharedString>& unresolvedAliases);
 
 // Appends address unless the list holds it already. False when it was listed.
 bool appendUniqueAddress(LockedList<IpAddress>& addresses, const IpAddress& address);

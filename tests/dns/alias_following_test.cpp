@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <string>
 #include <vector>
 
@@ -125,14 +124,12 @@ TEST(AliasFollowing, ManyTargetsOfALoopingNameCostLinearTime) {
   }
   LockedList<IpAddress> found;
   LockedList<SharedString> unresolved;
-  const auto start = std::chrono::steady_clock::now();
-  followAliases(records, "loop.example", found, unresolved);
-  const auto elapsed = std::chrono::steady_clock::now() - start;
+  const std::int64_t work = followAliases(records, "loop.example", found, unresolved);
   EXPECT_TRUE(found.isEmpty());
   ASSERT_EQ(unresolved.count(), kTargets);
   EXPECT_EQ(unresolved[1].toStdString(), "loop.example");
   EXPECT_EQ(unresolved[2].toStdString(), "t1.example");
-  EXPECT_LT(elapsed, std::chrono::seconds(1));
+  EXPECT_LE(work, 2 * std::int64_t{kMaxAliasSteps} * kTargets);
 }
 
 }  // namespace zarvik
