@@ -23,12 +23,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 namespace fs = std::filesystem;
 
-fs::path corpusDirectory() {
-  const char* source = std::getenv("ZARVIK_SOURCE_DIR");
-  const fs::path root = source != nullptr && *source != '\0' ? fs::path(source)
-                                                             : fs::path(__FILE__).parent_path().parent_path().parent_path();
-  return root / "fuzz" / "corpus" / "dns_answer";
-}
+fs::path corpusDirectory() { return fs::path(ZARVIK_SOURCE_DIR) / "fuzz" / "corpus" / "dns_answer"; }
 
 Bytes readFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
