@@ -19,7 +19,6 @@ namespace {
 
 using Faults = std::vector<std::string>;
 
-const std::string kEhlo = std::string("EHLO ") + kClientName + "\r\n";
 
 // The greeting and an EHLO reply that announces the given keywords.
 ScriptedSmtpServer& greeted(ScriptedSmtpServer& server, std::initializer_list<const char*> keywords) {

@@ -19,7 +19,6 @@ namespace {
 
 using Faults = std::vector<std::string>;
 
-const std::string kEhlo = std::string("EHLO ") + kClientName + "\r\n";
 const std::string kHelo = std::string("HELO ") + kClientName + "\r\n";
 
 // Runs openSession against the server, which must already hold its script.
@@ -244,11 +243,7 @@ TEST(SmtpSession, ReturnsAStartTlsReplyThatCameTooLate) {
   // is no refusal by the server: the session must end instead of going on in
   // plain text with a dialogue whose timing it no longer trusts.
   ScriptedSmtpServer server;
-  server.send("220 ready\r\n")
-      .expect(kEhlo)
-      .send("250-mx.example.test\r\n250 STARTTLS\r\n")
-      .expect("STARTTLS\r\n")
-      .send("220 go ahead\r\n");
+  scriptStartTlsAccepted(server);
   FakeHandshake handshake;
   constexpr std::uint32_t kReplyMs = 1000;
   const LineObserver previous = setLineObserver([](std::string_view line) {
@@ -273,11 +268,7 @@ TEST(SmtpSession, ReturnsAStartTlsReplyThatCameTooLate) {
 
 TEST(SmtpSession, SaysEhloAgainAfterTheHandshake) {
   ScriptedSmtpServer server;
-  server.send("220 ready\r\n")
-      .expect(kEhlo)
-      .send("250-mx.example.test\r\n250 STARTTLS\r\n")
-      .expect("STARTTLS\r\n")
-      .send("220 go ahead\r\n")
+  scriptStartTlsAccepted(server)
       .expect(kEhlo)
       .send("250-mx.example.test\r\n250 AUTH PLAIN\r\n");
   FakeHandshake handshake;
@@ -296,18 +287,7 @@ TEST(SmtpSession, SaysEhloAgainAfterTheHandshake) {
 TEST(SmtpSession, RetriesAFailedHandshakeOnFreshConnectionsAndEndsInPlainText) {
   ScriptedSmtpServer server;
   for (int attempt = 1; attempt <= 3; ++attempt) {
-    server.send("220 ready\r\n")
-        .expect(kEhlo)
-        .send("250-mx.example.test\r\n250 STARTTLS\r\n")
-        .expect("STARTTLS\r\n")
-        .send("220 go ahead\r\n")
-        .expect("NOOP\r\n")
-        .send("250 ok\r\n")
-        .expect("NOOP\r\n")
-        .send("250 ok\r\n")
-        .expect("QUIT\r\n")
-        .send("221 bye\r\n")
-        .nextConnection();
+    scriptNoopsAndQuitAfterAFailedHandshake(scriptStartTlsAccepted(server)).nextConnection();
   }
   // The fourth connection: three handshakes were made, so no STARTTLS.
   server.send("220 ready\r\n").expect(kEhlo).send("250-mx.example.test\r\n250 STARTTLS\r\n");
@@ -341,11 +321,7 @@ TEST(SmtpSession, RetriesAFailedHandshakeOnFreshConnectionsAndEndsInPlainText) {
 
 TEST(SmtpSession, DoesNotRetryAHandshakeThatFailedForAnotherReason) {
   ScriptedSmtpServer server;
-  server.send("220 ready\r\n")
-      .expect(kEhlo)
-      .send("250-mx.example.test\r\n250 STARTTLS\r\n")
-      .expect("STARTTLS\r\n")
-      .send("220 go ahead\r\n")
+  scriptStartTlsAccepted(server)
       .expect("NOOP\r\n")
       .send("250 ok\r\n")
       .hangUp();
@@ -365,11 +341,7 @@ TEST(SmtpSession, DoesNotRetryAHandshakeThatFailedForAnotherReason) {
 
 TEST(SmtpSession, EndsAtOnceWhenTheHandshakeBrokeTheConnection) {
   ScriptedSmtpServer server;
-  server.send("220 ready\r\n")
-      .expect(kEhlo)
-      .send("250-mx.example.test\r\n250 STARTTLS\r\n")
-      .expect("STARTTLS\r\n")
-      .send("220 go ahead\r\n");
+  scriptStartTlsAccepted(server);
   FakeHandshake handshake{ResultCode::kWsaConnectionReset};
   {
     SmtpSession session;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "smtp/scripted_smtp_server.h"
 #include "smtp/smtp_session.h"
 
 namespace zarvik {
@@ -29,6 +30,7 @@ inline constexpr TranscriptFlags kTranscript{TranscriptFlags::kWriteTranscript |
 inline constexpr TranscriptFlags kQuiet{};
 
 inline constexpr const char* kClientName = "client.example.test";
+inline const std::string kEhlo = std::string("EHLO ") + kClientName + "\r\n";
 
 // EHLO and the use of STARTTLS, nothing else.
 inline constexpr SmtpOptions kEsmtp{SmtpOptions::kUseEhlo | SmtpOptions::kUseStartTls};
@@ -49,6 +51,24 @@ inline void shortenTimeouts(SmtpSession& session) {
   session.timeouts().connectMs = 5000;
   session.timeouts().replyMs = 5000;
   session.timeouts().noopMs = 1000;
+}
+
+// The server's side up to an accepted STARTTLS (RFC 3207): the greeting, an
+// EHLO reply that offers it, and "220" to the command.
+inline ScriptedSmtpServer& scriptStartTlsAccepted(ScriptedSmtpServer& server) {
+  return server.send("220 ready\r\n")
+      .expect(kEhlo)
+      .send("250-mx.example.test\r\n250 STARTTLS\r\n")
+      .expect("STARTTLS\r\n")
+      .send("220 go ahead\r\n");
+}
+
+// What the client sends after a handshake that failed without breaking the
+// connection: NOOP twice to find out whether the dialogue still stands, then
+// QUIT.
+inline ScriptedSmtpServer& scriptNoopsAndQuitAfterAFailedHandshake(ScriptedSmtpServer& server) {
+  return server.expect("NOOP\r\n").send("250 ok\r\n").expect("NOOP\r\n").send("250 ok\r\n").expect("QUIT\r\n").send(
+      "221 bye\r\n");
 }
 
 inline std::vector<std::string> texts(const LockedList<SharedString>& list) {
