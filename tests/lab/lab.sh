@@ -161,7 +161,8 @@ ip link set lab1 up
 ip addr add 192.0.2.10/24 dev lab0
 ip -6 addr add 2001:db8::10/64 dev lab0 nodad
 for a in 192.0.2.25 192.0.2.53 192.0.2.54 198.51.100.25 198.51.100.26 \
-         203.0.113.25 203.0.113.26 203.0.113.27 203.0.113.28; do
+         203.0.113.10 203.0.113.12 203.0.113.25 203.0.113.26 203.0.113.27 \
+         203.0.113.28; do
   ip addr add "$a/24" dev lab1
 done
 for a in 2001:db8::25 2001:db8::53 2001:db8::54 2001:db8:100::25 2001:db8:113::25; do
@@ -212,7 +213,7 @@ esac
 # Each server sends its certificate and the lab CA's: a DANE-TA record
 # (usage 2) can only match a certificate that the server sends (RFC 7671
 # section 5.2.2).
-for host in mx1 mx2; do
+for host in mx1 mx2 tls10 weak; do
   cat "$lab_home/certs/$host.pem" "$lab_home/certs/ca.pem" >"$pf/$host-chain.pem"
 done
 cat >"$pf/conf/main.cf" <<EOF
@@ -267,6 +268,25 @@ cat >"$pf/conf/master.cf" <<EOF
   -o smtpd_tls_key_file=$lab_home/certs/mx2.key
 198.51.100.26:smtp inet n - n - - smtpd
   -o myhostname=mx.example.net
+# Old TLS only.  OpenSSL 3 allows TLS 1.0 and SHA-1 signatures only at
+# security level 0, whatever the protocol range says.
+203.0.113.10:smtp inet n - n - - smtpd
+  -o myhostname=tls10.lab.example
+  -o smtpd_tls_cert_file=$pf/tls10-chain.pem
+  -o smtpd_tls_key_file=$lab_home/certs/tls10.key
+  -o smtpd_tls_protocols=>=TLSv1,<=TLSv1
+  -o smtpd_tls_mandatory_protocols=>=TLSv1,<=TLSv1
+  -o tls_medium_cipherlist=DEFAULT:@SECLEVEL=0
+# TLS 1.2 with NULL-SHA256 alone: no forward secrecy and no encryption.
+# Debian's OpenSSL is built without 3DES and RC4 suites, so a NULL cipher
+# is the one suite outside the HIGH class that both ends can still agree on.
+203.0.113.12:smtp inet n - n - - smtpd
+  -o myhostname=weak.lab.example
+  -o smtpd_tls_cert_file=$pf/weak-chain.pem
+  -o smtpd_tls_key_file=$lab_home/certs/weak.key
+  -o smtpd_tls_protocols=>=TLSv1.2,<=TLSv1.2
+  -o smtpd_tls_mandatory_protocols=>=TLSv1.2,<=TLSv1.2
+  -o tls_medium_cipherlist=NULL-SHA256:@SECLEVEL=0
 203.0.113.26:smtp inet n - n - - smtpd
   -o myhostname=tempfail1.lab.example
   -o smtpd_recipient_restrictions=defer
@@ -427,7 +447,7 @@ greets() { # address: the listener sends a "220 " greeting
     case $line in "220 "*) exit 0 ;; *) exit 1 ;; esac' greets "$1"
 }
 for a in 192.0.2.25 2001:db8::25 198.51.100.25 2001:db8:100::25 198.51.100.26 \
-         203.0.113.26 203.0.113.27 203.0.113.28; do
+         203.0.113.10 203.0.113.12 203.0.113.26 203.0.113.27 203.0.113.28; do
   wait_for "postfix on $a" 15 "$pf/maillog" "$postfix_pid" greets "$a" || {
     # Postfix reports start-up faults to syslog, or to a terminal when there
     # is one: give it one.
