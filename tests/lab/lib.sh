@@ -149,6 +149,100 @@ _lab_smtp_reply() {
   return 1
 }
 
+# The program's own cipher list (OpenSSL security level 0, RSA key exchange
+# and SHA-1 allowed), with the NULL suites after it: openssl s_client then
+# settles on the protocol and cipher that the program gets, and it still
+# reaches weak.lab.example, which offers nothing but NULL-SHA256.
+lab_tls_ciphers='ALL:-RC4:RC4-MD5:RC4-SHA:RC4:!aNULL:!LOW:!EXP:!ADH:!CAMELLIA:!SEED:@STRENGTH:eNULL:@SECLEVEL=0'
+
+# lab_tls_facts HOST [PORT [S_CLIENT_OPTION...]]: asks the SMTP server at
+# HOST (a name or an address; port 25 by default) for STARTTLS with openssl
+# s_client and prints what the program's TLS report must show, one fact a
+# line:
+#   /O=Lab Example/CN=mx1.lab.example            subject, one-line form
+#   /O=Lab Example/CN=Lab Example Root CA        issuer
+#   2026-12-08 - 2126-11-14                      validity (UTC dates)
+#   TLSv1.3                                      protocol
+#   TLS_AES_256_GCM_SHA384                       cipher
+#   0553C0887744DB5F6ED36507E89E41C07CB28BFB     SHA-1 of the certificate,
+#                                                40 upper-case hex digits
+# Further options go to s_client after the lab's own (a later -cipher wins).
+# Fails, saying why on standard error, when no TLS session comes about.
+lab_tls_facts() {
+  local host=$1 port=${2:-25} target out pem
+  shift
+  [ $# -gt 0 ] && shift
+  target="$host:$port"
+  [[ "$host" == *:* ]] && target="[$host]:$port"
+  out=$(timeout 15 openssl s_client -starttls smtp -connect "$target" \
+          -cipher "$lab_tls_ciphers" "$@" </dev/null 2>&1) || true
+  pem=$(sed -n '/-----BEGIN CERTIFICATE-----/,/-----END CERTIFICATE-----/{p;/-----END/q}' <<<"$out")
+  if [ -z "$pem" ]; then
+    echo "lab_tls_facts: no TLS session with $target:" >&2
+    grep -m 3 -E 'error|alert' <<<"$out" | sed 's/^/    /' >&2
+    return 1
+  fi
+  openssl x509 -noout -subject -nameopt compat <<<"$pem" | sed 's/^subject=//'
+  openssl x509 -noout -issuer -nameopt compat <<<"$pem" | sed 's/^issuer=//'
+  openssl x509 -noout -startdate -enddate -dateopt iso_8601 <<<"$pem" |
+    sed 's/^[a-zA-Z]*=\(..........\).*/\1/' | paste -s -d ' ' | sed 's/ / - /'
+  # "New, VERSION, Cipher is NAME" always names the negotiated cipher, but
+  # VERSION is the oldest protocol that the cipher belongs to.  The session
+  # block has the protocol itself; with TLS 1.3 it comes only with a session
+  # ticket, which may be late, and there the cipher's version is the
+  # protocol, since TLS 1.3 suites exist in TLS 1.3 alone.
+  local protocol cipher
+  protocol=$(awk '$1 == "Protocol" && $2 == ":" { print $3; exit }' <<<"$out")
+  cipher=$(sed -n 's/^\(New\|Reused\), \(.*\), Cipher is \(.*\)$/\2 \3/p' <<<"$out" | head -n 1)
+  [ -n "$protocol" ] || [ "${cipher%% *}" != TLSv1.3 ] || protocol=TLSv1.3
+  if [ -z "$protocol" ] || [ -z "$cipher" ]; then
+    echo "lab_tls_facts: no protocol or cipher in openssl's report for $target" >&2
+    return 1
+  fi
+  echo "$protocol"
+  echo "${cipher#* }"
+  openssl x509 -noout -fingerprint -sha1 <<<"$pem" | sed 's/^.*=//; s/://g'
+}
+
+# lab_dane_verdict HOST [RESOLVER [POSTTLS_FINGER_OPTION...]]: what Postfix's
+# DANE client makes of the mail host HOST over IPv4, as posttls-finger's
+# verdict line without its prefix, for instance
+#   Verified TLS connection established to mx1.lab.example[192.0.2.25]:25: ...
+#   Untrusted TLS connection established to mx2.lab.example[198.51.100.25]:25: ...
+# posttls-finger asks the resolver of /etc/resolv.conf (the lab's validating
+# Unbound) with DNSSEC and trusts TLSA records only in answers with AD; with
+# RESOLVER (say 192.0.2.54, Knot, which never sets AD) it runs with a
+# resolv.conf naming that server instead.  No CA is trusted, so "Verified"
+# comes from a matching TLSA record alone.  Security level 0 as the
+# program's, so that tls10.lab.example is reached too.  Fails, with
+# posttls-finger's output on standard error, when there is no verdict line.
+lab_dane_verdict() {
+  local host=$1 resolver=${2:-} out conf line
+  shift
+  [ $# -gt 0 ] && shift
+  local cmd=(posttls-finger -c -a ipv4 -l dane -t 10 -T 10
+             -o "tls_medium_cipherlist=DEFAULT:@SECLEVEL=0" "$@" "[$host]")
+  if [ -n "$resolver" ]; then
+    conf=$(mktemp "${LAB_DIR:-/tmp}/resolv.XXXXXX")
+    printf 'nameserver %s\n' "$resolver" >"$conf"
+    # posttls-finger gives up root for Postfix's mail owner before reading it.
+    chmod 644 "$conf"
+    # A mount namespace of its own: the lab's resolv.conf stays as it is.
+    out=$(timeout 60 unshare --mount sh -c \
+            'mount --bind "$0" /etc/resolv.conf && exec "$@"' "$conf" "${cmd[@]}" 2>&1) || true
+    rm -f "$conf"
+  else
+    out=$(timeout 60 "${cmd[@]}" 2>&1) || true
+  fi
+  line=$(sed -n 's/^posttls-finger: \(.* TLS connection established to .*\)$/\1/p' <<<"$out" | head -n 1)
+  if [ -z "$line" ]; then
+    echo "lab_dane_verdict: no verdict from posttls-finger for $host:" >&2
+    sed 's/^/    /' <<<"$out" >&2
+    return 1
+  fi
+  echo "$line"
+}
+
 # Prints the closing count and returns 1 when any check failed, or when none
 # ran at all.
 lab_summary() {
