@@ -15,7 +15,8 @@
 #               address, its IPv6 address, both, no "nameserver" line at
 #               all, or the contents of FILE
 #   LAB_TLS=off (default) | on | legacy
-#               whether the mail servers offer STARTTLS (TLS 1.0 to 1.3);
+#               whether the mail servers offer STARTTLS (TLS 1.0 to 1.3,
+#               tls10 and weak less: see README.md);
 #               "legacy" also allows the weak ciphers of OpenSSL
 #               security level 0
 #   LAB_KEEP=1                   keep the lab's folder (configs, logs) and
