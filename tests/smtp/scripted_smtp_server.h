@@ -8,17 +8,25 @@
 // closes and counts every further byte as a fault, so a test can also prove
 // that nothing was sent. Tests must therefore end (destroy) their session
 // before they call finish().
+//
+// After startTls() the steps run over TLS until the connection ends; the
+// TLS server end of each startTls() and failTls() step is made when the
+// step is added (in the test's thread), so its certificates need to live
+// only until then.
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/socket.h"
+#include "support/tls_server_end.h"
 
 namespace zarvik {
 
@@ -51,6 +59,27 @@ class ScriptedSmtpServer {
   // fault), then accepts the next one.
   ScriptedSmtpServer& nextConnection() { return add({Step::kNextConnection, {}}); }
 
+  // Runs the server's TLS handshake on this connection (RFC 3207 4); from
+  // then on every step but sendRaw() goes through TLS until the connection
+  // ends. A failed handshake is a fault and ends the script.
+  ScriptedSmtpServer& startTls(const zarvik::TlsServerConfig& config) { return addTls(Step::kStartTls, config); }
+  // Runs a handshake that must fail (the client gives up). The script then
+  // goes on in plain text on the same connection, once the TLS records the
+  // client still sends are dropped.
+  ScriptedSmtpServer& failTls(const zarvik::TlsServerConfig& config) { return addTls(Step::kFailTls, config); }
+  // Drops the TLS records the client sends where no TLS session runs (a
+  // ClientHello that the script answers in plain text or not at all).
+  ScriptedSmtpServer& discardTls() { return add({Step::kDiscardTls, {}}); }
+  // Sends close_notify on the TLS session; the session takes no more writes.
+  ScriptedSmtpServer& closeTls() { return add({Step::kCloseTls, {}}); }
+  // Bytes straight on the socket, past any TLS session (a cut record, a
+  // forged alert); give bytes with a NUL as std::string(data, size).
+  ScriptedSmtpServer& sendRaw(std::string bytes) { return add({Step::kSendRaw, std::move(bytes)}); }
+  // Ends the connection with a TCP reset (SO_LINGER 0). Only
+  // nextConnection() can follow.
+  ScriptedSmtpServer& reset() { return add({Step::kReset, {}}); }
+  ScriptedSmtpServer& pause(std::uint32_t ms) { return add({Step::kPause, {}, ms}); }
+
   // Binds to a free loopback port and starts playing the script.
   std::uint16_t start() {
     SocketAddress address;
@@ -75,16 +104,60 @@ class ScriptedSmtpServer {
 
   std::int32_t connectionsAccepted() const { return connections_.load(); }
 
+  // The server end of the n-th TLS step (startTls or failTls, from 0), or
+  // null; it tells what the client sent in its handshake.
+  const zarvik::TlsServerEnd* tlsEnd(std::size_t n = 0) const {
+    for (const Step& step : steps_) {
+      if (step.tls && n-- == 0) return step.tls.get();
+    }
+    return nullptr;
+  }
+  // The server name the client asked for in the n-th TLS step; none when it
+  // sent none.
+  std::optional<std::string> tlsServerName(std::size_t n = 0) const {
+    const zarvik::TlsServerEnd* end = tlsEnd(n);
+    return end != nullptr ? end->serverName() : std::nullopt;
+  }
+  // The subject of the client certificate of the n-th TLS step; none when
+  // it sent none.
+  std::optional<std::string> tlsClientSubject(std::size_t n = 0) const {
+    const zarvik::TlsServerEnd* end = tlsEnd(n);
+    return end != nullptr ? end->clientSubject() : std::nullopt;
+  }
+
  private:
   struct Step {
-    enum Kind { kExpect, kSend, kTrickle, kFlood, kHangUp, kNextConnection } kind;
+    enum Kind {
+      kExpect,
+      kSend,
+      kTrickle,
+      kFlood,
+      kHangUp,
+      kNextConnection,
+      kStartTls,
+      kFailTls,
+      kDiscardTls,
+      kCloseTls,
+      kSendRaw,
+      kReset,
+      kPause,
+    } kind;
     std::string bytes;
     std::uint32_t pauseMs = 0;
+    std::shared_ptr<zarvik::TlsServerEnd> tls{};
   };
+
+  // How long the server waits for TLS records after a failed handshake or
+  // in discardTls(); a client that gave up sends its plain text later.
+  static constexpr std::uint32_t kTlsQuietMs = 300;
 
   ScriptedSmtpServer& add(Step step) {
     steps_.push_back(std::move(step));
     return *this;
+  }
+
+  ScriptedSmtpServer& addTls(Step::Kind kind, const zarvik::TlsServerConfig& config) {
+    return add({kind, {}, 0, std::make_shared<zarvik::TlsServerEnd>(config)});
   }
 
   void fault(const std::string& text) {
@@ -130,19 +203,67 @@ class ScriptedSmtpServer {
           static_cast<void>(client.close());
           return;
         case Step::kNextConnection:
-          awaitClose(client, where);
+          if (client.isValid()) awaitClose(client, where);
+          tls_ = nullptr;
           static_cast<void>(client.close());
           ok = accept(client);
+          break;
+        case Step::kStartTls:
+          ok = startTlsSession(client, *step.tls, where);
+          break;
+        case Step::kFailTls:
+          ok = failTlsSession(client, *step.tls, where);
+          break;
+        case Step::kDiscardTls:
+          static_cast<void>(zarvik::discardTlsRecords(client.descriptor(), kTlsQuietMs));
+          break;
+        case Step::kCloseTls:
+          ok = tls_ != nullptr && tls_->shutdown();
+          if (!ok) fault(where + "no close_notify sent: " + (tls_ != nullptr ? tls_->lastError() : "no TLS session"));
+          break;
+        case Step::kSendRaw:
+          ok = sendPlain(client, step.bytes, where);
+          break;
+        case Step::kReset:
+          tls_ = nullptr;
+          static_cast<void>(setSocketLinger(client.descriptor(), 0));
+          static_cast<void>(client.close());
+          break;
+        case Step::kPause:
+          std::this_thread::sleep_for(std::chrono::milliseconds(step.pauseMs));
           break;
       }
       if (!ok) return;
     }
-    awaitClose(client, "after the script: ");
+    if (client.isValid()) awaitClose(client, "after the script: ");
+  }
+
+  bool startTlsSession(SocketHandle& client, zarvik::TlsServerEnd& end, const std::string& where) {
+    if (!end.handshake(client.descriptor())) {
+      fault(where + end.lastError());
+      return false;
+    }
+    tls_ = &end;
+    return true;
+  }
+
+  bool failTlsSession(SocketHandle& client, zarvik::TlsServerEnd& end, const std::string& where) {
+    if (!end.isReady()) {
+      fault(where + end.lastError());
+      return false;
+    }
+    if (end.handshake(client.descriptor())) {
+      fault(where + "the TLS handshake succeeded but should have failed");
+      return false;
+    }
+    static_cast<void>(zarvik::discardTlsRecords(client.descriptor(), kTlsQuietMs));
+    return true;
   }
 
   // Reads exactly the expected bytes, then checks that the client is not
   // already sending more.
   bool expectBytes(SocketHandle& client, const std::string& expected, const std::string& where) {
+    if (tls_ != nullptr) return expectTls(expected, where);
     std::string got;
     while (got.size() < expected.size()) {
       char buffer[4096];
@@ -166,6 +287,19 @@ class ScriptedSmtpServer {
     return true;
   }
 
+  bool expectTls(const std::string& expected, const std::string& where) {
+    if (!tls_->expect(expected)) {
+      fault(where + tls_->lastError());
+      return false;
+    }
+    std::string more;
+    if (tls_->receive(more, 1, 20) == zarvik::TlsRead::kData) {
+      fault(where + "client sent more before the reply, starting with '" + more + "'");
+      return false;
+    }
+    return true;
+  }
+
   // One read of up to capacity bytes; false on end of stream, error or time-out.
   bool receive(SocketHandle& client, char* buffer, std::size_t capacity, std::size_t& received) {
     bool ready = false;
@@ -174,6 +308,13 @@ class ScriptedSmtpServer {
   }
 
   bool sendBytes(SocketHandle& client, const std::string& bytes, const std::string& where) {
+    if (tls_ == nullptr) return sendPlain(client, bytes, where);
+    if (tls_->send(bytes)) return true;
+    fault(where + "could not send \"" + bytes + "\" over TLS: " + tls_->lastError());
+    return false;
+  }
+
+  bool sendPlain(SocketHandle& client, const std::string& bytes, const std::string& where) {
     std::size_t offset = 0;
     while (offset < bytes.size()) {
       bool ready = false;
@@ -191,6 +332,11 @@ class ScriptedSmtpServer {
   void floodUntilGone(SocketHandle& client, const std::string& line) {
     std::string block;
     while (block.size() < 64 * 1024) block += line;
+    if (tls_ != nullptr) {
+      for (int round = 0; round < 4096 && tls_->send(block); ++round) {
+      }
+      return;
+    }
     for (;;) {
       bool ready = false;
       std::size_t sent = 0;
@@ -202,6 +348,11 @@ class ScriptedSmtpServer {
 
   void awaitClose(SocketHandle& client, const std::string& where) {
     std::string extra;
+    if (tls_ != nullptr) {
+      if (!tls_->awaitClose(extra)) fault(where + "client did not close the connection");
+      if (!extra.empty()) fault(where + "unexpected bytes \"" + extra + "\"");
+      return;
+    }
     for (;;) {
       char buffer[4096];
       std::size_t received = 0;
@@ -219,6 +370,8 @@ class ScriptedSmtpServer {
   }
 
   std::vector<Step> steps_;
+  // The TLS session of the current connection; used by the server thread only.
+  zarvik::TlsServerEnd* tls_ = nullptr;
   SocketHandle listener_;
   std::thread thread_;
   std::mutex mutex_;
