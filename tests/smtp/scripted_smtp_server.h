@@ -62,11 +62,11 @@ class ScriptedSmtpServer {
   // Runs the server's TLS handshake on this connection (RFC 3207 4); from
   // then on every step but sendRaw() goes through TLS until the connection
   // ends. A failed handshake is a fault and ends the script.
-  ScriptedSmtpServer& startTls(const zarvik::TlsServerConfig& config) { return addTls(Step::kStartTls, config); }
+  ScriptedSmtpServer& startTls(const TlsServerConfig& config) { return addTls(Step::kStartTls, config); }
   // Runs a handshake that must fail (the client gives up). The script then
   // goes on in plain text on the same connection, once the TLS records the
   // client still sends are dropped.
-  ScriptedSmtpServer& failTls(const zarvik::TlsServerConfig& config) { return addTls(Step::kFailTls, config); }
+  ScriptedSmtpServer& failTls(const TlsServerConfig& config) { return addTls(Step::kFailTls, config); }
   // Drops the TLS records the client sends where no TLS session runs (a
   // ClientHello that the script answers in plain text or not at all).
   ScriptedSmtpServer& discardTls() { return add({Step::kDiscardTls, {}}); }
@@ -106,7 +106,7 @@ class ScriptedSmtpServer {
 
   // The server end of the n-th TLS step (startTls or failTls, from 0), or
   // null; it tells what the client sent in its handshake.
-  const zarvik::TlsServerEnd* tlsEnd(std::size_t n = 0) const {
+  const TlsServerEnd* tlsEnd(std::size_t n = 0) const {
     for (const Step& step : steps_) {
       if (step.tls && n-- == 0) return step.tls.get();
     }
@@ -115,13 +115,13 @@ class ScriptedSmtpServer {
   // The server name the client asked for in the n-th TLS step; none when it
   // sent none.
   std::optional<std::string> tlsServerName(std::size_t n = 0) const {
-    const zarvik::TlsServerEnd* end = tlsEnd(n);
+    const TlsServerEnd* end = tlsEnd(n);
     return end != nullptr ? end->serverName() : std::nullopt;
   }
   // The subject of the client certificate of the n-th TLS step; none when
   // it sent none.
   std::optional<std::string> tlsClientSubject(std::size_t n = 0) const {
-    const zarvik::TlsServerEnd* end = tlsEnd(n);
+    const TlsServerEnd* end = tlsEnd(n);
     return end != nullptr ? end->clientSubject() : std::nullopt;
   }
 
@@ -144,7 +144,7 @@ class ScriptedSmtpServer {
     } kind;
     std::string bytes;
     std::uint32_t pauseMs = 0;
-    std::shared_ptr<zarvik::TlsServerEnd> tls{};
+    std::shared_ptr<TlsServerEnd> tls{};
   };
 
   // How long the server waits for TLS records after a failed handshake or
@@ -156,8 +156,8 @@ class ScriptedSmtpServer {
     return *this;
   }
 
-  ScriptedSmtpServer& addTls(Step::Kind kind, const zarvik::TlsServerConfig& config) {
-    return add({kind, {}, 0, std::make_shared<zarvik::TlsServerEnd>(config)});
+  ScriptedSmtpServer& addTls(Step::Kind kind, const TlsServerConfig& config) {
+    return add({kind, {}, 0, std::make_shared<TlsServerEnd>(config)});
   }
 
   void fault(const std::string& text) {
@@ -215,7 +215,7 @@ class ScriptedSmtpServer {
           ok = failTlsSession(client, *step.tls, where);
           break;
         case Step::kDiscardTls:
-          static_cast<void>(zarvik::discardTlsRecords(client.descriptor(), kTlsQuietMs));
+          static_cast<void>(discardTlsRecords(client.descriptor(), kTlsQuietMs));
           break;
         case Step::kCloseTls:
           ok = tls_ != nullptr && tls_->shutdown();
@@ -238,7 +238,7 @@ class ScriptedSmtpServer {
     if (client.isValid()) awaitClose(client, "after the script: ");
   }
 
-  bool startTlsSession(SocketHandle& client, zarvik::TlsServerEnd& end, const std::string& where) {
+  bool startTlsSession(SocketHandle& client, TlsServerEnd& end, const std::string& where) {
     if (!end.handshake(client.descriptor())) {
       fault(where + end.lastError());
       return false;
@@ -247,7 +247,7 @@ class ScriptedSmtpServer {
     return true;
   }
 
-  bool failTlsSession(SocketHandle& client, zarvik::TlsServerEnd& end, const std::string& where) {
+  bool failTlsSession(SocketHandle& client, TlsServerEnd& end, const std::string& where) {
     if (!end.isReady()) {
       fault(where + end.lastError());
       return false;
@@ -256,7 +256,7 @@ class ScriptedSmtpServer {
       fault(where + "the TLS handshake succeeded but should have failed");
       return false;
     }
-    static_cast<void>(zarvik::discardTlsRecords(client.descriptor(), kTlsQuietMs));
+    static_cast<void>(discardTlsRecords(client.descriptor(), kTlsQuietMs));
     return true;
   }
 
@@ -293,7 +293,7 @@ class ScriptedSmtpServer {
       return false;
     }
     std::string more;
-    if (tls_->receive(more, 1, 20) == zarvik::TlsRead::kData) {
+    if (tls_->receive(more, 1, 20) == TlsRead::kData) {
       fault(where + "client sent more before the reply, starting with '" + more + "'");
       return false;
     }
@@ -371,7 +371,7 @@ class ScriptedSmtpServer {
 
   std::vector<Step> steps_;
   // The TLS session of the current connection; used by the server thread only.
-  zarvik::TlsServerEnd* tls_ = nullptr;
+  TlsServerEnd* tls_ = nullptr;
   SocketHandle listener_;
   std::thread thread_;
   std::mutex mutex_;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "smtp/scripted_smtp_server.h"
+#include "scripted_smtp_server.h"
 #include "smtp/smtp_session.h"
 
 namespace zarvik {

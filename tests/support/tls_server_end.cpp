@@ -346,7 +346,7 @@ bool dropBytes(int descriptor, std::size_t length, std::uint32_t waitMs) {
     bool ready = false;
     std::size_t received = 0;
     if (waitForSocket(descriptor, kSocketReadable, waitMs, ready) != 0 || !ready ||
-        receiveSome(descriptor, buffer, std::min(length, sizeof buffer), false, received) != 0 || received == 0) {
+        receiveFromSocket(descriptor, buffer, std::min(length, sizeof buffer), false, received) != 0 || received == 0) {
       return false;
     }
     length -= received;

@@ -112,7 +112,7 @@ std::string readPlainLine(int descriptor) {
   bool ready = false;
   while (line.size() < 1024 && (line.empty() || line.back() != '\n') &&
          waitForSocket(descriptor, kSocketReadable, 5000, ready) == 0 && ready &&
-         receiveSome(descriptor, &byte, 1, false, received) == 0 && received == 1) {
+         receiveFromSocket(descriptor, &byte, 1, false, received) == 0 && received == 1) {
     line += byte;
   }
   return line;
@@ -120,7 +120,7 @@ std::string readPlainLine(int descriptor) {
 
 void sendPlain(int descriptor, const std::string& text) {
   std::size_t sent = 0;
-  ASSERT_EQ(sendSome(descriptor, text.data(), text.size(), sent), 0);
+  ASSERT_EQ(sendToSocket(descriptor, text.data(), text.size(), sent), 0);
   ASSERT_EQ(sent, text.size());
 }
 
