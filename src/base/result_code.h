@@ -14,7 +14,7 @@ namespace zarvik {
 // be carried, e.g. ResultCode{wsa::kHostDown}. Functions returning a
 // ResultCode cannot be ignored.
 enum class [[nodiscard]] ResultCode : std::int32_t {
-#define ZARVIK_RESULT_CODE(name, value) name = value,
+#define ZARVIK_RESULT_CODE(name, value) name = (value),
 #include "base/result_code_list.h"
 #undef ZARVIK_RESULT_CODE
 };

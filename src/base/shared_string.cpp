@@ -161,7 +161,7 @@ SharedString::SharedString(SharedString&& other) noexcept : buffer_(other.buffer
 }
 
 SharedString& SharedString::operator=(const SharedString& other) {
-  if (buffer_ == other.buffer_) return *this;
+  if (this == &other || buffer_ == other.buffer_) return *this;
   Buffer* shared = share(other.buffer_);
   release(buffer_);
   buffer_ = shared;
@@ -258,11 +258,11 @@ std::vector<PatternToken> tokenizePattern(std::string_view pattern, bool wildcar
   std::vector<PatternToken> tokens;
   for (std::size_t i = 0; i < pattern.size(); ++i) {
     const char c = pattern[i];
-    if (!wildcards) {
+    // "**" and "##" stand for the character itself.
+    const bool doubled = wildcards && (c == '*' || c == '#') && i + 1 < pattern.size() && pattern[i + 1] == c;
+    if (!wildcards || doubled) {
       tokens.push_back({PatternKind::kLiteral, c});
-    } else if ((c == '*' || c == '#') && i + 1 < pattern.size() && pattern[i + 1] == c) {
-      tokens.push_back({PatternKind::kLiteral, c});  // "**" and "##" stand for the character itself
-      ++i;
+      if (doubled) ++i;
     } else if (c == '?') {
       tokens.push_back({PatternKind::kAnyOne, c});
     } else if (c == '*') {

@@ -94,12 +94,11 @@ std::int32_t socketErrorFromAddrInfo(int error, int systemError) {
       return wsa::kNoRecovery;
 #ifdef EAI_NODATA
     case EAI_NODATA:
-      return wsa::kNoData;
 #endif
 #ifdef EAI_ADDRFAMILY
     case EAI_ADDRFAMILY:
-      return wsa::kNoData;
 #endif
+      return wsa::kNoData;
     case EAI_FAMILY:
       return wsa::kAddressFamilyNotSupported;
     case EAI_SOCKTYPE:

@@ -21,7 +21,7 @@ using ReplyLines = LockedList<SharedString>;
 // servers send a few dozen lines at most. Every line read counts, including
 // the dropped ones, and so do their bytes: each of them is printed.
 inline constexpr std::int32_t kMaxReplyLines = 1000;
-inline constexpr std::size_t kMaxReplyBytes = 1024 * 1024;
+inline constexpr std::size_t kMaxReplyBytes = std::size_t{1024} * 1024;
 
 // Reads one complete reply into reply (emptied first). Lines that do not
 // begin with three digits are dropped; a "-" after the code means more lines
