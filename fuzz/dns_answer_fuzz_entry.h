@@ -36,8 +36,7 @@ inline bool dnsAnswerFuzzInvariantsHold(const std::uint8_t* data, std::size_t si
     case ResultCode::kOk: break;
     case ResultCode::kDnsNoData:
     case ResultCode::kDnsShortAnswer:
-    case ResultCode::kDnsFormatError:
-      return questions.isEmpty() && records.isEmpty();
+    case ResultCode::kDnsFormatError: return questions.isEmpty() && records.isEmpty();
     default: return false;
   }
   const auto count = [&](std::size_t at) { return static_cast<std::int32_t>((data[at] << 8) | data[at + 1]); };
@@ -48,7 +47,8 @@ inline bool dnsAnswerFuzzInvariantsHold(const std::uint8_t* data, std::size_t si
   }
   for (const DnsRecord& r : records) {
     if (r.isQuestion || r.owner.length() > 253 || r.type == DnsType::kOPT) return false;
-    if (r.text1.length() > static_cast<std::int32_t>(2 * size) || r.text2.length() > static_cast<std::int32_t>(size)) return false;
+    if (r.text1.length() > static_cast<std::int32_t>(2 * size) || r.text2.length() > static_cast<std::int32_t>(size))
+      return false;
   }
 
   // Names straight from the start of the question section, too.

@@ -33,8 +33,7 @@ void CommandLineBase::splitTail(std::string_view tail, LockedList<SharedString>&
   bool previousWasBlank = true;
   for (std::size_t i = 0; i < tail.size(); ++i) {
     const char c = tail[i];
-    const bool startsSwitch =
-        c == '-' && previousWasBlank && i + 1 < tail.size() && tail[i + 1] != kBlank;
+    const bool startsSwitch = c == '-' && previousWasBlank && i + 1 < tail.size() && tail[i + 1] != kBlank;
     if (startsSwitch) {
       if (!token.isEmpty()) tokens.append(token);
       token.clear();

@@ -6,10 +6,10 @@ namespace zarvik {
 // host, and what the MX test driver makes of all of them. Smaller is better,
 // so the best result over several hosts is the smallest.
 enum ExitCode : int {
-  kExitAccepted = 0,             // a host accepted the test (and the envelope, when one was tried)
-  kExitRefusedPermanently = 1,   // refused for good, or nothing to test (no usable mail host, bad address)
-  kExitRefusedTemporarily = 2,   // the best host refused the envelope for now
-  kExitNotTested = 99,           // no host could be tested: lookup, connection or dialogue failed
+  kExitAccepted = 0,            // a host accepted the test (and the envelope, when one was tried)
+  kExitRefusedPermanently = 1,  // refused for good, or nothing to test (no usable mail host, bad address)
+  kExitRefusedTemporarily = 2,  // the best host refused the envelope for now
+  kExitNotTested = 99,          // no host could be tested: lookup, connection or dialogue failed
 };
 
 }  // namespace zarvik

@@ -63,14 +63,10 @@ ResultCode tryEnvelope(SmtpSession& session, const SharedString& fromAddress, co
 
 ExitCode verdictOf(ResultCode envelopeResult) {
   switch (envelopeResult) {
-    case ResultCode::kOk:
-      return kExitAccepted;
-    case ResultCode::kPermanentRefusal:
-      return kExitRefusedPermanently;
-    case ResultCode::kTemporaryRefusal:
-      return kExitRefusedTemporarily;
-    default:
-      return kExitNotTested;
+    case ResultCode::kOk: return kExitAccepted;
+    case ResultCode::kPermanentRefusal: return kExitRefusedPermanently;
+    case ResultCode::kTemporaryRefusal: return kExitRefusedTemporarily;
+    default: return kExitNotTested;
   }
 }
 
@@ -89,8 +85,8 @@ SmtpOptions probeSmtpOptions(bool useHelo) {
 }
 
 ExitCode probeHost(const MailHostEntry& hostEntry, const SharedString& fromAddress, const SharedString& toAddress,
-              const SharedString& localHostName, const SharedString& forcedAddress, const SharedString& certFile,
-              bool useHelo) {
+                   const SharedString& localHostName, const SharedString& forcedAddress, const SharedString& certFile,
+                   bool useHelo) {
   MailHostEntry entry = hostEntry;
   const TranscriptFlags flags = probeTranscriptFlags(certFile);
   const SmtpOptions options = probeSmtpOptions(useHelo);

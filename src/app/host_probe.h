@@ -30,7 +30,7 @@ SmtpOptions probeSmtpOptions(bool useHelo);
 // temporarily (kTemporaryRefusal), and kExitNotTested when the connection,
 // the dialogue or the envelope failed otherwise.
 ExitCode probeHost(const MailHostEntry& entry, const SharedString& fromAddress, const SharedString& toAddress,
-              const SharedString& localHostName, const SharedString& forcedAddress, const SharedString& certFile,
-              bool useHelo);
+                   const SharedString& localHostName, const SharedString& forcedAddress, const SharedString& certFile,
+                   bool useHelo);
 
 }  // namespace zarvik

@@ -20,10 +20,10 @@ struct LocalHostInfo {
 
 // The operating system's answers that LocalHostInfo is built from.
 struct LocalHostFacts {
-  bool haveName = false;                      // gethostname() gave a name
+  bool haveName = false;  // gethostname() gave a name
   std::string name;
-  bool resolved = false;                      // getaddrinfo() resolved that name
-  std::string canonicalName;                  // of the first answer; may be empty
+  bool resolved = false;      // getaddrinfo() resolved that name
+  std::string canonicalName;  // of the first answer; may be empty
   std::vector<SocketAddress> resolvedAddresses;
   std::vector<SocketAddress> interfaceAddresses;
 };

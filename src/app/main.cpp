@@ -26,8 +26,8 @@ ExitCode runWith(const MxTestOptions& options) {
   if (failed(tlsResult)) printLine(formatResult(tlsResult));
 
   return runMxTest(options.domain, options.host, options.fromAddress, options.toAddress, options.useHelo,
-                   options.dnsOverTcp, options.connectAll, options.forcedAddress, options.nameServer,
-                   options.certFile, options.addressPreference());
+                   options.dnsOverTcp, options.connectAll, options.forcedAddress, options.nameServer, options.certFile,
+                   options.addressPreference());
 }
 
 // The whole run, from the command line to the exit code.

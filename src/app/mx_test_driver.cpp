@@ -47,7 +47,7 @@ bool selectNameServers(MxTestServices& services, SharedString nameServer) {
 // answer (accepted or refused permanently) ends the run; otherwise the best
 // result over all hosts counts.
 ExitCode probeAll(MxTestServices& services, LockedList<MailHostEntry>& entries, const HostProbeRequest& request,
-             bool connectAll) {
+                  bool connectAll) {
   ExitCode aggregate = kExitNotTested;
   for (std::int32_t i = 1; i <= entries.count(); ++i) {
     MailHostEntry& entry = entries[i];
@@ -93,8 +93,7 @@ ExitCode runMxTestWith(const MxTestRequest& request, MxTestServices& services) {
   }
 
   for (const MailHostEntry& entry : entries) {
-    printLine(hostMode ? "Host resolved to " + entry.displayText()
-                       : "MX for " + domain + " is " + entry.displayText());
+    printLine(hostMode ? "Host resolved to " + entry.displayText() : "MX for " + domain + " is " + entry.displayText());
   }
 
   HostProbeRequest probe;
@@ -108,9 +107,9 @@ ExitCode runMxTestWith(const MxTestRequest& request, MxTestServices& services) {
 }
 
 ExitCode runMxTest(SharedString domain, const SharedString& host, const SharedString& fromAddress,
-              const SharedString& toAddress, bool useHelo, bool dnsOverTcp, bool connectAll,
-              const SharedString& forcedAddress, SharedString nameServer, const SharedString& certFile,
-              std::uint64_t addressPreference) {
+                   const SharedString& toAddress, bool useHelo, bool dnsOverTcp, bool connectAll,
+                   const SharedString& forcedAddress, SharedString nameServer, const SharedString& certFile,
+                   std::uint64_t addressPreference) {
   MxTestRequest request;
   request.domain = std::move(domain);
   request.host = host;

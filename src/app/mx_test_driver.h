@@ -20,9 +20,9 @@ namespace zarvik {
 // TranscriptFlags::kPreferIPv4 and kPreferIPv6 (high word 0x100 and 0x80) and
 // is handed unchanged to the lookups.
 ExitCode runMxTest(SharedString domain, const SharedString& host, const SharedString& fromAddress,
-              const SharedString& toAddress, bool useHelo, bool dnsOverTcp, bool connectAll,
-              const SharedString& forcedAddress, SharedString nameServer, const SharedString& certFile,
-              std::uint64_t addressPreference);
+                   const SharedString& toAddress, bool useHelo, bool dnsOverTcp, bool connectAll,
+                   const SharedString& forcedAddress, SharedString nameServer, const SharedString& certFile,
+                   std::uint64_t addressPreference);
 
 // The inputs of one run, as runMxTest() takes them.
 struct MxTestRequest {

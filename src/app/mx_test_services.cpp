@@ -46,13 +46,13 @@ void DnsMxTestServices::setUdp(bool useUdp) {
 }
 
 ResultCode DnsMxTestServices::findMxHosts(const SharedString& domain, LockedList<MailHostEntry>& entries,
-                                       ResolverOptions options) {
+                                          ResolverOptions options) {
   startResolver();
   return lookupMx(*resolver_, domain, entries, options);
 }
 
 ResultCode DnsMxTestServices::findHost(const SharedString& host, LockedList<MailHostEntry>& entries,
-                                         ResolverOptions options) {
+                                       ResolverOptions options) {
   startResolver();
   LockedList<SharedString> names;
   static_cast<void>(names.append(host));
@@ -68,7 +68,7 @@ void DnsMxTestServices::fillTlsa(MailHostEntry& entry) {
 
 ExitCode DnsMxTestServices::probe(const MailHostEntry& entry, const HostProbeRequest& request) {
   return probeHost(entry, request.fromAddress, request.toAddress, request.localHostName, request.forcedAddress,
-                     request.certFile, request.useHelo);
+                   request.certFile, request.useHelo);
 }
 
 }  // namespace zarvik

@@ -39,9 +39,9 @@ class MxTestServices {
   virtual NameServerSelection selectNameServers(const SharedString& text, SharedString& displayText) = 0;
   virtual void setUdp(bool useUdp) = 0;
   virtual ResultCode findMxHosts(const SharedString& domain, LockedList<MailHostEntry>& entries,
-                              ResolverOptions options) = 0;
+                                 ResolverOptions options) = 0;
   virtual ResultCode findHost(const SharedString& host, LockedList<MailHostEntry>& entries,
-                                ResolverOptions options) = 0;
+                              ResolverOptions options) = 0;
   // Fills the entry's TLSA lines when it has none; a failure leaves them empty.
   virtual void fillTlsa(MailHostEntry& entry) = 0;
   // Tests one host; the verdict is probeHost()'s.
@@ -63,9 +63,8 @@ class DnsMxTestServices : public MxTestServices {
   NameServerSelection selectNameServers(const SharedString& text, SharedString& displayText) override;
   void setUdp(bool useUdp) override;
   ResultCode findMxHosts(const SharedString& domain, LockedList<MailHostEntry>& entries,
-                      ResolverOptions options) override;
-  ResultCode findHost(const SharedString& host, LockedList<MailHostEntry>& entries,
-                        ResolverOptions options) override;
+                         ResolverOptions options) override;
+  ResultCode findHost(const SharedString& host, LockedList<MailHostEntry>& entries, ResolverOptions options) override;
   void fillTlsa(MailHostEntry& entry) override;
   ExitCode probe(const MailHostEntry& entry, const HostProbeRequest& request) override;
 

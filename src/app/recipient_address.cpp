@@ -6,9 +6,7 @@ namespace zarvik {
 
 namespace {
 
-bool isLetterOrDigit(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-}
+bool isLetterOrDigit(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); }
 
 bool isOneOf(char c, std::string_view set) { return c != '\0' && set.find(c) != std::string_view::npos; }
 

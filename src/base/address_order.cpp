@@ -60,8 +60,7 @@ void noteLocalAddresses(const LockedList<IpAddress>& localAddresses) {
   HostHasGlobalIPv6.store(global, std::memory_order_relaxed);
 }
 
-void orderAddresses(LockedList<IpAddress>& addresses, bool preferIPv4, bool preferIPv6,
-                    bool hostHasGlobalIPv6) {
+void orderAddresses(LockedList<IpAddress>& addresses, bool preferIPv4, bool preferIPv6, bool hostHasGlobalIPv6) {
   using C = AddressClass;
   constexpr std::size_t kClassCount = 6;
   std::array<C, kClassCount> order{};

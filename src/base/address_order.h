@@ -42,8 +42,7 @@ void noteLocalAddresses(const LockedList<IpAddress>& localAddresses);
 //   no preference, global IPv6 here:  G6 IPv4 T6 E6 L6
 //   no preference, no global IPv6:    IPv4 T6 E6 L6 G6
 // Empty values are kept, after all others.
-void orderAddresses(LockedList<IpAddress>& addresses, bool preferIPv4, bool preferIPv6,
-                    bool hostHasGlobalIPv6);
+void orderAddresses(LockedList<IpAddress>& addresses, bool preferIPv4, bool preferIPv6, bool hostHasGlobalIPv6);
 
 // The same, reading HostHasGlobalIPv6.
 inline void orderAddresses(LockedList<IpAddress>& addresses, bool preferIPv4, bool preferIPv6) {

@@ -49,7 +49,8 @@ bool readGroups(std::string_view text, std::uint16_t* groups, int maxGroups, int
   std::size_t at = 0;
   while (true) {
     const std::size_t colon = text.find(':', at);
-    const std::string_view group = text.substr(at, colon == std::string_view::npos ? std::string_view::npos : colon - at);
+    const std::string_view group =
+        text.substr(at, colon == std::string_view::npos ? std::string_view::npos : colon - at);
     if (group.empty() || group.size() > 4 || count == maxGroups) return false;
     std::uint32_t value = 0;
     for (const char c : group) {

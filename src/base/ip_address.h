@@ -17,7 +17,7 @@ struct IpAddress {
   static constexpr std::int32_t kIPv6 = 2;
 
   std::int32_t family = kNone;
-  std::uint32_t ipv4Value = 0xFFFFFFFFu;  // first dotted octet is the most significant byte
+  std::uint32_t ipv4Value = 0xFFFFFFFFu;                      // first dotted octet is the most significant byte
   std::array<std::uint8_t, 16> ipv6Bytes = filledWithOnes();  // least significant byte first
 
   static IpAddress none() { return IpAddress{}; }

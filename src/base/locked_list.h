@@ -128,7 +128,10 @@ class LockedList : public LockHolder {
   struct Iterator {
     const std::unique_ptr<T>* slot;
     T& operator*() const { return **slot; }
-    Iterator& operator++() { ++slot; return *this; }
+    Iterator& operator++() {
+      ++slot;
+      return *this;
+    }
     bool operator!=(const Iterator& other) const { return slot != other.slot; }
   };
   Iterator begin() const { return {items_.get()}; }
@@ -146,7 +149,8 @@ class LockedList : public LockHolder {
   bool reserveUnlocked(std::int32_t n) {
     if (n <= capacity_) return true;
     if (n >= kMaxCapacity) return false;
-    auto grown = std::unique_ptr<std::unique_ptr<T>[]>(new (std::nothrow) std::unique_ptr<T>[static_cast<std::size_t>(n)]);
+    auto grown =
+        std::unique_ptr<std::unique_ptr<T>[]>(new (std::nothrow) std::unique_ptr<T>[static_cast<std::size_t>(n)]);
     if (!grown) return false;
     for (std::int32_t i = 0; i < count_; ++i) grown[static_cast<std::size_t>(i)] = std::move(slot(i));
     items_ = std::move(grown);

@@ -49,8 +49,6 @@ void setOutputFilePath(const SharedString& path) { outputFilePathSetting() = pat
 
 const SharedString& outputFilePath() { return outputFilePathSetting(); }
 
-LineObserver setLineObserver(LineObserver observer) {
-  return std::exchange(lineObserver(), std::move(observer));
-}
+LineObserver setLineObserver(LineObserver observer) { return std::exchange(lineObserver(), std::move(observer)); }
 
 }  // namespace zarvik

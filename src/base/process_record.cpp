@@ -142,7 +142,8 @@ SharedString ProcessRecord::nextCounterText(bool shortForm) {
   return text;
 }
 
-SharedString ProcessRecord::uniqueName(const SharedString& folder, std::string_view prefix, std::string_view extension) {
+SharedString ProcessRecord::uniqueName(const SharedString& folder, std::string_view prefix,
+                                       std::string_view extension) {
   const SharedString base = withTrailingSlash(folder).append(prefix);
   for (int attempt = 0; attempt < kMaxNameAttempts; ++attempt) {
     SharedString name = base + nextCounterText(!prefix.empty());

@@ -13,9 +13,9 @@ namespace zarvik {
 // What a process record is built from. ofThisProcess() reads the running
 // process; tests give their own values.
 struct ProcessFacts {
-  SharedString exePath;        // full path of the program file; may be empty
-  SharedString tempVariable;   // TEMP, empty when unset
-  SharedString tmpdirVariable; // TMPDIR, empty when unset
+  SharedString exePath;              // full path of the program file; may be empty
+  SharedString tempVariable;         // TEMP, empty when unset
+  SharedString tmpdirVariable;       // TMPDIR, empty when unset
   std::uint32_t startProcessId = 0;  // seeds the random generator with startTick
   std::uint32_t startTick = 0;
 

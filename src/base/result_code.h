@@ -13,7 +13,7 @@ namespace zarvik {
 // names the codes the program produces itself; any other number can still
 // be carried, e.g. ResultCode{wsa::kHostDown}. Functions returning a
 // ResultCode cannot be ignored.
-enum class [[nodiscard]] ResultCode : std::int32_t {
+enum class [[nodiscard]] ResultCode : std::int32_t{
 #define ZARVIK_RESULT_CODE(name, value) name = (value),
 #include "base/result_code_list.h"
 #undef ZARVIK_RESULT_CODE

@@ -17,7 +17,7 @@ ZARVIK_RESULT_CODE(kWriteTimeout, 10)
 ZARVIK_RESULT_CODE(kPeerClosed, 11)
 ZARVIK_RESULT_CODE(kMailHostUnreachable, 14)
 ZARVIK_RESULT_CODE(kRecipientUnreadable, 52)  // "Unable to convert SendTo address"
-ZARVIK_RESULT_CODE(kSenderUnreadable, 53)  // "Unable to convert From address"
+ZARVIK_RESULT_CODE(kSenderUnreadable, 53)     // "Unable to convert From address"
 ZARVIK_RESULT_CODE(kPermanentRefusal, 60)
 ZARVIK_RESULT_CODE(kTemporaryRefusal, 61)
 ZARVIK_RESULT_CODE(kInvalidNameServer, 90)

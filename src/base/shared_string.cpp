@@ -1,7 +1,6 @@
 #include "base/shared_string.h"
 
 #include <algorithm>
-
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -29,17 +28,13 @@ constinit char emptyCharacters[1] = {0};
 constexpr std::int32_t kGrowthStep = 32;
 constexpr std::int32_t kLockedForWriting = -1;
 
-bool isAsciiSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+bool isAsciiSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 char foldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c; }
 
-bool sameChar(char a, char b, bool ignoreCase) {
-  return ignoreCase ? foldAscii(a) == foldAscii(b) : a == b;
-}
+bool sameChar(char a, char b, bool ignoreCase) { return ignoreCase ? foldAscii(a) == foldAscii(b) : a == b; }
 
 std::int32_t clampedLength(std::size_t size) {
   // Texts of 2 GiB or more cannot be held; they are a programming error.
@@ -129,7 +124,8 @@ void SharedString::makePrivate() {
 
 void SharedString::grow(std::int32_t extra) {
   // Caller has made the buffer private.
-  const std::int32_t needed = clampedLength(static_cast<std::size_t>(buffer_->length) + static_cast<std::size_t>(extra));
+  const std::int32_t needed =
+      clampedLength(static_cast<std::size_t>(buffer_->length) + static_cast<std::size_t>(extra));
   if (needed + 1 <= buffer_->capacity) return;
   const std::int32_t capacity = grownCapacity(buffer_->capacity, needed);
   char* grown = copyCharacters(buffer_->characters, buffer_->length, capacity);
@@ -144,9 +140,7 @@ SharedString::SharedString(const char* terminated) : buffer_(emptyBuffer()) {
   if (terminated != nullptr) assign(terminated, clampedLength(std::strlen(terminated)));
 }
 
-SharedString::SharedString(const char* bytes, std::int32_t length) : buffer_(emptyBuffer()) {
-  assign(bytes, length);
-}
+SharedString::SharedString(const char* bytes, std::int32_t length) : buffer_(emptyBuffer()) { assign(bytes, length); }
 
 SharedString::SharedString(std::string_view bytes) : buffer_(emptyBuffer()) {
   assign(bytes.data(), clampedLength(bytes.size()));
@@ -156,9 +150,7 @@ SharedString::SharedString(char c) : buffer_(emptyBuffer()) { assign(&c, 1); }
 
 SharedString::SharedString(const SharedString& other) : buffer_(share(other.buffer_)) {}
 
-SharedString::SharedString(SharedString&& other) noexcept : buffer_(other.buffer_) {
-  other.buffer_ = emptyBuffer();
-}
+SharedString::SharedString(SharedString&& other) noexcept : buffer_(other.buffer_) { other.buffer_ = emptyBuffer(); }
 
 SharedString& SharedString::operator=(const SharedString& other) {
   if (this == &other || buffer_ == other.buffer_) return *this;
@@ -303,18 +295,10 @@ bool SharedString::wildcardMatch(std::string_view text, std::string_view pattern
     for (std::size_t j = n + 1; j-- > 0;) {
       const bool more = j < n;
       switch (token.kind) {
-        case PatternKind::kLiteral:
-          row[j] = more && sameChar(text[j], token.literal, ignoreCase) && next[j + 1];
-          break;
-        case PatternKind::kAnyOne:
-          row[j] = more && next[j + 1];
-          break;
-        case PatternKind::kAnyRun:
-          row[j] = next[j] || (more && row[j + 1]);
-          break;
-        case PatternKind::kDigitRun:
-          row[j] = more && isDigit(text[j]) && (next[j + 1] || row[j + 1]);
-          break;
+        case PatternKind::kLiteral: row[j] = more && sameChar(text[j], token.literal, ignoreCase) && next[j + 1]; break;
+        case PatternKind::kAnyOne: row[j] = more && next[j + 1]; break;
+        case PatternKind::kAnyRun: row[j] = next[j] || (more && row[j + 1]); break;
+        case PatternKind::kDigitRun: row[j] = more && isDigit(text[j]) && (next[j + 1] || row[j + 1]); break;
       }
     }
     next.swap(row);
@@ -360,9 +344,7 @@ SharedString& SharedString::append(const SharedString& other) {
   return append(other.characters(), other.length());
 }
 
-SharedString& SharedString::append(std::string_view bytes) {
-  return append(bytes.data(), clampedLength(bytes.size()));
-}
+SharedString& SharedString::append(std::string_view bytes) { return append(bytes.data(), clampedLength(bytes.size())); }
 
 SharedString& SharedString::append(const char* terminated) {
   if (terminated == nullptr) return *this;
@@ -627,12 +609,8 @@ SharedString operator+(const char* a, const SharedString& b) {
   return result;
 }
 
-bool operator==(const SharedString& a, const SharedString& b) {
-  return a.sharesBufferWith(b) || a.view() == b.view();
-}
+bool operator==(const SharedString& a, const SharedString& b) { return a.sharesBufferWith(b) || a.view() == b.view(); }
 
-bool operator==(const SharedString& a, const char* b) {
-  return a.view() == std::string_view(b == nullptr ? "" : b);
-}
+bool operator==(const SharedString& a, const char* b) { return a.view() == std::string_view(b == nullptr ? "" : b); }
 
 }  // namespace zarvik

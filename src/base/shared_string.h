@@ -16,9 +16,9 @@ namespace zarvik {
 class SharedString {
  public:
   // Flags of compare().
-  static constexpr int kIgnoreCase = 1;   // fold A-Z only
-  static constexpr int kPrefix = 8;       // true when a starts with b
-  static constexpr int kEqualLength = 16; // lengths must be equal
+  static constexpr int kIgnoreCase = 1;    // fold A-Z only
+  static constexpr int kPrefix = 8;        // true when a starts with b
+  static constexpr int kEqualLength = 16;  // lengths must be equal
   // Flags of wildcardMatch().
   static constexpr int kMatchIgnoreCase = 1;
   static constexpr int kMatchWordBoundary = 2;  // accept when text goes on with a word break
@@ -46,7 +46,7 @@ class SharedString {
   std::string_view view() const { return {characters(), static_cast<std::size_t>(length())}; }
   std::string toStdString() const { return std::string(view()); }
   char at(std::int32_t index) const { return characters()[index]; }  // no check; index < length()
-  std::int32_t capacity() const;  // bytes allocated, terminator included
+  std::int32_t capacity() const;                                     // bytes allocated, terminator included
   bool sharesBufferWith(const SharedString& other) const;
 
   // Index of the first c, or -1.
@@ -114,7 +114,7 @@ class SharedString {
   // width characters; 0 is the digit "0" (width 2, fill '0' gives "00").
   SharedString& appendDecimal(std::int64_t value, std::int32_t width = 0, char fill = ' ');
   static int decimalDigits(std::int64_t value);
-  static SharedString fromBool(bool value);  // "Y" or "N"
+  static SharedString fromBool(bool value);       // "Y" or "N"
   static SharedString byteToHex(std::uint8_t b);  // two upper-case digits
 
  private:

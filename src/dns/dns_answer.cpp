@@ -105,17 +105,12 @@ ResultCode decodeRdata(std::span<const std::uint8_t> message, ByteReader& rdata,
     case DnsType::kMB:
     case DnsType::kMG:
     case DnsType::kMR:
-    case DnsType::kPTR:
-      ok = readName(message, rdata, record.text1);
-      break;
-    case DnsType::kMX:
-      ok = rdata.readU16(record.preference) && readName(message, rdata, record.text1);
-      break;
+    case DnsType::kPTR: ok = readName(message, rdata, record.text1); break;
+    case DnsType::kMX: ok = rdata.readU16(record.preference) && readName(message, rdata, record.text1); break;
     case DnsType::kSOA:
       ok = readName(message, rdata, record.text1) && readName(message, rdata, record.text2) &&
-           rdata.readU32(record.soaSerial) && rdata.readU32(record.soaRefresh) &&
-           rdata.readU32(record.soaRetry) && rdata.readU32(record.soaExpire) &&
-           rdata.readU32(record.soaMinimum);
+           rdata.readU32(record.soaSerial) && rdata.readU32(record.soaRefresh) && rdata.readU32(record.soaRetry) &&
+           rdata.readU32(record.soaExpire) && rdata.readU32(record.soaMinimum);
       break;
     case DnsType::kHINFO: {
       std::span<const std::uint8_t> cpu;
@@ -133,8 +128,7 @@ ResultCode decodeRdata(std::span<const std::uint8_t> message, ByteReader& rdata,
       break;
     case DnsType::kNULL:
     case DnsType::kTXT:
-    case DnsType::kSPF:
-      return decodeJoinedText(rdata, record);
+    case DnsType::kSPF: return decodeJoinedText(rdata, record);
     case DnsType::kTLSA: {
       // RFC 6698 section 2.1: usage, selector, matching type, then the
       // certificate association data up to the end of the RDATA.
@@ -144,8 +138,7 @@ ResultCode decodeRdata(std::span<const std::uint8_t> message, ByteReader& rdata,
       if (ok) record.text1 = upperHex(data);
       break;
     }
-    default:
-      break;
+    default: break;
   }
   return ok ? ResultCode::kOk : ResultCode::kDnsShortAnswer;
 }
@@ -200,8 +193,7 @@ ResultCode decodeEntries(std::span<const std::uint8_t> answer, LockedList<DnsRec
 
 }  // namespace
 
-ResultCode checkDnsAnswerHeader(std::span<const std::uint8_t> queryBuffer,
-                                std::span<const std::uint8_t> answer) {
+ResultCode checkDnsAnswerHeader(std::span<const std::uint8_t> queryBuffer, std::span<const std::uint8_t> answer) {
   ByteReader reader(answer);
   std::uint16_t id = 0;
   std::uint8_t flags2 = 0;

@@ -55,8 +55,7 @@ struct DnsRecord {
 // kDnsUnknownError (104). TC does not matter with RCODE 0..5, and QR, OPCODE
 // and the question section are not compared. An answer shorter than a
 // header gives kDnsShortAnswer.
-ResultCode checkDnsAnswerHeader(std::span<const std::uint8_t> queryBuffer,
-                                std::span<const std::uint8_t> answer);
+ResultCode checkDnsAnswerHeader(std::span<const std::uint8_t> queryBuffer, std::span<const std::uint8_t> answer);
 
 // True when the answer header has AD set (RFC 4035 section 3.2.3): the
 // server validated the data with DNSSEC.
@@ -83,7 +82,7 @@ ResultCode decodeDnsAnswer(std::span<const std::uint8_t> answer, LockedList<DnsR
 // a reserved label type (0x40..0xBF) appears, pointers loop (the label bytes
 // plus 2 per pointer reach the message length), or the name exceeds 255
 // octets.
-[[nodiscard]] bool decodeDnsName(std::span<const std::uint8_t> message, std::size_t offset,
-                                 SharedString& name, std::size_t& consumed);
+[[nodiscard]] bool decodeDnsName(std::span<const std::uint8_t> message, std::size_t offset, SharedString& name,
+                                 std::size_t& consumed);
 
 }  // namespace zarvik

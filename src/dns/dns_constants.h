@@ -25,10 +25,10 @@ struct DnsType {
   static constexpr std::uint16_t kMINFO = 14;
   static constexpr std::uint16_t kMX = 15;
   static constexpr std::uint16_t kTXT = 16;
-  static constexpr std::uint16_t kAAAA = 28;   // RFC 3596
-  static constexpr std::uint16_t kOPT = 41;    // RFC 6891
-  static constexpr std::uint16_t kTLSA = 52;   // RFC 6698
-  static constexpr std::uint16_t kSPF = 99;    // RFC 4408 (historic, RFC 7208)
+  static constexpr std::uint16_t kAAAA = 28;  // RFC 3596
+  static constexpr std::uint16_t kOPT = 41;   // RFC 6891
+  static constexpr std::uint16_t kTLSA = 52;  // RFC 6698
+  static constexpr std::uint16_t kSPF = 99;   // RFC 4408 (historic, RFC 7208)
 };
 
 // Classes (RFC 1035 section 3.2.4).
@@ -64,8 +64,8 @@ constexpr std::size_t kDnsTcpPrefixSize = 2;
 
 // Name limits (RFC 1035 sections 2.3.4 and 4.1.4).
 constexpr std::size_t kDnsMaxLabelLength = 63;
-constexpr std::size_t kDnsMaxNameLength = 255;      // wire octets, final zero included
-constexpr std::uint8_t kDnsPointerMark = 0xC0;      // two top bits set: compression pointer
+constexpr std::size_t kDnsMaxNameLength = 255;  // wire octets, final zero included
+constexpr std::uint8_t kDnsPointerMark = 0xC0;  // two top bits set: compression pointer
 constexpr std::uint16_t kDnsPointerOffsetMask = 0x3FFF;
 
 // EDNS0 (RFC 6891): the UDP payload size we advertise in the OPT CLASS

@@ -40,8 +40,8 @@ ResultCode openToServer(Connection& connection, const NameServer& server, bool u
 
 // Reads up to size bytes of an answer into bytes. A peer that closes before
 // sending anything, or a read that brings nothing, has not answered (93).
-ResultCode receiveAnswerBytes(Connection& connection, std::uint8_t* bytes, std::size_t size,
-                              std::uint32_t timeoutMs, std::size_t& count) {
+ResultCode receiveAnswerBytes(Connection& connection, std::uint8_t* bytes, std::size_t size, std::uint32_t timeoutMs,
+                              std::size_t& count) {
   const ResultCode code = connection.receiveFull(bytes, size, timeoutMs, count);
   if (code == ResultCode::kPeerClosed || (succeeded(code) && count == 0)) return ResultCode::kDnsNoResponse;
   return code;

@@ -74,8 +74,8 @@ std::uint16_t dnsQueryIdFromRandom(std::uint32_t randomValue) {
   return static_cast<std::uint16_t>(randomValue % 65535u + 1u);
 }
 
-void encodeDnsQuery(std::string_view name, std::uint16_t queryType, std::uint8_t options,
-                    std::uint16_t id, std::vector<std::uint8_t>& buffer) {
+void encodeDnsQuery(std::string_view name, std::uint16_t queryType, std::uint8_t options, std::uint16_t id,
+                    std::vector<std::uint8_t>& buffer) {
   while (!name.empty() && name.back() == '.') name.remove_suffix(1);
   const bool withOpt = (options & kDnsQueryOptionOpt) != 0;
   BoundedWriter out(buffer, name.size() + (withOpt ? kRoomWithOpt : kRoomWithoutOpt));

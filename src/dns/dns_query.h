@@ -30,8 +30,8 @@ std::uint16_t dnsQueryIdFromRandom(std::uint32_t randomValue);
 // they are: no escaping, case folding or IDN conversion. The buffer is never
 // larger than the name length plus 39 bytes (plus 28 without OPT); nothing
 // is written beyond that room.
-void encodeDnsQuery(std::string_view name, std::uint16_t queryType, std::uint8_t options,
-                    std::uint16_t id, std::vector<std::uint8_t>& buffer);
+void encodeDnsQuery(std::string_view name, std::uint16_t queryType, std::uint8_t options, std::uint16_t id,
+                    std::vector<std::uint8_t>& buffer);
 
 // The same with an ID drawn from the program's shared pseudo-random
 // generator.

@@ -19,8 +19,8 @@ struct MailHostEntry {
   static constexpr std::int32_t kTransportTcp = 2;
   static constexpr std::int32_t kTransportUdp = 3;
 
-  SharedString hostName;              // as the MX record (or the caller) gave it
-  LockedList<IpAddress> addresses;    // one per entry in lookup results; none() when unresolved
+  SharedString hostName;            // as the MX record (or the caller) gave it
+  LockedList<IpAddress> addresses;  // one per entry in lookup results; none() when unresolved
   std::int32_t port = 25;
   std::int32_t transport = kTransportTcp;
   std::int32_t origin = 0;

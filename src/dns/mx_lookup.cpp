@@ -32,8 +32,8 @@ ResultCode queryMx(const LockedList<NameServer>& servers, const SharedString& do
   return isNameError(code) ? ResultCode::kDomainNotFound : code;
 }
 
-ResultCode fallBackToDomain(const Resolver& resolver, const SharedString& domain, bool hasDot,
-                            ResolverOptions options, std::vector<MxHost>& hosts) {
+ResultCode fallBackToDomain(const Resolver& resolver, const SharedString& domain, bool hasDot, ResolverOptions options,
+                            std::vector<MxHost>& hosts) {
   MxHost host;
   host.name = domain;
   host.preference = kImplicitMxPreference;
@@ -47,10 +47,8 @@ ResultCode fallBackToDomain(const Resolver& resolver, const SharedString& domain
     case ResultCode::kHostUnresolved:
     case ResultCode::kNoMxRecords:
     case ResultCode::kDnsNoData:
-    case ResultCode::kHostNameNotFound:
-      return ResultCode::kNoMailHostName;
-    default:
-      return code;
+    case ResultCode::kHostNameNotFound: return ResultCode::kNoMailHostName;
+    default: return code;
   }
 }
 

@@ -29,9 +29,7 @@ std::vector<std::string_view> splitServerText(std::string_view text) {
 
 }  // namespace
 
-Resolver::Resolver() {
-  nameServers_.enableLock();
-}
+Resolver::Resolver() { nameServers_.enableLock(); }
 
 NameServerSelection Resolver::selectNameServers(const SharedString& text, SharedString& displayTextOut) {
   std::scoped_lock guard(lock_);

@@ -15,9 +15,9 @@ namespace zarvik {
 // lookup.
 struct ResolverOptions {
   // Bits of the second word.
-  static constexpr std::uint32_t kPreferIPv6 = 0x80;    // "-IPv6": IPv6 addresses first
-  static constexpr std::uint32_t kPreferIPv4 = 0x100;   // "-IPv4": no AAAA queries, IPv4 first
-  static constexpr std::uint32_t kUseUdp = 0x40000;     // UDP rather than TCP
+  static constexpr std::uint32_t kPreferIPv6 = 0x80;   // "-IPv6": IPv6 addresses first
+  static constexpr std::uint32_t kPreferIPv4 = 0x100;  // "-IPv4": no AAAA queries, IPv4 first
+  static constexpr std::uint32_t kUseUdp = 0x40000;    // UDP rather than TCP
 
   std::uint32_t first = 0;
   std::uint32_t second = 0;
@@ -45,10 +45,10 @@ struct NameServer {
 
 // Outcome of Resolver::selectNameServers().
 enum class NameServerSelection : std::int32_t {
-  kGiven = 0,           // the given text yielded at least one server
-  kNoneGiven = 1,       // the given text yielded none; the list is empty
-  kAutoDetected = 3,    // the system configuration yielded at least one server
-  kNotDetected = 4,     // the system configuration yielded none; the list is empty
+  kGiven = 0,         // the given text yielded at least one server
+  kNoneGiven = 1,     // the given text yielded none; the list is empty
+  kAutoDetected = 3,  // the system configuration yielded at least one server
+  kNotDetected = 4,   // the system configuration yielded none; the list is empty
 };
 
 // The DNS client's state for one run: the name servers it asks (only those,

@@ -58,8 +58,8 @@ ResultCode lookupTlsa(const Resolver& resolver, MailHostEntry& entry) {
   std::int32_t index = 1;
   while (index <= servers.count() && aliases <= kMaxTlsaAliases) {
     DnsExchangeResult answer;
-    const ResultCode code = exchangeDnsQuery(servers[index], name.view(), DnsType::kTLSA, kDnsQueryDnssec,
-                                             options, answer);
+    const ResultCode code =
+        exchangeDnsQuery(servers[index], name.view(), DnsType::kTLSA, kDnsQueryDnssec, options, answer);
     if (isNameError(code)) return ResultCode::kDomainNotFound;
     if (code == ResultCode::kTerminationRequested) return code;
     if (failed(code)) {

@@ -17,12 +17,9 @@ ResultCode fromSocketError(std::int32_t error) { return ResultCode{error}; }
 
 int pollConditions(WaitKind kind) {
   switch (kind) {
-    case WaitKind::kWritable:
-      return kSocketWritable;
-    case WaitKind::kReadable:
-      return kSocketReadable;
-    case WaitKind::kExceptional:
-      return kSocketExceptional;
+    case WaitKind::kWritable: return kSocketWritable;
+    case WaitKind::kReadable: return kSocketReadable;
+    case WaitKind::kExceptional: return kSocketExceptional;
   }
   return 0;
 }
@@ -164,8 +161,7 @@ ResultCode Connection::connectTo(const IpAddress& address, std::uint16_t port, s
   if (!hasSocket()) return ResultCode::kWsaNotSocket;
   const std::int32_t error = startConnect(socket_.descriptor(), toSocketAddress(address, port));
   if (error == 0 || error == wsa::kIsConnected) return ResultCode::kOk;
-  const bool pending = error == wsa::kWouldBlock || error == wsa::kInProgress ||
-                       error == wsa::kAlreadyInProgress;
+  const bool pending = error == wsa::kWouldBlock || error == wsa::kInProgress || error == wsa::kAlreadyInProgress;
   if (!pending) return runAllowed() ? fromSocketError(error) : ResultCode::kTerminationRequested;
   if (datagram_) return ResultCode::kOk;
   return waitConnected(timeoutMs);
@@ -262,8 +258,7 @@ ResultCode Connection::receiveSome(void* buffer, std::size_t capacity, std::size
   return ResultCode::kOk;
 }
 
-ResultCode Connection::receiveFull(void* buffer, std::size_t capacity, std::uint32_t timeoutMs,
-                                   std::size_t& count) {
+ResultCode Connection::receiveFull(void* buffer, std::size_t capacity, std::uint32_t timeoutMs, std::size_t& count) {
   count = 0;
   if (buffer == nullptr || capacity == 0) return ResultCode::kOk;
   auto* bytes = static_cast<std::uint8_t*>(buffer);

@@ -32,19 +32,19 @@ enum class WaitKind : std::int32_t {
 
 // Where to connect: the input of Connection::openConnection().
 struct ConnectionTarget {
-  SharedString hostName;                 // host name or address text, kept for reports
-  LockedList<IpAddress> addresses;       // resolved addresses in connection order; may be empty
-  std::uint16_t port = 0;                // host order
+  SharedString hostName;            // host name or address text, kept for reports
+  LockedList<IpAddress> addresses;  // resolved addresses in connection order; may be empty
+  std::uint16_t port = 0;           // host order
   SocketKind kind = SocketKind::kStream;
   LockedList<IpAddress> localAddresses;  // local addresses to bind to (used when one per family)
 };
 
 // What the TLS client records on a connection; this layer only stores it.
 struct ConnectionTlsState {
-  std::int32_t nesting = 0;            // handshake attempts on this connection; upgrade offered below 3
-  std::uint32_t checkMask = 0;         // which certificate checks run
-  std::uint32_t toleranceMask = 0;     // which negative findings are not a policy violation
-  std::uint32_t verdictLow = 0;        // findings of the last successful handshake
+  std::int32_t nesting = 0;         // handshake attempts on this connection; upgrade offered below 3
+  std::uint32_t checkMask = 0;      // which certificate checks run
+  std::uint32_t toleranceMask = 0;  // which negative findings are not a policy violation
+  std::uint32_t verdictLow = 0;     // findings of the last successful handshake
   std::uint32_t verdictHigh = 0;
 };
 

@@ -28,7 +28,6 @@ void writeTranscriptLine(const Connection& connection, std::string_view arrow, c
   printLine(line);
 }
 
-
 }  // namespace
 
 ResultCode readLine(Connection& connection, SharedString& line, std::uint32_t timeoutMs, TranscriptFlags flags) {
@@ -75,8 +74,7 @@ ResultCode readLine(Connection& connection, SharedString& line, std::uint32_t ti
   }
 }
 
-ResultCode writeLine(Connection& connection, const SharedString& text, std::uint32_t timeoutMs,
-                     TranscriptFlags flags) {
+ResultCode writeLine(Connection& connection, const SharedString& text, std::uint32_t timeoutMs, TranscriptFlags flags) {
   transcriptSent(connection, text, flags);
   SharedString wire(text);
   wire.append("\r\n");

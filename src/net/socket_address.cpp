@@ -15,8 +15,7 @@ SocketAddress toSocketAddress(const IpAddress& address, std::uint16_t port) {
 }
 
 IpAddress toIpAddress(const SocketAddress& address) {
-  return address.ipv6 ? IpAddress::fromIPv6NetworkOrder(address.ipv6Bytes.data())
-                      : IpAddress::fromIPv4(address.ipv4);
+  return address.ipv6 ? IpAddress::fromIPv6NetworkOrder(address.ipv6Bytes.data()) : IpAddress::fromIPv4(address.ipv4);
 }
 
 }  // namespace zarvik

@@ -1,8 +1,9 @@
 #include "platform/console.h"
 
-#include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include "platform/file_handle.h"
 

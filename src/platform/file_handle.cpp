@@ -16,20 +16,16 @@ namespace {
 int openFlags(FileMode mode) {
   switch (mode) {
     case FileMode::kReadExisting:
-    case FileMode::kReadExistingShared:
-      return O_RDONLY;
+    case FileMode::kReadExistingShared: return O_RDONLY;
     case FileMode::kReadWriteExclusive:
-    case FileMode::kReadWriteExisting:
-      return O_RDWR;
+    case FileMode::kReadWriteExisting: return O_RDWR;
     case FileMode::kCreateAlways:
-    case FileMode::kCreateAlwaysShared:
-      return O_RDWR | O_CREAT | O_TRUNC;
+    case FileMode::kCreateAlwaysShared: return O_RDWR | O_CREAT | O_TRUNC;
     case FileMode::kAppend:
       // O_APPEND makes each write land at the end even when another process
       // appends to the same file between our writes.
       return O_RDWR | O_CREAT | O_APPEND;
-    case FileMode::kCreateNew:
-      return O_RDWR | O_CREAT | O_EXCL;
+    case FileMode::kCreateNew: return O_RDWR | O_CREAT | O_EXCL;
   }
   return -1;
 }

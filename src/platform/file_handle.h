@@ -11,14 +11,14 @@ namespace zarvik {
 // sharing locks, so the sharing half of a mode has no effect here and any
 // process may open the file at the same time.
 enum class FileMode : int {
-  kReadExisting = 1,               // read; the file must exist
-  kReadWriteExclusive = 2,         // read and write; the file must exist
-  kReadWriteExisting = 3,          // read and write; the file must exist
-  kCreateAlways = 4,               // read and write; created or emptied
-  kAppend = 5,                     // read and write; created when missing; every write goes to the end
-  kReadExistingShared = 7,         // as 1
-  kCreateNew = 9,                  // read and write; fails when the file exists
-  kCreateAlwaysShared = 10,        // as 4
+  kReadExisting = 1,         // read; the file must exist
+  kReadWriteExclusive = 2,   // read and write; the file must exist
+  kReadWriteExisting = 3,    // read and write; the file must exist
+  kCreateAlways = 4,         // read and write; created or emptied
+  kAppend = 5,               // read and write; created when missing; every write goes to the end
+  kReadExistingShared = 7,   // as 1
+  kCreateNew = 9,            // read and write; fails when the file exists
+  kCreateAlwaysShared = 10,  // as 4
 };
 
 enum class SeekOrigin : int { kStart, kCurrent, kEnd };

@@ -59,8 +59,7 @@ std::vector<SocketAddress> interfaceAddresses() {
     if ((entry->ifa_flags & IFF_UP) == 0 || (entry->ifa_flags & IFF_LOOPBACK) != 0) continue;
     // getifaddrs() gives no length; the family tells the structure.
     if (entry->ifa_addr == nullptr) continue;
-    const std::size_t length =
-        entry->ifa_addr->sa_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+    const std::size_t length = entry->ifa_addr->sa_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
     SocketAddress address;
     if (socketAddressFromNative(entry->ifa_addr, length, address)) addresses.push_back(address);
   }

@@ -1,7 +1,8 @@
 #include "platform/signals.h"
 
-#include <csignal>
 #include <unistd.h>
+
+#include <csignal>
 
 namespace zarvik {
 

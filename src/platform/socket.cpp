@@ -6,8 +6,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <utility>
@@ -74,24 +74,18 @@ namespace {
 
 int nativeType(SocketType type) {
   switch (type) {
-    case SocketType::kStream:
-      return SOCK_STREAM;
-    case SocketType::kDatagram:
-      return SOCK_DGRAM;
-    case SocketType::kRaw:
-      return SOCK_RAW;
+    case SocketType::kStream: return SOCK_STREAM;
+    case SocketType::kDatagram: return SOCK_DGRAM;
+    case SocketType::kRaw: return SOCK_RAW;
   }
   return SOCK_STREAM;
 }
 
 int nativeProtocol(bool ipv6, SocketType type) {
   switch (type) {
-    case SocketType::kStream:
-      return IPPROTO_TCP;
-    case SocketType::kDatagram:
-      return IPPROTO_UDP;
-    case SocketType::kRaw:
-      return ipv6 ? static_cast<int>(IPPROTO_ICMPV6) : static_cast<int>(IPPROTO_ICMP);
+    case SocketType::kStream: return IPPROTO_TCP;
+    case SocketType::kDatagram: return IPPROTO_UDP;
+    case SocketType::kRaw: return ipv6 ? static_cast<int>(IPPROTO_ICMPV6) : static_cast<int>(IPPROTO_ICMP);
   }
   return 0;
 }
@@ -130,8 +124,8 @@ std::int32_t SocketHandle::close() {
 
 std::int32_t openSocket(bool ipv6, SocketType type, SocketHandle& socket) {
   socket = SocketHandle{};
-  const int descriptor = ::socket(ipv6 ? AF_INET6 : AF_INET, nativeType(type) | SOCK_CLOEXEC,
-                                  nativeProtocol(ipv6, type));
+  const int descriptor =
+      ::socket(ipv6 ? AF_INET6 : AF_INET, nativeType(type) | SOCK_CLOEXEC, nativeProtocol(ipv6, type));
   if (descriptor < 0) return lastSocketError();
   SocketHandle opened(descriptor);
   if (ipv6) {
@@ -221,7 +215,8 @@ std::int32_t sendToSocket(int descriptor, const void* data, std::size_t length, 
   return 0;
 }
 
-std::int32_t receiveFromSocket(int descriptor, void* buffer, std::size_t capacity, bool datagram, std::size_t& received) {
+std::int32_t receiveFromSocket(int descriptor, void* buffer, std::size_t capacity, bool datagram,
+                               std::size_t& received) {
   received = 0;
   // For datagrams MSG_TRUNC makes recv() return the real length, so that a
   // datagram larger than the buffer is reported (as Windows does) instead of
@@ -233,9 +228,7 @@ std::int32_t receiveFromSocket(int descriptor, void* buffer, std::size_t capacit
   return 0;
 }
 
-std::int32_t shutdownSocket(int descriptor) {
-  return ::shutdown(descriptor, SHUT_RDWR) == 0 ? 0 : lastSocketError();
-}
+std::int32_t shutdownSocket(int descriptor) { return ::shutdown(descriptor, SHUT_RDWR) == 0 ? 0 : lastSocketError(); }
 
 std::int32_t setSocketLinger(int descriptor, int seconds) {
   linger value{};

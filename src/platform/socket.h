@@ -14,9 +14,9 @@ namespace zarvik {
 // An IPv4 or IPv6 socket address.
 struct SocketAddress {
   bool ipv6 = false;
-  std::uint32_t ipv4 = 0;                 // host order: first dotted octet most significant
+  std::uint32_t ipv4 = 0;                    // host order: first dotted octet most significant
   std::array<std::uint8_t, 16> ipv6Bytes{};  // network order
-  std::uint16_t port = 0;                 // host order
+  std::uint16_t port = 0;                    // host order
 };
 
 // Converts an IPv4 or IPv6 socket address of the operating system (from
@@ -95,7 +95,7 @@ inline constexpr int kSocketExceptional = 4;
 // datagram sockets wsa::kMessageTooLong when the datagram was longer than
 // the buffer (the rest is lost); or an error number.
 [[nodiscard]] std::int32_t receiveFromSocket(int descriptor, void* buffer, std::size_t capacity, bool datagram,
-                                       std::size_t& received);
+                                             std::size_t& received);
 
 // Shuts down both directions.
 [[nodiscard]] std::int32_t shutdownSocket(int descriptor);

@@ -84,14 +84,10 @@ std::int32_t socketErrorFromErrno(int error) {
 
 std::int32_t socketErrorFromAddrInfo(int error, int systemError) {
   switch (error) {
-    case 0:
-      return 0;
-    case EAI_NONAME:
-      return wsa::kHostNotFound;
-    case EAI_AGAIN:
-      return wsa::kTryAgain;
-    case EAI_FAIL:
-      return wsa::kNoRecovery;
+    case 0: return 0;
+    case EAI_NONAME: return wsa::kHostNotFound;
+    case EAI_AGAIN: return wsa::kTryAgain;
+    case EAI_FAIL: return wsa::kNoRecovery;
 #ifdef EAI_NODATA
     case EAI_NODATA:
 #endif
@@ -99,18 +95,12 @@ std::int32_t socketErrorFromAddrInfo(int error, int systemError) {
     case EAI_ADDRFAMILY:
 #endif
       return wsa::kNoData;
-    case EAI_FAMILY:
-      return wsa::kAddressFamilyNotSupported;
-    case EAI_SOCKTYPE:
-      return wsa::kSocketTypeNotSupported;
-    case EAI_SERVICE:
-      return wsa::kProtocolNotSupported;
-    case EAI_MEMORY:
-      return wsa::kNoBufferSpace;
-    case EAI_SYSTEM:
-      return socketErrorFromErrno(systemError);
-    default:
-      return wsa::kNoRecovery;
+    case EAI_FAMILY: return wsa::kAddressFamilyNotSupported;
+    case EAI_SOCKTYPE: return wsa::kSocketTypeNotSupported;
+    case EAI_SERVICE: return wsa::kProtocolNotSupported;
+    case EAI_MEMORY: return wsa::kNoBufferSpace;
+    case EAI_SYSTEM: return socketErrorFromErrno(systemError);
+    default: return wsa::kNoRecovery;
   }
 }
 

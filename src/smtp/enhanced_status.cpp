@@ -17,13 +17,12 @@ constexpr CodeEntry kConnectionEntries[] = {{421, "4.3.2"}, {452, "4.3.2"}};
 constexpr CodeEntry kMailFromEntries[] = {{505, "5.7.4"}, {530, "5.7.0"}, {550, "5.1.8"}, {552, "5.3.4"}};
 constexpr CodeEntry kRcptToEntries[] = {
     {450, "4.2.2"}, {505, "5.7.4"}, {521, "5.3.3"}, {525, "5.7.13"}, {530, "5.7.0"},
-    {550, "5.1.1"}, {551, "5.1.1"}, {552, "5.2.2"}, {553, "5.1.1"}, {554, "5.2.1"},
+    {550, "5.1.1"}, {551, "5.1.1"}, {552, "5.2.2"}, {553, "5.1.1"},  {554, "5.2.1"},
 };
 constexpr CodeEntry kMessageDataEntries[] = {{550, "5.7.1"}, {552, "5.2.2"}, {554, "5.2.1"}};
 
 constexpr CodeEntry kSharedEntries[] = {
-    {421, "4.3.2"}, {451, "4.3.0"}, {452, "4.3.1"}, {500, "5.5.1"},
-    {501, "5.5.2"}, {503, "5.5.0"}, {590, "5.5.4"},
+    {421, "4.3.2"}, {451, "4.3.0"}, {452, "4.3.1"}, {500, "5.5.1"}, {501, "5.5.2"}, {503, "5.5.0"}, {590, "5.5.4"},
 };
 
 struct KindTable {
@@ -34,18 +33,12 @@ struct KindTable {
 
 KindTable tableFor(ReplyKind kind) {
   switch (kind) {
-    case ReplyKind::kConnection:
-      return {kConnectionEntries, "4.4.0", "5.4.0"};
-    case ReplyKind::kSecurityPolicy:
-      return {{}, "4.7.1", "5.7.1"};
-    case ReplyKind::kMailFrom:
-      return {kMailFromEntries, "4.1.7", "5.1.7"};
-    case ReplyKind::kRcptTo:
-      return {kRcptToEntries, "4.1.3", "5.1.3"};
-    case ReplyKind::kMessageData:
-      return {kMessageDataEntries, "4.5.0", "5.5.0"};
-    case ReplyKind::kGeneric:
-      break;
+    case ReplyKind::kConnection: return {kConnectionEntries, "4.4.0", "5.4.0"};
+    case ReplyKind::kSecurityPolicy: return {{}, "4.7.1", "5.7.1"};
+    case ReplyKind::kMailFrom: return {kMailFromEntries, "4.1.7", "5.1.7"};
+    case ReplyKind::kRcptTo: return {kRcptToEntries, "4.1.3", "5.1.3"};
+    case ReplyKind::kMessageData: return {kMessageDataEntries, "4.5.0", "5.5.0"};
+    case ReplyKind::kGeneric: break;
   }
   return {{}, "4.5.0", "5.5.0"};
 }

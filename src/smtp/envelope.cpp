@@ -123,8 +123,9 @@ SharedString mailCommand(const Sender& sender, bool nullPath, const Extensions& 
 SharedString notifyValue(std::uint32_t flags, bool nullPath) {
   if (nullPath || (flags & Recipient::kNotifyNever) != 0) return "NEVER";
   SharedString value;
-  const std::pair<std::uint32_t, const char*> kOrder[] = {
-      {Recipient::kNotifyFailure, "FAILURE"}, {Recipient::kNotifySuccess, "SUCCESS"}, {Recipient::kNotifyDelay, "DELAY"}};
+  const std::pair<std::uint32_t, const char*> kOrder[] = {{Recipient::kNotifyFailure, "FAILURE"},
+                                                          {Recipient::kNotifySuccess, "SUCCESS"},
+                                                          {Recipient::kNotifyDelay, "DELAY"}};
   for (const auto& [bit, word] : kOrder) {
     if ((flags & bit) == 0) continue;
     if (!value.isEmpty()) value.append(',');
@@ -173,8 +174,8 @@ ResultCode exchange(SmtpSession& session, std::vector<CommandRecord>& records, b
     if (succeeded(record.result)) record.result = readReply(connection, record.reply, timeoutMs, flags);
     if (failed(record.result)) break;  // nothing more can be read in step
     const ReplyKind kind = i == 0 ? ReplyKind::kMailFrom : ReplyKind::kRcptTo;
-    record.result = judgeReply(session.capabilities(), kind, record.reply[record.reply.count()], record.enhanced,
-                               options);
+    record.result =
+        judgeReply(session.capabilities(), kind, record.reply[record.reply.count()], record.enhanced, options);
     if (failed(record.result) && !pipelining && !mayContinueAfter(i, record.result, options)) break;
   }
   return ResultCode::kOk;
@@ -209,8 +210,10 @@ ResultCode settle(const std::vector<CommandRecord>& records, const LockedList<Re
   const std::int32_t total = recipients.count();
   const std::int32_t permanent = outcome.refusedPermanently.count();
   const std::int32_t temporary = outcome.refusedTemporarily.count();
-  if (permanent > 0) outcome.enhancedCode = lastPermanent;
-  else if (temporary > 0) outcome.enhancedCode = lastTemporary;
+  if (permanent > 0)
+    outcome.enhancedCode = lastPermanent;
+  else if (temporary > 0)
+    outcome.enhancedCode = lastTemporary;
   if (total == 0 || permanent + temporary < total) return ResultCode::kOk;
   if (permanent == total) {
     outcome.refusedPermanently.clear();

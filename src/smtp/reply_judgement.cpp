@@ -34,8 +34,8 @@ ResultCode refusalFor(std::int32_t code) {
 
 // The rules that belong to one kind of command, applied after the enhanced
 // code is known. Returns true with result set when a rule decided.
-bool kindOverride(ReplyKind kind, std::int32_t code, std::string_view line, SharedString& enhanced,
-                  SmtpOptions options, ResultCode& result) {
+bool kindOverride(ReplyKind kind, std::int32_t code, std::string_view line, SharedString& enhanced, SmtpOptions options,
+                  ResultCode& result) {
   switch (kind) {
     case ReplyKind::kMailFrom:
       if (code >= 500 && options.has(SmtpOptions::kMailRefusalTemporary)) {
@@ -69,8 +69,7 @@ bool kindOverride(ReplyKind kind, std::int32_t code, std::string_view line, Shar
       return false;
     case ReplyKind::kGeneric:
     case ReplyKind::kConnection:
-    case ReplyKind::kSecurityPolicy:
-      return false;
+    case ReplyKind::kSecurityPolicy: return false;
   }
   return false;
 }
@@ -92,8 +91,7 @@ ResultCode judgeReply(const CapabilityList& capabilities, ReplyKind kind, const 
   } else {
     // Some servers answer an unknown recipient with a generic detail code;
     // report it as the "bad destination mailbox address" that it is.
-    if (kind == ReplyKind::kRcptTo &&
-        ((code == 553 && enhanced == "5.3.0") || (code == 550 && enhanced == "5.0.0"))) {
+    if (kind == ReplyKind::kRcptTo && ((code == 553 && enhanced == "5.3.0") || (code == 550 && enhanced == "5.0.0"))) {
       enhanced = "5.1.1";
     }
   }

@@ -12,7 +12,7 @@ enum class ReplyKind : std::int32_t {
   kSecurityPolicy = 3,  // security-policy refusals; sent by no command of this program
   kMailFrom = 4,
   kRcptTo = 5,
-  kMessageData = 6,     // replies of the data phase; this program sends no message data
+  kMessageData = 6,  // replies of the data phase; this program sends no message data
 };
 
 }  // namespace zarvik

@@ -11,14 +11,14 @@ namespace zarvik {
 // is written as its 32-bit mask shifted left by 32.
 struct SmtpOptions {
   // Low word.
-  static constexpr std::uint64_t kUseEhlo = 0x1;                  // greet with EHLO (ESMTP), else HELO
-  static constexpr std::uint64_t kRequestDsn = 0x10;              // RET, ENVID, NOTIFY, ORCPT (RFC 3461)
-  static constexpr std::uint64_t kUsePipelining = 0x20;           // RFC 2920
-  static constexpr std::uint64_t kRequireXbdataToken = 0x40;      // with the two high-word bits below
-  static constexpr std::uint64_t kUseSize = 0x100;                // RFC 1870
+  static constexpr std::uint64_t kUseEhlo = 0x1;              // greet with EHLO (ESMTP), else HELO
+  static constexpr std::uint64_t kRequestDsn = 0x10;          // RET, ENVID, NOTIFY, ORCPT (RFC 3461)
+  static constexpr std::uint64_t kUsePipelining = 0x20;       // RFC 2920
+  static constexpr std::uint64_t kRequireXbdataToken = 0x40;  // with the two high-word bits below
+  static constexpr std::uint64_t kUseSize = 0x100;            // RFC 1870
   static constexpr std::uint64_t kAcceptPartialRecipients = 0x400;
   static constexpr std::uint64_t kNullPathForNotifyNever = 0x10000;
-  static constexpr std::uint64_t kUseStartTls = 0x100000;         // RFC 3207, when offered
+  static constexpr std::uint64_t kUseStartTls = 0x100000;  // RFC 3207, when offered
   static constexpr std::uint64_t kUsePriority = 0x4000000;
 
   // High word.

@@ -32,8 +32,7 @@ inline constexpr std::size_t kMaxReplyBytes = std::size_t{1024} * 1024;
 // exceeds kMaxReplyLines or kMaxReplyBytes. That is a link failure on purpose:
 // the rest of the oversized reply is still unread, so the dialogue is out of
 // step and no further command (not even QUIT) may be sent on it.
-ResultCode readReply(Connection& connection, ReplyLines& reply, std::uint32_t totalTimeoutMs,
-                     TranscriptFlags flags);
+ResultCode readReply(Connection& connection, ReplyLines& reply, std::uint32_t totalTimeoutMs, TranscriptFlags flags);
 
 // The reply code of a line: its first three characters read as a decimal
 // number (fewer when a non-digit comes earlier; 0 without digits).

@@ -46,9 +46,9 @@ std::uint16_t setSmtpPortForTesting(std::uint16_t port) {
 
 SmtpSession::SmtpSession() : tls_{tlsReady, startTls} {}
 
-ResultCode SmtpSession::openSession(const SmtpTarget& target, const SharedString& certFile,
-                                    const SessionTexts& texts, const SharedString& clientHostName,
-                                    ReplyLines& replies, SmtpOptions options, TranscriptFlags flags) {
+ResultCode SmtpSession::openSession(const SmtpTarget& target, const SharedString& certFile, const SessionTexts& texts,
+                                    const SharedString& clientHostName, ReplyLines& replies, SmtpOptions options,
+                                    TranscriptFlags flags) {
   ResultCode result = ResultCode::kOk;
   for (openAttempt_ = 1; openAttempt_ <= kMaxOpenAttempts; ++openAttempt_) {
     if (openAttempt_ > 1) {
@@ -62,9 +62,9 @@ ResultCode SmtpSession::openSession(const SmtpTarget& target, const SharedString
   return result;
 }
 
-ResultCode SmtpSession::runAttempt(const SmtpTarget& target, const SharedString& certFile,
-                                   const SessionTexts& texts, const SharedString& clientHostName,
-                                   ReplyLines& replies, SmtpOptions options, TranscriptFlags flags) {
+ResultCode SmtpSession::runAttempt(const SmtpTarget& target, const SharedString& certFile, const SessionTexts& texts,
+                                   const SharedString& clientHostName, ReplyLines& replies, SmtpOptions options,
+                                   TranscriptFlags flags) {
   capabilities_.clear();
   ConnectionTarget endpoint;
   endpoint.hostName = target.hostName;
@@ -158,8 +158,8 @@ ResultCode SmtpSession::helloExchange(const SharedString& clientHostName, ReplyL
   ReplyLines reply;
   SharedString enhanced;
   if (options.has(SmtpOptions::kUseEhlo)) {
-    const ResultCode result = command("EHLO " + clientHostName, ReplyKind::kConnection, timeouts_.replyMs, reply,
-                                      enhanced, options, flags);
+    const ResultCode result =
+        command("EHLO " + clientHostName, ReplyKind::kConnection, timeouts_.replyMs, reply, enhanced, options, flags);
     if (succeeded(result)) {
       capabilities_.buildFromReply(reply);
       return result;

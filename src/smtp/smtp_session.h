@@ -130,8 +130,8 @@ class SmtpSession {
 
  private:
   ResultCode runAttempt(const SmtpTarget& target, const SharedString& certFile, const SessionTexts& texts,
-                         const SharedString& clientHostName, ReplyLines& replies, SmtpOptions options,
-                         TranscriptFlags flags);
+                        const SharedString& clientHostName, ReplyLines& replies, SmtpOptions options,
+                        TranscriptFlags flags);
   ResultCode readGreeting(ReplyLines& replies, SmtpOptions options, TranscriptFlags flags);
   ResultCode upgradeWithStartTls(const SmtpTarget& target, const SharedString& certFile,
                                  const SharedString& clientHostName, ReplyLines& replies, SmtpOptions options,

@@ -44,8 +44,8 @@ ProbeRun runProbe(ScriptedSmtpServer& server, const ProbeArgs& args) {
   const SmtpPortOverride port(server.start());
   {
     PrintedLines printed;
-    run.verdict = probeHost(entryAt(args.entryAddress), args.from, args.to, "client.example", args.forced, "",
-                            args.useHelo);
+    run.verdict =
+        probeHost(entryAt(args.entryAddress), args.from, args.to, "client.example", args.forced, "", args.useHelo);
     run.lines = printed.lines;
   }
   run.faults = server.finish();

@@ -17,8 +17,7 @@ SocketAddress v4(std::uint32_t value) {
 }
 
 // An IPv6 address from its first two bytes and last byte, e.g. 2001:db8::5.
-SocketAddress v6(std::uint8_t first, std::uint8_t second, std::uint8_t third, std::uint8_t fourth,
-                 std::uint8_t last) {
+SocketAddress v6(std::uint8_t first, std::uint8_t second, std::uint8_t third, std::uint8_t fourth, std::uint8_t last) {
   SocketAddress address;
   address.ipv6 = true;
   address.ipv6Bytes = {first, second, third, fourth, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, last};

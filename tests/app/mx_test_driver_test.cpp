@@ -20,7 +20,7 @@ class ScriptedServices : public MxTestServices {
   SharedString serverDisplay = "192.0.2.53";
   ResultCode lookupResult = ResultCode::kOk;
   std::vector<std::pair<std::string, std::string>> hosts;  // name, address text ("" = unresolved)
-  std::vector<int> verdicts;                                // one per probe, in order
+  std::vector<int> verdicts;                               // one per probe, in order
 
   std::vector<std::string> calls;
   std::vector<std::string> probed;
@@ -39,12 +39,11 @@ class ScriptedServices : public MxTestServices {
   }
   void setUdp(bool useUdp) override { calls.push_back(useUdp ? "udp" : "tcp"); }
   ResultCode findMxHosts(const SharedString& domain, LockedList<MailHostEntry>& entries,
-                      ResolverOptions options) override {
+                         ResolverOptions options) override {
     calls.push_back("mx " + domain.toStdString());
     return fill(entries, options);
   }
-  ResultCode findHost(const SharedString& host, LockedList<MailHostEntry>& entries,
-                        ResolverOptions options) override {
+  ResultCode findHost(const SharedString& host, LockedList<MailHostEntry>& entries, ResolverOptions options) override {
     calls.push_back("host " + host.toStdString());
     return fill(entries, options);
   }
@@ -116,10 +115,9 @@ TEST(MxTestDriver, CallsTheServicesInOrder) {
   MxTestRequest request = domainRequest("example.org");
   request.dnsOverTcp = true;
   EXPECT_EQ(runMxTestWith(request, services), 99);
-  EXPECT_EQ(services.calls,
-            (std::vector<std::string>{"local --", "resolver", "select AutoDetect", "tcp", "mx example.org",
-                                      "tlsa mx1.example.org", "probe mx1.example.org", "tlsa mx2.example.org",
-                                      "probe mx2.example.org"}));
+  EXPECT_EQ(services.calls, (std::vector<std::string>{"local --", "resolver", "select AutoDetect", "tcp",
+                                                      "mx example.org", "tlsa mx1.example.org", "probe mx1.example.org",
+                                                      "tlsa mx2.example.org", "probe mx2.example.org"}));
 }
 
 TEST(MxTestDriver, PassesTheNameServerAndAddressPreference) {
@@ -158,8 +156,8 @@ TEST(MxTestDriver, GoesOnSilentlyWhenTheGivenServersAreUnusable) {
   MxTestRequest request = domainRequest("example.org");
   request.nameServer = "dns.example.org";
   EXPECT_EQ(runMxTestWith(request, services), 99);
-  EXPECT_EQ(printed.lines, (std::vector<std::string>{"Testing MX connection with domain example.org",
-                                                     "Error: Unknown Error [2]"}));
+  EXPECT_EQ(printed.lines,
+            (std::vector<std::string>{"Testing MX connection with domain example.org", "Error: Unknown Error [2]"}));
 }
 
 TEST(MxTestDriver, MapsLookupFailuresToExitCodes) {
@@ -187,10 +185,10 @@ TEST(MxTestDriver, ListsHostsInHostMode) {
   MxTestRequest request = domainRequest("example.org");
   request.host = "mail.example.org";
   EXPECT_EQ(runMxTestWith(request, services), 0);
-  EXPECT_EQ(printed.lines,
-            (std::vector<std::string>{"Using nameserver 192.0.2.53", "", "Testing connection with host mail.example.org",
-                                      "Host resolved to mail.example.org [2001:db8:0:0:0:0:0:25]",
-                                      "Host resolved to mail.example.org [192.0.2.25]"}));
+  EXPECT_EQ(printed.lines, (std::vector<std::string>{"Using nameserver 192.0.2.53", "",
+                                                     "Testing connection with host mail.example.org",
+                                                     "Host resolved to mail.example.org [2001:db8:0:0:0:0:0:25]",
+                                                     "Host resolved to mail.example.org [192.0.2.25]"}));
   EXPECT_EQ(services.calls[4], "host mail.example.org");
 }
 
@@ -220,9 +218,9 @@ TEST(MxTestDriver, StopsAtTheFirstDefinitiveAnswerUnlessAllAreWanted) {
     std::size_t probes;
   };
   const Case cases[] = {
-      {{99, 0}, false, 0, 2},  {{1, 0}, false, 1, 1},  {{1, 0}, true, 0, 2},  {{2, 2}, false, 2, 2},
-      {{0, 1}, false, 0, 1},   {{2, 1}, false, 1, 2},  {{99, 2}, false, 2, 2}, {{0, 99}, true, 0, 2},
-      {{2, 99}, true, 2, 2},   {{99, 99}, false, 99, 2},
+      {{99, 0}, false, 0, 2}, {{1, 0}, false, 1, 1},    {{1, 0}, true, 0, 2},   {{2, 2}, false, 2, 2},
+      {{0, 1}, false, 0, 1},  {{2, 1}, false, 1, 2},    {{99, 2}, false, 2, 2}, {{0, 99}, true, 0, 2},
+      {{2, 99}, true, 2, 2},  {{99, 99}, false, 99, 2},
   };
   for (const Case& c : cases) {
     PrintedLines printed;
@@ -231,8 +229,8 @@ TEST(MxTestDriver, StopsAtTheFirstDefinitiveAnswerUnlessAllAreWanted) {
     services.verdicts = c.verdicts;
     MxTestRequest request = domainRequest("example.org");
     request.connectAll = c.connectAll;
-    const std::string label = std::to_string(c.verdicts[0]) + "," + std::to_string(c.verdicts[1]) +
-                              (c.connectAll ? " -a" : "");
+    const std::string label =
+        std::to_string(c.verdicts[0]) + "," + std::to_string(c.verdicts[1]) + (c.connectAll ? " -a" : "");
     EXPECT_EQ(runMxTestWith(request, services), c.exitCode) << label;
     EXPECT_EQ(services.probed.size(), c.probes) << label;
   }

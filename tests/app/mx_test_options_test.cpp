@@ -36,10 +36,9 @@ TEST(MxTestOptions, DomainSpellingsGiveTheSameValue) {
 }
 
 TEST(MxTestOptions, EverySwitchReachesItsField) {
-  const MxTestOptions options = optionsFrom({"-hmx.example.org", "-fa@example.net", "-tb@example.org",
-                                             "-IP192.0.2.7", "-qdns 198.51.100.53", "-QTLS5", "-o out.txt",
-                                             "-lCFclient.pem", "-lcaca.pem", "-LCLHIGH:!aNULL", "-n", "-a",
-                                             "-u", "-IPv4", "-ipv6"});
+  const MxTestOptions options = optionsFrom({"-hmx.example.org", "-fa@example.net", "-tb@example.org", "-IP192.0.2.7",
+                                             "-qdns 198.51.100.53", "-QTLS5", "-o out.txt", "-lCFclient.pem",
+                                             "-lcaca.pem", "-LCLHIGH:!aNULL", "-n", "-a", "-u", "-IPv4", "-ipv6"});
   EXPECT_EQ(options.host, "mx.example.org");
   EXPECT_EQ(options.fromAddress, "a@example.net");
   EXPECT_EQ(options.toAddress, "b@example.org");
@@ -144,9 +143,7 @@ TEST_F(MxTestOptionsValidation, NothingToTestPrintsErrorAndHelp) {
   for (std::size_t i = 0; i < kHelpLines.size(); ++i) EXPECT_EQ(lines_[3 + i], kHelpLines[i]);
 }
 
-TEST_F(MxTestOptionsValidation, BlankValueDoesNotCount) {
-  EXPECT_FALSE(optionsFrom({"-d", "", "-h"}).validate());
-}
+TEST_F(MxTestOptionsValidation, BlankValueDoesNotCount) { EXPECT_FALSE(optionsFrom({"-d", "", "-h"}).validate()); }
 
 }  // namespace
 

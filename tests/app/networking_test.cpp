@@ -15,9 +15,7 @@ TEST(Networking, StartProbesIPv6AndStopClearsTheProcessWideState) {
   startNetworking();
   EXPECT_EQ(ipv6Available.load(), canCreateIPv6TcpSocket());
 
-  (void)setHostResolver([](const SharedString&, TranscriptFlags, LockedList<IpAddress>&) {
-    return ResultCode::kOk;
-  });
+  (void)setHostResolver([](const SharedString&, TranscriptFlags, LockedList<IpAddress>&) { return ResultCode::kOk; });
   stopNetworking();
   EXPECT_FALSE(ipv6Available.load());
   // The resolver installed during the run is gone: nothing to hand back.

@@ -122,8 +122,8 @@ TEST(RecipientAddress, EnforcesLengthLimits) {
   EXPECT_EQ(split("u@" + domain255 + "b"), "FAIL");
 
   const std::string domain250 = domain255.substr(0, 250);
-  EXPECT_EQ(split("abcd@" + domain250), "abcd|" + domain250);   // 254
-  EXPECT_EQ(split("abcde@" + domain250), "FAIL");               // 255
+  EXPECT_EQ(split("abcd@" + domain250), "abcd|" + domain250);  // 254
+  EXPECT_EQ(split("abcde@" + domain250), "FAIL");              // 255
   // Comments do not count toward the limit.
   EXPECT_EQ(split("abcd(comment)@" + domain250), "abcd|" + domain250);
 }

@@ -1,25 +1,25 @@
 // Runs the built program as a user would and checks the bytes it prints,
 // its exit code, and how it finds its defaults file and response files.
 
+#include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <fcntl.h>
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <filesystem>
 #include <fstream>
-#include <poll.h>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
 #include <thread>
 #include <utility>
-#include <unistd.h>
 #include <vector>
 
 #include "app/help.h"
@@ -34,14 +34,11 @@ namespace fs = std::filesystem;
 constexpr int kTimedOut = -1;
 constexpr auto kRunLimit = std::chrono::seconds(60);
 
-void writeFile(const fs::path& path, const std::string& content) {
-  std::ofstream(path, std::ios::binary) << content;
-}
+void writeFile(const fs::path& path, const std::string& content) { std::ofstream(path, std::ios::binary) << content; }
 
 // Starts binary with the arguments, standard output on stdoutFd (closed when
 // stdoutFd is negative) and the working folder workDir. Returns the child's pid.
-pid_t spawn(const fs::path& binary, const std::vector<std::string>& arguments, const fs::path& workDir,
-            int stdoutFd) {
+pid_t spawn(const fs::path& binary, const std::vector<std::string>& arguments, const fs::path& workDir, int stdoutFd) {
   std::vector<std::string> all{binary.string()};
   all.insert(all.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
@@ -269,8 +266,7 @@ class ZarvikBinarySignals : public ZarvikBinary {
     address.sin_family = AF_INET;
     address.sin_port = htons(25);
     if (::inet_pton(AF_INET, dottedAddress.c_str(), &address.sin_addr) != 1) return false;
-    return ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-           ::listen(listener_, 8) == 0;
+    return ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && ::listen(listener_, 8) == 0;
   }
 
   // Starts the program against the silent host, waits until it has

@@ -30,13 +30,13 @@ std::vector<std::string> textsOf(const LockedList<IpAddress>& list) {
 // One address of each class, two of IPv4 and G6 to show that each class
 // keeps the lookup's order.
 const std::vector<const char*> kMixed = {
-    "2001:db8::1",    // G6
-    "192.0.2.1",      // IPv4
-    "fe80::1",        // L6
+    "2001:db8::1",       // G6
+    "192.0.2.1",         // IPv4
+    "fe80::1",           // L6
     "2002:c000:201::1",  // T6 (6to4)
     "::ffff:c000:202",   // E6 (IPv4-mapped)
-    "198.51.100.7",   // IPv4
-    "2001:db8::2",    // G6
+    "198.51.100.7",      // IPv4
+    "2001:db8::2",       // G6
 };
 
 const std::string kG6a = "2001:db8:0:0:0:0:0:1";

@@ -64,9 +64,9 @@ TEST(IpAddress, StoresIPv6LeastSignificantByteFirst) {
 }
 
 TEST(IpAddress, RefusesMalformedIPv6) {
-  for (const char* bad : {"fe80::1%4", "::ffff:192.0.2.1", "1:2:3:4:5:6:7", "1:2:3:4:5:6:7:8:9", "1::2::3",
-                          ":::", "12345::1", "g::1", ":1:2:3:4:5:6:7", "1:2:3:4:5:6:7:", "1:2:3:4::5:6:7:8",
-                          "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff"}) {
+  for (const char* bad :
+       {"fe80::1%4", "::ffff:192.0.2.1", "1:2:3:4:5:6:7", "1:2:3:4:5:6:7:8:9", "1::2::3", ":::", "12345::1", "g::1",
+        ":1:2:3:4:5:6:7", "1:2:3:4:5:6:7:", "1:2:3:4::5:6:7:8", "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff"}) {
     IpAddress address;
     EXPECT_FALSE(address.parse(bad)) << bad;
     EXPECT_FALSE(address.isUsable()) << bad;

@@ -1,18 +1,18 @@
 #include "base/output_sink.h"
 
-#include "platform/temp_folder.h"
-
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
+
+#include "platform/temp_folder.h"
 
 namespace zarvik {
 

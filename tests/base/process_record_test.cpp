@@ -139,7 +139,7 @@ TEST_F(ProcessRecordTest, UniqueNamesSkipLinksThatPointNowhere) {
 TEST_F(ProcessRecordTest, RandomNumbersFollowTheSeededGenerator) {
   ProcessFacts odd;
   odd.startProcessId = 0x51234;  // only the low 16 bits count
-  odd.startTick = 1;        // odd: seed = tick << 16 | pid, then 1 step
+  odd.startTick = 1;             // odd: seed = tick << 16 | pid, then 1 step
   ProcessRecord a(odd);
   EXPECT_EQ(a.nextRandom(), 26151);
   EXPECT_EQ(a.nextRandom(), 21640);

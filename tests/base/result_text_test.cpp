@@ -199,8 +199,7 @@ TEST(ResultText, EveryRowOfTheTableFormats) {
   ASSERT_EQ(expected.size(), 186u);  // 161 rows, some with several codes
   for (const auto& [code, message] : expected) {
     const std::string prefix = isTlsCode(code) ? "TLS/SSL Problem: " : "Error: ";
-    EXPECT_EQ(formatResult(ResultCode{code}).toStdString(),
-              prefix + message + " [" + std::to_string(code) + "]");
+    EXPECT_EQ(formatResult(ResultCode{code}).toStdString(), prefix + message + " [" + std::to_string(code) + "]");
   }
 }
 
@@ -238,7 +237,8 @@ TEST(ResultText, RendersTheDocumentedExamples) {
 
 TEST(ResultText, SharedTextsKeepTheirOwnNumbers) {
   EXPECT_EQ(formatResult(ResultCode::kPeerClosed), "Error: Connection closed by peer for no good reason [11]");
-  EXPECT_EQ(formatResult(ResultCode::kWsaConnectionReset), "Error: Connection closed by peer for no good reason [10054]");
+  EXPECT_EQ(formatResult(ResultCode::kWsaConnectionReset),
+            "Error: Connection closed by peer for no good reason [10054]");
   EXPECT_EQ(formatResult(ResultCode{263}), "Error: sender domain must resolve [263]");
   EXPECT_EQ(formatResult(ResultCode{264}), "Error: sender domain must resolve [264]");
   EXPECT_EQ(formatResult(ResultCode{267}), "Error: sender HELO/EHLO FQDN must resolve [267]");

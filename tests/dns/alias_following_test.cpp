@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "dns/dns_constants.h"
 #include "base/numbered_text.h"
+#include "dns/dns_constants.h"
 
 namespace zarvik {
 

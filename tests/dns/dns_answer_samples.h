@@ -52,8 +52,18 @@ inline std::vector<std::uint8_t> tlsaAnswer() {
 inline std::vector<std::uint8_t> nxdomainAnswer() {
   DnsPacketBuilder p;
   p.header(0x0101, 0x81, 0x83, 1, 0, 1, 0).question("nope.example.org", 1);
-  p.pointer(17).beginRdata(6, 900).labels("ns").pointer(17).labels("hostmaster").pointer(17)
-      .u32(1).u32(7200).u32(900).u32(1209600).u32(300).endRdata();
+  p.pointer(17)
+      .beginRdata(6, 900)
+      .labels("ns")
+      .pointer(17)
+      .labels("hostmaster")
+      .pointer(17)
+      .u32(1)
+      .u32(7200)
+      .u32(900)
+      .u32(1209600)
+      .u32(300)
+      .endRdata();
   return p.bytes();
 }
 

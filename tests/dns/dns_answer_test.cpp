@@ -143,9 +143,7 @@ TEST(DnsAnswer, EveryPrefixOfAValidAnswerFailsCleanly) {
   EXPECT_EQ(decode(whole).result, ResultCode::kOk);
 }
 
-TEST(DnsAnswer, AllCountsZeroIsNoData) {
-  EXPECT_EQ(decode(headerOnly(1, 0x81, 0x80)).result, ResultCode::kDnsNoData);
-}
+TEST(DnsAnswer, AllCountsZeroIsNoData) { EXPECT_EQ(decode(headerOnly(1, 0x81, 0x80)).result, ResultCode::kDnsNoData); }
 
 TEST(DnsAnswer, OnlyQuestionsGiveAnEmptyRecordList) {
   DnsPacketBuilder p;
@@ -180,41 +178,53 @@ TEST(DnsAnswer, CountsBeyondWhatTheBytesHoldFailAtOnce) {
 // ---------------------------------------------------------------- names
 
 TEST(DnsAnswer, RejectsCompressionPointerToItself) {
+  // clang-format off
   const Bytes answer = {
       0x12, 0x34, 0x81, 0x80, 0, 1, 0, 0, 0, 0, 0, 0,  // header: one question
       0xC0, 0x0C,                                      // offset 12: pointer to 12
       0x00, 0x01, 0x00, 0x01,                          // TYPE A, CLASS IN
   };
+  // clang-format on
   EXPECT_EQ(decode(answer).result, ResultCode::kDnsShortAnswer);
 }
 
 TEST(DnsAnswer, RejectsPointersThatLoopThroughLabels) {
+  // clang-format off
   const Bytes answer = {
       0x12, 0x34, 0x81, 0x80, 0, 1, 0, 0, 0, 0, 0, 0,  // header: one question
       1, 'a', 0xC0, 0x0E,                              // 12: "a", then pointer to 14
       0x00, 0x01, 0x00, 0x01,                          // never reached: TYPE, CLASS
   };
+  // clang-format on
   // 14 points to itself after one label; and a pair of pointers that point
   // at each other loops the same way.
   EXPECT_EQ(decode(answer).result, ResultCode::kDnsShortAnswer);
+  // clang-format off
   const Bytes pair = {
       0x12, 0x34, 0x81, 0x80, 0, 1, 0, 0, 0, 0, 0, 0,
       0xC0, 0x0E,                                      // 12: pointer to 14
       0xC0, 0x0C,                                      // 14: pointer to 12
       0x00, 0x01, 0x00, 0x01,
   };
+  // clang-format on
   EXPECT_EQ(decode(pair).result, ResultCode::kDnsShortAnswer);
 }
 
 TEST(DnsAnswer, RejectsMalformedNames) {
+  // clang-format off
   const Bytes pointerPastEnd = {0x12, 0x34, 0x81, 0x80, 0, 1, 0, 0, 0, 0, 0, 0,
                                 0xC0, 0xFF,  // pointer to 255, beyond the message
                                 0x00, 0x01, 0x00, 0x01};
+  // clang-format on
+  // clang-format off
   const Bytes reservedLabelType = {0x12, 0x34, 0x81, 0x80, 0, 1, 0, 0, 0, 0, 0, 0,
                                    0x41, 'a',  // 0x40..0xBF: extended label types
                                    0x00, 0x00, 0x01, 0x00, 0x01};
+  // clang-format on
+  // clang-format off
   const Bytes labelPastEnd = {0x12, 0x34, 0x81, 0x80, 0, 1, 0, 0, 0, 0, 0, 0,
                               0x05, 'a', 'b'};  // label of 5, two bytes left
+  // clang-format on
   const Bytes halfPointer = {0x12, 0x34, 0x81, 0x80, 0, 1, 0, 0, 0, 0, 0, 0, 0xC0};
   for (const Bytes& answer : {pointerPastEnd, reservedLabelType, labelPastEnd, halfPointer}) {
     EXPECT_EQ(decode(answer).result, ResultCode::kDnsShortAnswer);
@@ -237,9 +247,9 @@ TEST(DnsAnswer, NamesAreLimitedTo255Octets) {
 
 TEST(DecodeDnsName, ReportsBytesOccupiedUpToTheFirstPointer) {
   DnsPacketBuilder p;
-  p.raw({0xFF, 0xFF}).name("example.com");    // 2: plain name of 13 bytes
-  p.labels("www").pointer(2);                 // 15: "www" then pointer, 6 bytes
-  p.pointer(15);                              // 21: pointer to a pointer, 2 bytes
+  p.raw({0xFF, 0xFF}).name("example.com");  // 2: plain name of 13 bytes
+  p.labels("www").pointer(2);               // 15: "www" then pointer, 6 bytes
+  p.pointer(15);                            // 21: pointer to a pointer, 2 bytes
   SharedString name;
   std::size_t consumed = 0;
   ASSERT_TRUE(decodeDnsName(p.bytes(), 2, name, consumed));
@@ -305,9 +315,9 @@ TEST(DnsAnswer, TlsaFieldsAndUpperCaseHex) {
 TEST(DnsAnswer, AddressesOnlyFromRdataOfTheRightSize) {
   DnsPacketBuilder p;
   p.header(1, 0x81, 0x80, 0, 4, 0, 0);
-  p.name("a").beginRdata(28).raw({0x20, 0x01, 0x0d, 0xb8}).endRdata();       // AAAA, RDLENGTH 4
-  p.name("b").beginRdata(1).raw({198, 51, 100, 7, 0xEE, 0xEE}).endRdata();   // A, RDLENGTH 6
-  p.name("c").beginRdata(1).raw({203, 0}).endRdata();                        // A, RDLENGTH 2
+  p.name("a").beginRdata(28).raw({0x20, 0x01, 0x0d, 0xb8}).endRdata();      // AAAA, RDLENGTH 4
+  p.name("b").beginRdata(1).raw({198, 51, 100, 7, 0xEE, 0xEE}).endRdata();  // A, RDLENGTH 6
+  p.name("c").beginRdata(1).raw({203, 0}).endRdata();                       // A, RDLENGTH 2
   p.name("d").beginRdata(28).raw({0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0}).endRdata();
   const Decoded d = decode(p.bytes());
   ASSERT_EQ(d.result, ResultCode::kOk);
@@ -357,8 +367,18 @@ TEST(DnsAnswer, SoaHinfoMinfoAndUnknownTypes) {
   DnsPacketBuilder p;
   p.header(1, 0x81, 0x80, 0, 4, 0, 0);
   const std::uint16_t zone = static_cast<std::uint16_t>(p.size());
-  p.name("example.com").beginRdata(6).labels("ns1").pointer(zone).labels("hostmaster").pointer(zone)
-      .u32(2026120801).u32(7200).u32(3600).u32(1209600).u32(300).endRdata();
+  p.name("example.com")
+      .beginRdata(6)
+      .labels("ns1")
+      .pointer(zone)
+      .labels("hostmaster")
+      .pointer(zone)
+      .u32(2026120801)
+      .u32(7200)
+      .u32(3600)
+      .u32(1209600)
+      .u32(300)
+      .endRdata();
   p.pointer(zone).beginRdata(13).u8(3).raw("x86").u8(5).raw("Linux").endRdata();
   p.pointer(zone).beginRdata(14).name("admin.example.com").pointer(zone).endRdata();
   p.pointer(zone).beginRdata(257).raw({0, 5, 'i', 's', 's', 'u', 'e'}).endRdata();  // CAA: header only

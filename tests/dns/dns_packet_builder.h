@@ -19,8 +19,12 @@ class DnsPacketBuilder {
     bytes_.push_back(v);
     return *this;
   }
-  DnsPacketBuilder& u16(std::uint16_t v) { return u8(static_cast<std::uint8_t>(v >> 8)).u8(static_cast<std::uint8_t>(v)); }
-  DnsPacketBuilder& u32(std::uint32_t v) { return u16(static_cast<std::uint16_t>(v >> 16)).u16(static_cast<std::uint16_t>(v)); }
+  DnsPacketBuilder& u16(std::uint16_t v) {
+    return u8(static_cast<std::uint8_t>(v >> 8)).u8(static_cast<std::uint8_t>(v));
+  }
+  DnsPacketBuilder& u32(std::uint32_t v) {
+    return u16(static_cast<std::uint16_t>(v >> 16)).u16(static_cast<std::uint16_t>(v));
+  }
   DnsPacketBuilder& raw(std::initializer_list<std::uint8_t> list) {
     bytes_.insert(bytes_.end(), list.begin(), list.end());
     return *this;

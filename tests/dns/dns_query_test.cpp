@@ -33,6 +33,7 @@ Bytes expectedQuery(std::string_view wireName, std::uint16_t type, std::uint16_t
 }
 
 TEST(DnsQuery, MxQueryWithOptionOneIsByteExact) {
+  // clang-format off
   const Bytes expected = {
       0x00, 0x28,                                      // length prefix: 40
       0x12, 0x34,                                      // ID
@@ -48,6 +49,7 @@ TEST(DnsQuery, MxQueryWithOptionOneIsByteExact) {
       0x00, 0x00,                                      // flags: no DO
       0x00, 0x00,                                      // RDLENGTH 0
   };
+  // clang-format on
   const Bytes query = encode("example.com", DnsType::kMX, kDnsQueryEdns);
   EXPECT_EQ(query, expected);
   EXPECT_EQ(query.size(), 2u + 12u + 13u + 4u + 11u);
@@ -61,6 +63,7 @@ TEST(DnsQuery, TlsaQueryWithOptionSevenSetsDoButNotCd) {
 
 TEST(DnsQuery, WithoutOptHasNoAdditionalRecord) {
   const Bytes query = encode("a.b", DnsType::kA, 0);
+  // clang-format off
   const Bytes expected = {
       0x00, 0x15,                                      // 21
       0x12, 0x34, 0x01, 0x00,
@@ -68,6 +71,7 @@ TEST(DnsQuery, WithoutOptHasNoAdditionalRecord) {
       1, 'a', 1, 'b', 0,
       0x00, 0x01, 0x00, 0x01,
   };
+  // clang-format on
   EXPECT_EQ(query, expected);
 }
 
@@ -98,8 +102,8 @@ TEST(DnsQuery, CharactersAreCopiedUnchanged) {
 }
 
 TEST(DnsQuery, BufferStaysWithinTheRoomOfTheName) {
-  for (const std::string& name : {std::string(), std::string("a"), std::string(300, 'q'),
-                                  std::string(100, 'z') + "." + std::string(100, 'z')}) {
+  for (const std::string& name :
+       {std::string(), std::string("a"), std::string(300, 'q'), std::string(100, 'z') + "." + std::string(100, 'z')}) {
     EXPECT_LE(encode(name, DnsType::kA, 1).size(), name.size() + 39) << name;
     EXPECT_LE(encode(name, DnsType::kA, 0).size(), name.size() + 28) << name;
     const Bytes query = encode(name, DnsType::kA, 1);

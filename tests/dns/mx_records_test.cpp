@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "dns/dns_constants.h"
 #include "base/numbered_text.h"
+#include "dns/dns_constants.h"
 
 namespace zarvik {
 

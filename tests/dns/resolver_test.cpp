@@ -1,11 +1,11 @@
 #include "dns/resolver.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
 #include <string>
-#include <unistd.h>
 
 namespace zarvik {
 

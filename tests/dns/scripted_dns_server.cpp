@@ -183,7 +183,7 @@ WireBytes buildAnswer(const ReceivedQuery& query, const ScriptedReply& reply) {
     out.push_back(0);  // root owner
     putU16(out, 41);
     putU16(out, 1232);
-    putU16(out, 0);    // extended RCODE, version
+    putU16(out, 0);  // extended RCODE, version
     putU16(out, static_cast<std::uint16_t>(query.optFlags & 0x8000));
     putU16(out, 0);
   }
@@ -303,8 +303,8 @@ void ScriptedDnsServer::serveUdp() {
   WireBytes message(65535);
   sockaddr_in peer{};
   socklen_t peerLength = sizeof peer;
-  const ssize_t got = ::recvfrom(udp_, message.data(), message.size(), 0, reinterpret_cast<sockaddr*>(&peer),
-                                 &peerLength);
+  const ssize_t got =
+      ::recvfrom(udp_, message.data(), message.size(), 0, reinterpret_cast<sockaddr*>(&peer), &peerLength);
   if (got <= 0) return;
   message.resize(static_cast<std::size_t>(got));
   ReceivedQuery query;

@@ -41,17 +41,17 @@ FakeRecord fakeAaaa(const std::string& owner, const std::string& text);
 FakeRecord fakeMx(const std::string& owner, std::uint16_t preference, const std::string& exchange);
 FakeRecord fakeCname(const std::string& owner, const std::string& target);
 FakeRecord fakeTlsa(const std::string& owner, std::uint8_t usage, std::uint8_t selector, std::uint8_t matchingType,
-            const WireBytes& data);
+                    const WireBytes& data);
 FakeRecord fakeSoa(const std::string& owner);
 
 // What the server does with one query.
 struct ScriptedReply {
   std::uint8_t rcode = 0;
-  bool authenticated = false;   // AD in the header
-  bool silent = false;          // read the query, answer nothing (TCP: close at once)
-  bool oversizeOverUdp = false; // over UDP send a 5000-byte datagram; over TCP the real answer
-  bool echoOpt = true;          // answer an EDNS query with an OPT record (RFC 6891)
-  std::optional<WireBytes> raw;     // exact bytes to send instead (over TCP without added prefix)
+  bool authenticated = false;    // AD in the header
+  bool silent = false;           // read the query, answer nothing (TCP: close at once)
+  bool oversizeOverUdp = false;  // over UDP send a 5000-byte datagram; over TCP the real answer
+  bool echoOpt = true;           // answer an EDNS query with an OPT record (RFC 6891)
+  std::optional<WireBytes> raw;  // exact bytes to send instead (over TCP without added prefix)
   std::vector<FakeRecord> answers;
   std::vector<FakeRecord> authority;
   std::vector<FakeRecord> additional;

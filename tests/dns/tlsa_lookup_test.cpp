@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "dns_test_servers.h"
 #include "base/numbered_text.h"
+#include "dns_test_servers.h"
 
 namespace zarvik {
 

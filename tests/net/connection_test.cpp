@@ -1,12 +1,12 @@
 #include "net/connection.h"
 
+#include <gtest/gtest.h>
+
 #include <array>
 #include <chrono>
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "base/host_facts.h"
 #include "base/run_flag.h"
@@ -169,8 +169,7 @@ TEST(Connection, AlreadyConnectedCountsAsConnected) {
   SocketHandle listener = boundSocket(SocketType::kStream, ipAddress("127.0.0.1"));
   const std::uint16_t port = localPort(listener.descriptor());
   Connection connection;
-  ASSERT_EQ(connection.openConnection(targetAt({"127.0.0.1"}, port), kConnectMs, TranscriptFlags{}),
-            ResultCode::kOk);
+  ASSERT_EQ(connection.openConnection(targetAt({"127.0.0.1"}, port), kConnectMs, TranscriptFlags{}), ResultCode::kOk);
   EXPECT_EQ(connection.connectTo(ipAddress("127.0.0.1"), port, kConnectMs), ResultCode::kOk);
 }
 
@@ -231,8 +230,7 @@ TEST(Connection, TriesOnlyTheFirstAddressOfAFamily) {
   SocketHandle listener = boundSocket(SocketType::kStream, ipAddress("127.0.0.2"));
   const std::uint16_t port = localPort(listener.descriptor());
   Connection connection;
-  EXPECT_EQ(connection.openConnection(targetAt({"127.0.0.1", "127.0.0.2", "::1"}, port), kConnectMs,
-                                      TranscriptFlags{}),
+  EXPECT_EQ(connection.openConnection(targetAt({"127.0.0.1", "127.0.0.2", "::1"}, port), kConnectMs, TranscriptFlags{}),
             ResultCode::kWsaConnectionRefused);
   EXPECT_FALSE(hasPendingConnection(listener));
 }
@@ -264,9 +262,9 @@ TEST(Connection, ReceiveFullReadsOneDatagram) {
                                       kConnectMs, TranscriptFlags{}),
             ResultCode::kOk);
   EXPECT_TRUE(connection.isDatagram());
-  ASSERT_EQ(startConnect(peer.descriptor(), socketAddress(ipAddress("127.0.0.1"),
-                                                          localPort(connection.socketDescriptor()))),
-            0);
+  ASSERT_EQ(
+      startConnect(peer.descriptor(), socketAddress(ipAddress("127.0.0.1"), localPort(connection.socketDescriptor()))),
+      0);
   sendText(peer, "abc");
   sendText(peer, "0123456789abcdef");
   sendText(peer, "last");
@@ -324,8 +322,7 @@ TEST(ResolveWithSystem, GivesLoopbackForLocalhostInPreferenceOrder) {
   EXPECT_EQ(addresses[2], ipAddress("127.0.0.1"));
 
   addresses.clear();
-  ASSERT_EQ(resolveWithSystem("localhost", TranscriptFlags{TranscriptFlags::kPreferIPv4}, addresses),
-            ResultCode::kOk);
+  ASSERT_EQ(resolveWithSystem("localhost", TranscriptFlags{TranscriptFlags::kPreferIPv4}, addresses), ResultCode::kOk);
   ASSERT_EQ(addresses.count(), 2);
   EXPECT_EQ(addresses[1], ipAddress("127.0.0.1"));
 
@@ -348,15 +345,14 @@ TEST(ResolveWithSystem, TakesAddressLiteralsAndRefusesEmptyNames) {
 TEST(Connection, ResolvesAnEmptyAddressListThroughTheInstalledResolver) {
   SocketHandle listener = boundSocket(SocketType::kStream, ipAddress("127.0.0.1"));
   SharedString askedFor;
-  HostResolver previous = setHostResolver(
-      [&askedFor](const SharedString& name, TranscriptFlags, LockedList<IpAddress>& addresses) {
+  HostResolver previous =
+      setHostResolver([&askedFor](const SharedString& name, TranscriptFlags, LockedList<IpAddress>& addresses) {
         askedFor = name;
         addresses.append(ipAddress("127.0.0.1"));
         return ResultCode::kOk;
       });
   Connection connection;
-  EXPECT_EQ(connection.openConnection(targetAt({}, localPort(listener.descriptor())), kConnectMs,
-                                      TranscriptFlags{}),
+  EXPECT_EQ(connection.openConnection(targetAt({}, localPort(listener.descriptor())), kConnectMs, TranscriptFlags{}),
             ResultCode::kOk);
   EXPECT_EQ(askedFor, "mail.example");
 

@@ -1,10 +1,10 @@
 #include "net/line_session.h"
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "base/output_sink.h"
 #include "base/printed_lines.h"
@@ -180,8 +180,7 @@ TEST_F(LineSessionTest, WriteLinesSendsOneBatch) {
   LockedList<SharedString> lines;
   lines.append("MAIL FROM:<a@example.org>");
   lines.append("PASS not masked in batches");
-  ASSERT_EQ(writeLines(connection, lines, kLongMs, kTranscript.with(TranscriptFlags::kMaskSecrets)),
-            ResultCode::kOk);
+  ASSERT_EQ(writeLines(connection, lines, kLongMs, kTranscript.with(TranscriptFlags::kMaskSecrets)), ResultCode::kOk);
   EXPECT_EQ(peerReceives(), "MAIL FROM:<a@example.org>\r\nPASS not masked in batches\r\n");
   EXPECT_EQ(transcript.lines,
             (std::vector<std::string>{"0007: > MAIL FROM:<a@example.org>", "0007: > PASS not masked in batches"}));

@@ -1,10 +1,10 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <string>
 #include <string_view>
-
-#include <gtest/gtest.h>
 
 #include "base/ip_address.h"
 #include "net/connection.h"

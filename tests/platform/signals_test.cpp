@@ -1,11 +1,11 @@
 #include "platform/signals.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace zarvik {
 

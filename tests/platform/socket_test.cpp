@@ -1,10 +1,10 @@
 #include "platform/socket.h"
 
+#include <gtest/gtest.h>
+
 #include <array>
 #include <cstring>
 #include <string_view>
-
-#include <gtest/gtest.h>
 
 namespace zarvik {
 

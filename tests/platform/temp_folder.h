@@ -15,7 +15,8 @@ namespace zarvik {
 class TempFolder {
  public:
   explicit TempFolder(const char* tag) {
-    std::string pattern = (std::filesystem::temp_directory_path() / ("zarvik-" + std::string(tag) + "-XXXXXX")).string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / ("zarvik-" + std::string(tag) + "-XXXXXX")).string();
     if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "cannot create a folder like " << pattern;
     path_ = pattern;
   }

@@ -7,18 +7,17 @@
 #include <string>
 #include <vector>
 
+#include "base/numbered_text.h"
 #include "base/printed_lines.h"
 #include "platform/socket.h"
 #include "scripted_smtp_server.h"
 #include "smtp_test_support.h"
-#include "base/numbered_text.h"
 
 namespace zarvik {
 
 namespace {
 
 using Faults = std::vector<std::string>;
-
 
 // The greeting and an EHLO reply that announces the given keywords.
 ScriptedSmtpServer& greeted(ScriptedSmtpServer& server, std::initializer_list<const char*> keywords) {
@@ -85,8 +84,8 @@ struct EnvelopeRun {
 // the envelope and ends the session before the script is checked.
 template <typename Prepare>
 EnvelopeRun submitPrepared(ScriptedSmtpServer& server, const Sender& sender, const LockedList<Recipient>& recipients,
-                   SmtpOptions options, Prepare prepare, std::int64_t size = 1001, std::int32_t priority = 3,
-                   TranscriptFlags flags = kQuiet) {
+                           SmtpOptions options, Prepare prepare, std::int64_t size = 1001, std::int32_t priority = 3,
+                           TranscriptFlags flags = kQuiet) {
   EnvelopeRun run;
   {
     SmtpPortOverride redirect(server.start());
@@ -105,7 +104,8 @@ EnvelopeRun submitPrepared(ScriptedSmtpServer& server, const Sender& sender, con
 
 EnvelopeRun submit(ScriptedSmtpServer& server, const Sender& sender, const LockedList<Recipient>& recipients,
                    SmtpOptions options, std::int64_t size = 1001, std::int32_t priority = 3) {
-  return submitPrepared(server, sender, recipients, options, [](SmtpSession&) {}, size, priority);
+  return submitPrepared(
+      server, sender, recipients, options, [](SmtpSession&) {}, size, priority);
 }
 
 constexpr SmtpOptions kAllOrNothing = kProbeOptions.without(SmtpOptions::kAcceptPartialRecipients);
@@ -117,8 +117,8 @@ TEST(SubmitEnvelope, AcceptsTheEnvelopeOfTheHostProbe) {
       .send("250 ok\r\n")
       .expect("RCPT TO:<user@example.test>\r\n")
       .send("250 ok\r\n");
-  const EnvelopeRun run = submit(server, senderOf("sender@example.org"), recipientsOf({"user@example.test"}),
-                                 kProbeOptions);
+  const EnvelopeRun run =
+      submit(server, senderOf("sender@example.org"), recipientsOf({"user@example.test"}), kProbeOptions);
   ASSERT_EQ(run.open, ResultCode::kOk);
   EXPECT_EQ(run.result, ResultCode::kOk);
   EXPECT_TRUE(run.outcome.replies.isEmpty());
@@ -200,8 +200,7 @@ TEST(SubmitEnvelope, RefusesWhenEveryRecipientIsRefused) {
       {"550 no\r\n", "551 no\r\n", ResultCode::kPermanentRefusal, "5.1.1", {}, {}},
       {"450 later\r\n", "451 later\r\n", ResultCode::kTemporaryRefusal, "4.3.0", {}, {}},
       // Nobody was accepted, so this is no success; the lists say who got what.
-      {"550 no\r\n", "450 later\r\n", ResultCode::kTemporaryRefusal, "4.2.2", {"a@example.test"},
-       {"b@example.test"}},
+      {"550 no\r\n", "450 later\r\n", ResultCode::kTemporaryRefusal, "4.2.2", {"a@example.test"}, {"b@example.test"}},
   };
   for (const auto& c : cases) {
     ScriptedSmtpServer server;
@@ -212,8 +211,8 @@ TEST(SubmitEnvelope, RefusesWhenEveryRecipientIsRefused) {
         .send(c.first)
         .expect("RCPT TO:<b@example.test>\r\n")
         .send(c.second);
-    const EnvelopeRun run = submit(server, senderOf("s@example.org"),
-                                   recipientsOf({"a@example.test", "b@example.test"}), kProbeOptions);
+    const EnvelopeRun run =
+        submit(server, senderOf("s@example.org"), recipientsOf({"a@example.test", "b@example.test"}), kProbeOptions);
     EXPECT_EQ(run.result, c.result) << c.first << c.second;
     EXPECT_EQ(run.outcome.enhancedCode, c.enhanced) << c.first << c.second;
     EXPECT_EQ(addressesOf(run.outcome.refusedPermanently), c.permanent);
@@ -283,8 +282,7 @@ TEST(SubmitEnvelope, ReadsEveryPipelinedReplyButStopsAtTheRefusedSender) {
                                  kProbeOptions.with(SmtpOptions::kUsePipelining));
   EXPECT_EQ(run.result, ResultCode::kPermanentRefusal);
   EXPECT_EQ(run.outcome.enhancedCode, "5.1.8");
-  EXPECT_EQ(texts(run.outcome.replies),
-            (std::vector<std::string>{"MAIL FROM:<s@example.org>", "550 sender refused"}));
+  EXPECT_EQ(texts(run.outcome.replies), (std::vector<std::string>{"MAIL FROM:<s@example.org>", "550 sender refused"}));
   EXPECT_EQ(run.faults, Faults{});
 }
 
@@ -303,11 +301,11 @@ TEST(SubmitEnvelope, SendsTheDsnParameters) {
   sender.returnFullMessage = true;
   sender.envelopeId = "id 1";
   LockedList<Recipient> recipients;
-  recipients.append(recipientOf("a@example.test",
-                                Recipient::kNotifySuccess | Recipient::kNotifyFailure | Recipient::kHasOriginalRecipient,
-                                "rfc822;a=b c@example.test"));
-  recipients.append(recipientOf("b@example.test", Recipient::kNotifyDelay | Recipient::kNotifyFailure,
-                                "ignored without the flag"));
+  recipients.append(recipientOf(
+      "a@example.test", Recipient::kNotifySuccess | Recipient::kNotifyFailure | Recipient::kHasOriginalRecipient,
+      "rfc822;a=b c@example.test"));
+  recipients.append(
+      recipientOf("b@example.test", Recipient::kNotifyDelay | Recipient::kNotifyFailure, "ignored without the flag"));
   recipients.append(recipientOf("c@example.test"));
   const EnvelopeRun run = submit(server, sender, recipients, kEsmtp.with(SmtpOptions::kRequestDsn));
   EXPECT_EQ(run.result, ResultCode::kOk);
@@ -418,7 +416,7 @@ TEST(SubmitEnvelope, RefusesLocallyWhenTheCertificateBrokeThePolicy) {
   greeted(violated, {});
   PrintedLines transcript;
   const EnvelopeRun refused = submitPrepared(violated, senderOf("s@example.org"), recipientsOf({"u@example.test"}),
-                                     kVerified, withVerdict(0xB, 0x1 | 0x2), 1001, 3, kTranscript);
+                                             kVerified, withVerdict(0xB, 0x1 | 0x2), 1001, 3, kTranscript);
   EXPECT_EQ(refused.result, ResultCode::kPermanentRefusal);
   EXPECT_EQ(refused.outcome.enhancedCode, "5.7.14");
   EXPECT_TRUE(transcript.contains("TLS policy violation, closing connection"));
@@ -432,15 +430,14 @@ TEST(SubmitEnvelope, RefusesLocallyWhenTheCertificateBrokeThePolicy) {
       .expect("RCPT TO:<u@example.test>\r\n")
       .send("250 ok\r\n");
   const EnvelopeRun accepted = submitPrepared(unchecked, senderOf("s@example.org"), recipientsOf({"u@example.test"}),
-                                      kVerified, withVerdict(0, 0x1));
+                                              kVerified, withVerdict(0, 0x1));
   EXPECT_EQ(accepted.result, ResultCode::kOk);
   EXPECT_EQ(accepted.faults, Faults{});
 }
 
 TEST(SubmitEnvelope, RequiresTheXbdataTokenOnlyWithAllThreeBits) {
-  constexpr SmtpOptions kToken =
-      kEsmtp.with(SmtpOptions::kRequireXbdataToken | SmtpOptions::kXbdataTokenPolicyA |
-                  SmtpOptions::kXbdataTokenPolicyB);
+  constexpr SmtpOptions kToken = kEsmtp.with(SmtpOptions::kRequireXbdataToken | SmtpOptions::kXbdataTokenPolicyA |
+                                             SmtpOptions::kXbdataTokenPolicyB);
   ScriptedSmtpServer missing;
   greeted(missing, {"XBDATA BIN"});
   const EnvelopeRun run = submit(missing, senderOf("s@example.org"), recipientsOf({"u@example.test"}), kToken);

@@ -165,8 +165,8 @@ TEST(JudgeReply, TreatsDialUpListRefusalsAsTemporaryOnlyWithTheOption) {
 
 TEST(JudgeReply, RecognisesTheKnownRefusalTexts) {
   const JudgeCase cases[] = {
-      {ReplyKind::kRcptTo, "551 the CHAINLETTER is a hoax. Stop it", kNoOverrides, false,
-       ResultCode::kPermanentRefusal, "5.7.0"},
+      {ReplyKind::kRcptTo, "551 the CHAINLETTER is a hoax. Stop it", kNoOverrides, false, ResultCode::kPermanentRefusal,
+       "5.7.0"},
       {ReplyKind::kRcptTo, "551 5.1.6 moved", kNoOverrides, true, ResultCode::kPermanentRefusal, "5.1.6"},
       {ReplyKind::kMessageData, "554 delivery error: dd User is over the quota. Try later", kNoOverrides, false,
        ResultCode::kPermanentRefusal, "5.2.2"},

@@ -84,9 +84,8 @@ class ScriptedSmtpServer {
   std::uint16_t start() {
     SocketAddress address;
     address.ipv4 = 0x7F000001u;
-    if (openSocket(false, SocketType::kStream, listener_) != 0 ||
-        bindSocket(listener_.descriptor(), address) != 0 || listenSocket(listener_.descriptor(), 4) != 0 ||
-        localSocketAddress(listener_.descriptor(), address) != 0) {
+    if (openSocket(false, SocketType::kStream, listener_) != 0 || bindSocket(listener_.descriptor(), address) != 0 ||
+        listenSocket(listener_.descriptor(), 4) != 0 || localSocketAddress(listener_.descriptor(), address) != 0) {
       fault("cannot listen on 127.0.0.1");
       return 0;
     }
@@ -184,54 +183,36 @@ class ScriptedSmtpServer {
       const std::string where = "step " + std::to_string(i + 1) + ": ";
       bool ok = true;
       switch (step.kind) {
-        case Step::kExpect:
-          ok = expectBytes(client, step.bytes, where);
-          break;
-        case Step::kSend:
-          ok = sendBytes(client, step.bytes, where);
-          break;
+        case Step::kExpect: ok = expectBytes(client, step.bytes, where); break;
+        case Step::kSend: ok = sendBytes(client, step.bytes, where); break;
         case Step::kTrickle:
           for (std::size_t k = 0; ok && k < step.bytes.size(); ++k) {
             std::this_thread::sleep_for(std::chrono::milliseconds(step.pauseMs));
             ok = sendBytes(client, step.bytes.substr(k, 1), where);
           }
           break;
-        case Step::kFlood:
-          floodUntilGone(client, step.bytes);
-          break;
-        case Step::kHangUp:
-          static_cast<void>(client.close());
-          return;
+        case Step::kFlood: floodUntilGone(client, step.bytes); break;
+        case Step::kHangUp: static_cast<void>(client.close()); return;
         case Step::kNextConnection:
           if (client.isValid()) awaitClose(client, where);
           tls_ = nullptr;
           static_cast<void>(client.close());
           ok = accept(client);
           break;
-        case Step::kStartTls:
-          ok = startTlsSession(client, *step.tls, where);
-          break;
-        case Step::kFailTls:
-          ok = failTlsSession(client, *step.tls, where);
-          break;
-        case Step::kDiscardTls:
-          static_cast<void>(discardTlsRecords(client.descriptor(), kTlsQuietMs));
-          break;
+        case Step::kStartTls: ok = startTlsSession(client, *step.tls, where); break;
+        case Step::kFailTls: ok = failTlsSession(client, *step.tls, where); break;
+        case Step::kDiscardTls: static_cast<void>(discardTlsRecords(client.descriptor(), kTlsQuietMs)); break;
         case Step::kCloseTls:
           ok = tls_ != nullptr && tls_->shutdown();
           if (!ok) fault(where + "no close_notify sent: " + (tls_ != nullptr ? tls_->lastError() : "no TLS session"));
           break;
-        case Step::kSendRaw:
-          ok = sendPlain(client, step.bytes, where);
-          break;
+        case Step::kSendRaw: ok = sendPlain(client, step.bytes, where); break;
         case Step::kReset:
           tls_ = nullptr;
           static_cast<void>(setSocketLinger(client.descriptor(), 0));
           static_cast<void>(client.close());
           break;
-        case Step::kPause:
-          std::this_thread::sleep_for(std::chrono::milliseconds(step.pauseMs));
-          break;
+        case Step::kPause: std::this_thread::sleep_for(std::chrono::milliseconds(step.pauseMs)); break;
       }
       if (!ok) return;
     }

@@ -22,9 +22,8 @@ using Faults = std::vector<std::string>;
 const std::string kHelo = std::string("HELO ") + kClientName + "\r\n";
 
 // Runs openSession against the server, which must already hold its script.
-ResultCode open(SmtpSession& session, ScriptedSmtpServer& server, ReplyLines& replies,
-                SmtpOptions options = kEsmtp, TranscriptFlags flags = kQuiet,
-                const SessionTexts& sessionTexts = SessionTexts{}) {
+ResultCode open(SmtpSession& session, ScriptedSmtpServer& server, ReplyLines& replies, SmtpOptions options = kEsmtp,
+                TranscriptFlags flags = kQuiet, const SessionTexts& sessionTexts = SessionTexts{}) {
   const std::uint16_t port = server.start();
   EXPECT_NE(port, 0);
   SmtpPortOverride redirect(port);
@@ -123,8 +122,8 @@ TEST(SmtpSession, ReportsARefusedHeloWithItsReply) {
     SmtpSession session;
     ReplyLines replies;
     EXPECT_EQ(open(session, server, replies), ResultCode::kPermanentRefusal);
-    EXPECT_EQ(texts(replies), (std::vector<std::string>{std::string("HELO ") + kClientName,
-                                                         "550-you are not welcome", "550 go away"}));
+    EXPECT_EQ(texts(replies),
+              (std::vector<std::string>{std::string("HELO ") + kClientName, "550-you are not welcome", "550 go away"}));
   }
   EXPECT_EQ(server.finish(), Faults{});
 }
@@ -268,9 +267,7 @@ TEST(SmtpSession, ReturnsAStartTlsReplyThatCameTooLate) {
 
 TEST(SmtpSession, SaysEhloAgainAfterTheHandshake) {
   ScriptedSmtpServer server;
-  scriptStartTlsAccepted(server)
-      .expect(kEhlo)
-      .send("250-mx.example.test\r\n250 AUTH PLAIN\r\n");
+  scriptStartTlsAccepted(server).expect(kEhlo).send("250-mx.example.test\r\n250 AUTH PLAIN\r\n");
   FakeHandshake handshake;
   {
     SmtpSession session;
@@ -321,10 +318,7 @@ TEST(SmtpSession, RetriesAFailedHandshakeOnFreshConnectionsAndEndsInPlainText) {
 
 TEST(SmtpSession, DoesNotRetryAHandshakeThatFailedForAnotherReason) {
   ScriptedSmtpServer server;
-  scriptStartTlsAccepted(server)
-      .expect("NOOP\r\n")
-      .send("250 ok\r\n")
-      .hangUp();
+  scriptStartTlsAccepted(server).expect("NOOP\r\n").send("250 ok\r\n").hangUp();
   FakeHandshake handshake{ResultCode::kTlsNoPeerCertificate};
   PrintedLines transcript;
   {

@@ -67,8 +67,12 @@ inline ScriptedSmtpServer& scriptStartTlsAccepted(ScriptedSmtpServer& server) {
 // connection: NOOP twice to find out whether the dialogue still stands, then
 // QUIT.
 inline ScriptedSmtpServer& scriptNoopsAndQuitAfterAFailedHandshake(ScriptedSmtpServer& server) {
-  return server.expect("NOOP\r\n").send("250 ok\r\n").expect("NOOP\r\n").send("250 ok\r\n").expect("QUIT\r\n").send(
-      "221 bye\r\n");
+  return server.expect("NOOP\r\n")
+      .send("250 ok\r\n")
+      .expect("NOOP\r\n")
+      .send("250 ok\r\n")
+      .expect("QUIT\r\n")
+      .send("221 bye\r\n");
 }
 
 inline std::vector<std::string> texts(const LockedList<SharedString>& list) {

@@ -63,14 +63,10 @@ TestEvpPkeyPtr generateKey(const TestKeyKind& kind) {
 
 const EVP_MD* digestOf(TestDigest digest) {
   switch (digest) {
-    case TestDigest::kSha1:
-      return EVP_sha1();
-    case TestDigest::kMd5:
-      return EVP_md5();
-    case TestDigest::kSha384:
-      return EVP_sha384();
-    case TestDigest::kSha256:
-      break;
+    case TestDigest::kSha1: return EVP_sha1();
+    case TestDigest::kMd5: return EVP_md5();
+    case TestDigest::kSha384: return EVP_sha384();
+    case TestDigest::kSha256: break;
   }
   return EVP_sha256();
 }

@@ -278,18 +278,14 @@ bool TlsServerEnd::shutdown() {
 bool TlsServerEnd::awaitClose(std::string& extra) {
   for (int round = 0; round < 1024; ++round) {
     switch (receive(extra, 4096, waitMs_)) {
-      case TlsRead::kData:
-        continue;
-      case TlsRead::kTimedOut:
-        setError("the client kept the TLS session open");
-        return false;
+      case TlsRead::kData: continue;
+      case TlsRead::kTimedOut: setError("the client kept the TLS session open"); return false;
       case TlsRead::kClosed:
         if (closeNotifyReceived() && (SSL_get_shutdown(session_.get()) & SSL_SENT_SHUTDOWN) == 0) {
           static_cast<void>(shutdown());
         }
         return true;
-      case TlsRead::kFailed:
-        return true;  // the client is gone, perhaps with a reset
+      case TlsRead::kFailed: return true;  // the client is gone, perhaps with a reset
     }
   }
   setError("the client kept sending");
