@@ -39,13 +39,19 @@ struct ConnectionTarget {
   LockedList<IpAddress> localAddresses;  // local addresses to bind to (used when one per family)
 };
 
-// What the TLS client records on a connection; this layer only stores it.
+// What the TLS client records on a connection, and the policy its caller
+// sets for it; this layer only stores it.
 struct ConnectionTlsState {
+  // The longest a handshake may take, all waits included.
+  static constexpr std::uint32_t kDefaultHandshakeTimeoutMs = 60000;
+
   std::int32_t nesting = 0;         // handshake attempts on this connection; upgrade offered below 3
   std::uint32_t checkMask = 0;      // which certificate checks run
   std::uint32_t toleranceMask = 0;  // which negative findings are not a policy violation
   std::uint32_t verdictLow = 0;     // findings of the last successful handshake
   std::uint32_t verdictHigh = 0;
+  std::uint32_t handshakeTimeoutMs = kDefaultHandshakeTimeoutMs;
+  SharedString workFolder;  // where the DANE check keeps its cache file; empty: no cache
 };
 
 // One socket with its time-outs, transcript label and optional TLS session.
