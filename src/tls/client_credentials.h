@@ -1,0 +1,26 @@
+#pragma once
+
+#include "base/shared_string.h"
+#include "tls/certificate_status.h"
+#include "tls/openssl_handles.h"
+
+namespace zarvik {
+
+// A client certificate for mutual authentication, read from one PEM file
+// (-lCF): the private key, the certificate, and the further certificates of
+// its chain in file order (none when the file holds only one).
+struct ClientCredentials {
+  EvpPkeyPtr key;
+  X509Ptr certificate;
+  X509StackPtr chain;
+};
+
+// Reads key, certificate and chain from the PEM file. Returns kOk with all
+// of them; kMissingPemFile when the file cannot be read (missing, a folder,
+// a FIFO, a path holding a NUL byte); kMissingPrivateKey when the file holds
+// no key, kInvalidPrivateKey when its key does not parse; and
+// kInvalidCertificate when it holds no certificate. Whether key and
+// certificate belong together is for the caller to check.
+CertificateStatus loadClientCredentials(const SharedString& certFile, ClientCredentials& credentials);
+
+}  // namespace zarvik
