@@ -1,11 +1,13 @@
 #include "app/host_probe.h"
 
 #include "base/output_sink.h"
+#include "base/process_record.h"
 #include "base/result_code.h"
 #include "base/result_text.h"
 #include "smtp/envelope.h"
 #include "smtp/mailbox.h"
 #include "smtp/smtp_session.h"
+#include "tls/verdict.h"
 
 namespace zarvik {
 
@@ -27,6 +29,19 @@ constexpr std::uint64_t kUnreadTranscriptBit = 0x8u;
 constexpr std::uint64_t kProbeTranscriptBits = TranscriptFlags::kWriteTranscript | TranscriptFlags::kNoLabel |
                                                kUnreadTranscriptBit | TranscriptFlags::kReport |
                                                TranscriptFlags::kTlsReport;
+
+// The verification policy of a probe: the certificate checks, trust against
+// the CA file and DANE, tolerating every finding, so that only a
+// certificate that could not be judged ("unknown", "memory error") is a
+// violation. The DANE cache lives in the work folder.
+constexpr std::uint32_t kProbeCheckMask = CheckMask::kCertificate | CheckMask::kTrust | CheckMask::kDane;
+constexpr std::uint32_t kProbeToleranceMask = 0x00100FFF;
+
+void applyTlsPolicy(ConnectionTlsState& state) {
+  state.checkMask = kProbeCheckMask;
+  state.toleranceMask = kProbeToleranceMask;
+  state.workFolder = workFolder();
+}
 
 // Points the entry at the forced address when it is a usable one; warns and
 // keeps the entry's own addresses otherwise.
@@ -101,6 +116,7 @@ ExitCode probeHost(const MailHostEntry& hostEntry, const SharedString& fromAddre
   texts.connected = kConnectedText;
   texts.retry = kClosedText;
   SmtpSession session;
+  applyTlsPolicy(session.connection().tlsState());
   ReplyLines replies;
   ResultCode result = session.openSession(target, certFile, texts, localHostName, replies, options, flags);
   if (failed(result)) {

@@ -6,15 +6,12 @@
 #include "smtp/capability_list.h"
 #include "smtp/reply_judgement.h"
 #include "smtp/xtext.h"
-#include "tls/tls_handshake.h"
+#include "tls/tls_report.h"
+#include "tls/verdict.h"
 
 namespace zarvik {
 
 namespace {
-
-// The verification's violation bit in the low word of a connection's
-// certificate verdict.
-constexpr std::uint32_t kVerdictViolation = 0x1;
 
 constexpr const char* kPolicyViolationText = "TLS policy violation, closing connection";
 
@@ -49,14 +46,6 @@ Extensions decideExtensions(const CapabilityList& capabilities, std::int32_t rec
   return ext;
 }
 
-// A certificate verdict counts against the connection only when a
-// verification policy was set for it and the verdict marks a violation.
-bool certificatePolicyViolated(const Connection& connection) {
-  const ConnectionTlsState& state = connection.tlsState();
-  if (state.checkMask == 0 && state.toleranceMask == 0) return false;
-  return (state.verdictLow & kVerdictViolation) != 0;
-}
-
 // The checks that refuse the envelope before anything is sent. Returns
 // true with outcome filled when one of them refused.
 bool refusedLocally(const SmtpSession& session, const Extensions& ext, std::int64_t declaredSize,
@@ -73,7 +62,7 @@ bool refusedLocally(const SmtpSession& session, const Extensions& ext, std::int6
     return true;
   }
   if (tlsWanted && options.has(SmtpOptions::kVerifiedCertificateRequired) && connection.hasTls() &&
-      certificatePolicyViolated(connection)) {
+      !verdictAcceptable(connection)) {
     buildTlsReport(connection, outcome.replies, flags.with(TranscriptFlags::kReport));
     transcriptInfo(connection, kPolicyViolationText, flags);
     outcome.enhancedCode = "5.7.14";

@@ -1,21 +1,165 @@
 #include "tls/tls_handshake.h"
 
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+
+#include <ctime>
+#include <memory>
+
+#include "base/ip_address.h"
+#include "platform/clock.h"
+#include "tls/client_credentials.h"
+#include "tls/openssl_channel.h"
+#include "tls/peer_verification.h"
+#include "tls/tls_errors.h"
+#include "tls/tls_report.h"
 #include "tls/tls_setup.h"
+#include "tls/verdict.h"
 
 namespace zarvik {
 
-ResultCode startTls(Connection& connection, const SharedString& /*hostName*/,
-                    const LockedList<SharedString>& /*tlsaLines*/, const SharedString& /*certFile*/,
-                    TranscriptFlags& /*flags*/) {
-  if (const ResultCode status = tlsReady(); failed(status)) return status;
-  // With the setup ready, an existing session needs nothing more.
-  if (connection.hasTls()) return ResultCode::kOk;
-  // The client contexts arrive with the TLS client; until then none exists.
-  return ResultCode::kTlsInitFailed;
+namespace {
+
+// After a failed handshake the socket is read empty, so that what the
+// server sent in TLS does not reach the next command: 150 ms of quiet, at
+// most 2 s in all.
+constexpr std::uint32_t kDrainQuietMs = 150;
+constexpr std::uint32_t kDrainTotalMs = 2000;
+
+// The three handshakes of a host, one per context slot.
+constexpr std::int32_t kMaxAttempts = 3;
+
+// Presents the client certificate when it can: read, its key belonging to
+// it, accepted by the session. Nothing of this fails the handshake; a
+// server that wants a certificate says so itself.
+void useClientCertificate(SSL* ssl, const SharedString& certFile) {
+  ClientCredentials credentials;
+  if (loadClientCredentials(certFile, credentials) != CertificateStatus::kOk) return;
+  if (X509_check_private_key(credentials.certificate.get(), credentials.key.get()) != 1 ||
+      SSL_use_certificate(ssl, credentials.certificate.get()) != 1 ||
+      SSL_use_PrivateKey(ssl, credentials.key.get()) != 1) {
+    ERR_clear_error();
+    return;
+  }
+  if (!credentials.chain) return;
+  static_cast<void>(SSL_set0_chain(ssl, nullptr));
+  // The session owns each certificate it takes (add0); the first refusal
+  // ends the chain there.
+  while (X509* next = sk_X509_shift(credentials.chain.get())) {
+    if (SSL_add0_chain_cert(ssl, next) != 1) {
+      X509_free(next);
+      break;
+    }
+  }
+  ERR_clear_error();
 }
 
-void buildTlsReport(const Connection& /*connection*/, LockedList<SharedString>& /*lines*/, TranscriptFlags /*flags*/) {
-  // Only a handshake made by the TLS client installs a session to report on.
+// Runs SSL_connect on the non-blocking socket until it is done, waiting for
+// the socket as OpenSSL asks, within timeoutMs from the first call.
+ResultCode driveHandshake(Connection& connection, SSL* ssl, std::uint32_t timeoutMs) {
+  const std::uint32_t start = tickCount();
+  for (;;) {
+    const int r = SSL_connect(ssl);
+    if (r > 0) return ResultCode::kOk;
+    if (r == 0) return ResultCode::kTlsNoCommonCipher;  // the peer ended the handshake cleanly
+    const std::uint32_t elapsed = elapsedSince(start);
+    if (elapsed >= timeoutMs) return ResultCode::kTimeout;
+    const std::uint32_t left = timeLeft(start, timeoutMs);
+    switch (SSL_get_error(ssl, r)) {
+      case SSL_ERROR_WANT_READ: {
+        // A server that never answers the ClientHello has no TLS to offer
+        // this context; a termination request is what it says.
+        const ResultCode waited = connection.waitReadable(left);
+        if (waited == ResultCode::kTerminationRequested) return waited;
+        if (failed(waited)) return ResultCode::kTlsNoCommonCipher;
+        break;
+      }
+      case SSL_ERROR_WANT_WRITE: {
+        if (left == 0) return ResultCode::kWriteTimeout;
+        const ResultCode waited = connection.waitWritable(left);
+        if (failed(waited)) return waited;
+        break;
+      }
+      case SSL_ERROR_SSL: return handshakeFailureOf(ERR_get_error());
+      default: static_cast<void>(ERR_get_error()); return ResultCode::kTlsConnectFailed;
+    }
+  }
+}
+
+// Ends a failed handshake: no session is left, and what the server still
+// sends in TLS is read and dropped.
+void abandonHandshake(Connection& connection, SslPtr ssl) {
+  if (SSL_shutdown(ssl.get()) == 0) {
+    yieldProcessor();
+    static_cast<void>(SSL_shutdown(ssl.get()));
+  }
+  ssl.reset();
+  ERR_clear_error();
+  static_cast<void>(connection.receiveUntilTimeout(kDrainQuietMs, kDrainTotalMs));
+}
+
+// Judges the peer under the connection's policy and keeps the verdict on it.
+void judgePeer(Connection& connection, SSL* ssl, X509* leaf, const SharedString& hostName,
+               const LockedList<SharedString>& tlsaLines, TranscriptFlags flags) {
+  ConnectionTlsState& state = connection.tlsState();
+  const PeerCertificates peer{leaf, SSL_get_peer_cert_chain(ssl), SSL_CTX_get_cert_store(SSL_get_SSL_CTX(ssl))};
+  const SSL_SESSION* session = SSL_get_session(ssl);
+  const NegotiatedTls negotiated{SSL_get_current_cipher(ssl),
+                                 session != nullptr ? SSL_SESSION_get_protocol_version(session) : 0};
+  const TlsPolicy policy{state.checkMask, state.toleranceMask};
+  const std::time_t now = std::time(nullptr);
+  Verdict verdict;
+  if (policy.checkMask != 0 || policy.toleranceMask != 0) {
+    verdict = verifyPeer(peer, negotiated, hostName, tlsaLines, policy, state.workFolder, now);
+  } else if (flags.has(TranscriptFlags::kTlsReport)) {
+    verdict = judgeForReport(peer, negotiated, hostName, now);
+  }
+  storeVerdict(state, verdict);
+}
+
+}  // namespace
+
+ResultCode startTls(Connection& connection, const SharedString& hostName, const LockedList<SharedString>& tlsaLines,
+                    const SharedString& certFile, TranscriptFlags& flags) {
+  if (const ResultCode status = tlsReady(); failed(status)) return status;
+  if (connection.hasTls()) return ResultCode::kOk;
+
+  ConnectionTlsState& state = connection.tlsState();
+  ++state.nesting;
+  SSL_CTX* context = state.nesting <= kMaxAttempts ? contextForAttempt(state.nesting) : nullptr;
+  SslPtr ssl(context != nullptr ? SSL_new(context) : nullptr);
+  if (!ssl) {
+    ERR_clear_error();
+    return ResultCode::kTlsInitFailed;
+  }
+  if (flags.has(TranscriptFlags::kClientCertificate)) useClientCertificate(ssl.get(), certFile);
+  IpAddress literal;
+  if (!literal.parse(hostName.view())) static_cast<void>(SSL_set_tlsext_host_name(ssl.get(), hostName.characters()));
+  ERR_clear_error();
+  if (SSL_set_fd(ssl.get(), connection.socketDescriptor()) != 1) {
+    ERR_clear_error();
+    return ResultCode::kTlsInitFailed;
+  }
+
+  const ResultCode handshake = driveHandshake(connection, ssl.get(), state.handshakeTimeoutMs);
+  if (failed(handshake)) {
+    abandonHandshake(connection, std::move(ssl));
+    return handshake;
+  }
+
+  SSL* session = ssl.get();
+  connection.installTls(std::make_unique<OpenSslChannel>(std::move(ssl)));
+  storeVerdict(state, Verdict{});
+  const X509Ptr leaf(SSL_get1_peer_certificate(session));
+  if (!leaf) return ResultCode::kTlsNoPeerCertificate;
+  judgePeer(connection, session, leaf.get(), hostName, tlsaLines, flags);
+  if (flags.has(TranscriptFlags::kTlsReport)) {
+    LockedList<SharedString> lines;
+    buildTlsReport(connection, lines, flags);
+    printTlsReport(connection, lines, flags);
+  }
+  ERR_clear_error();
+  return ResultCode::kOk;
 }
 
 }  // namespace zarvik

@@ -8,30 +8,28 @@
 
 namespace zarvik {
 
-// The TLS upgrade of an open connection (RFC 3207 STARTTLS, or TLS from the
-// first byte) and the report about the session it made.
+// The TLS upgrade of an open connection as a client (RFC 3207 STARTTLS, or
+// TLS from the first byte) with the report and verdict on the peer.
 //
-// The TLS client is not built yet. Until it is, tlsReady() never returns 0,
-// and the SMTP session only calls startTls() after tlsReady() returned 0, so
-// no STARTTLS is sent and neither function below is reached by the program.
-// The bodies do only what holds in that state: startTls() returns the setup
-// status (155), and no session can exist to report on.
-
-// Upgrades the connection as a client: one more handshake attempt on it
-// (the attempt number, kept in connection.tlsState().nesting, picks the
-// client context), server name hostName unless it is an address literal,
-// the client certificate of certFile when flags ask for it, and the peer
-// certificate judged against the TLSA lines (RFC 6698). On success the
-// session is installed in the connection. Returns 0; the setup status (155,
-// 156); 159 (no peer certificate); 161 (handshake failed); 162 (no common
-// protocol or cipher); 7 (one minute passed) or 10 (write time-out).
+// One more handshake attempt on the connection: attempt n (the connection's
+// TLS nesting counter) uses context slot n (tls_setup.h). The server name is
+// hostName unless that is an address literal (RFC 6066 section 3); with
+// TranscriptFlags::kClientCertificate the certificate of certFile is
+// presented when it can be read and its key belongs to it. The handshake,
+// all waits included, is bounded by the connection's handshakeTimeoutMs. On
+// success the session is installed in the connection, the peer is judged
+// under the connection's policy (verdict.h, with DANE against tlsaLines) and,
+// with TranscriptFlags::kTlsReport, the report is printed.
+//
+// Returns kOk (also when the connection already has a session); the setup
+// status (kTlsInitFailed, kTlsCertificateFile); kTlsInitFailed for a fourth
+// attempt; kTlsNoPeerCertificate when the server sent no certificate (the
+// session stays); kTlsConnectFailed or kTlsNoCommonCipher when the handshake
+// failed, which the session may retry with the next context; kTimeout when
+// the time bound passed, kWriteTimeout when a write could not go out, and
+// kTerminationRequested. After a failure the socket is drained and no
+// session is left.
 ResultCode startTls(Connection& connection, const SharedString& hostName, const LockedList<SharedString>& tlsaLines,
                     const SharedString& certFile, TranscriptFlags& flags);
-
-// Appends the report lines (certificate, issuer, validity, status, key,
-// cipher; with TranscriptFlags::kReport also the fingerprint and names) of
-// the connection's TLS session; nothing without a session or peer
-// certificate.
-void buildTlsReport(const Connection& connection, LockedList<SharedString>& lines, TranscriptFlags flags);
 
 }  // namespace zarvik

@@ -1,0 +1,216 @@
+#include "tls/dane.h"
+
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/x509v3.h>
+
+#include <vector>
+
+#include "tls/certificate_strength.h"
+#include "tls/chain_check.h"
+#include "tls/dane_cache.h"
+#include "tls/openssl_handles.h"
+#include "tls/tlsa_record.h"
+
+namespace zarvik {
+
+namespace {
+
+// RFC 6698 section 2.1.1: certificate usages.
+constexpr int kUsageCaConstraint = 0;
+constexpr int kUsageServiceCertificateConstraint = 1;
+constexpr int kUsageTrustAnchorAssertion = 2;
+constexpr int kUsageDomainIssuedCertificate = 3;
+// Section 2.1.2: selectors; section 2.1.3: matching types.
+constexpr int kSelectorFullCertificate = 0;
+constexpr int kMatchingExact = 0;
+constexpr int kMatchingSha256 = 1;
+
+using Bytes = std::vector<unsigned char>;
+
+bool decodeHex(std::string_view hex, Bytes& bytes) {
+  bytes.clear();
+  if (hex.size() % 2 != 0) return false;
+  const auto digit = [](char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+  };
+  for (std::size_t i = 0; i < hex.size(); i += 2) {
+    const int high = digit(hex[i]);
+    const int low = digit(hex[i + 1]);
+    if (high < 0 || low < 0) return false;
+    bytes.push_back(static_cast<unsigned char>(high * 16 + low));
+  }
+  return true;
+}
+
+// The DER form of what the selector names.
+Bytes selectedDer(const X509* certificate, int selector) {
+  unsigned char* der = nullptr;
+  const int length = selector == kSelectorFullCertificate
+                         ? i2d_X509(certificate, &der)
+                         : i2d_X509_PUBKEY(X509_get_X509_PUBKEY(certificate), &der);
+  Bytes bytes;
+  if (length > 0) bytes.assign(der, der + length);
+  OPENSSL_free(der);
+  return bytes;
+}
+
+bool exactMatch(const X509* certificate, const Bytes& data, int selector) {
+  const unsigned char* cursor = data.data();
+  const long length = static_cast<long>(data.size());
+  if (selector == kSelectorFullCertificate) {
+    const X509Ptr given(d2i_X509(nullptr, &cursor, length));
+    return given && X509_cmp(given.get(), certificate) == 0;
+  }
+  const EvpPkeyPtr given(d2i_PUBKEY(nullptr, &cursor, length));
+  return given && EVP_PKEY_eq(given.get(), X509_get0_pubkey(certificate)) == 1;
+}
+
+bool digestMatch(const X509* certificate, std::string_view data, int selector, int matchingType) {
+  const Bytes der = selectedDer(certificate, selector);
+  if (der.empty()) return false;
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  const EVP_MD* md = matchingType == kMatchingSha256 ? EVP_sha256() : EVP_sha512();
+  if (EVP_Digest(der.data(), der.size(), digest, &length, md, nullptr) != 1) return false;
+  SharedString hex;
+  for (unsigned int i = 0; i < length; ++i) hex.append(SharedString::byteToHex(digest[i]));
+  return SharedString::compare(hex.view(), data, SharedString::kIgnoreCase | SharedString::kEqualLength);
+}
+
+// The certificate at a 0-based index of the chain.
+X509* chainAt(STACK_OF(X509) * chain, int index) { return sk_X509_value(chain, index); }
+
+struct DaneMatch {
+  const PeerCertificates& peer;
+  const TlsPolicy& policy;
+  std::time_t now;
+  Verdict& verdict;
+  CertificateStatus result = CertificateStatus::kInvalidCertificate;
+
+  void verified() {
+    verdict.low |= Verdict::kDaneVerified;
+    result = CertificateStatus::kCertificateValidAndTrusted;
+  }
+
+  // Usage 0: a CA of the chain above the leaf (RFC 6698 section 2.1.1).
+  void caConstraint(const TlsaRecord& record) {
+    const int count = sk_X509_num(peer.chain);
+    for (int i = 1; i < count; ++i) {
+      X509* certificate = chainAt(peer.chain, i);
+      if (tlsaMatches(certificate, record.data.view(), record.selector, record.matchingType) &&
+          X509_check_ca(certificate) == 1) {
+        verified();
+        return;
+      }
+    }
+  }
+
+  // Usages 1 and 3: the leaf itself. True when the walk over the records
+  // ends here.
+  bool leafConstraint(const TlsaRecord& record) {
+    if (!tlsaMatches(peer.leaf, record.data.view(), record.selector, record.matchingType)) {
+      verdict.low |= Verdict::kInvalidDane;
+      return false;
+    }
+    if (record.usage == kUsageDomainIssuedCertificate) {
+      verified();
+      return true;
+    }
+    if (runChainCheck(peer.leaf, peer.chain, peer.store, policy.checkMask, policy.toleranceMask, now, verdict) ==
+        CertificateStatus::kCertificateValidAndTrusted) {
+      verified();
+      return true;
+    }
+    result = CertificateStatus::kInvalidCertificate;
+    return false;
+  }
+
+  // Usage 2: a trust anchor in the chain that the server sent, each
+  // certificate issued by the next (RFC 7671 section 5.2.2).
+  void trustAnchor(const TlsaRecord& record) {
+    const int count = sk_X509_num(peer.chain);
+    for (int i = 0; i < count; ++i) {
+      X509* certificate = chainAt(peer.chain, i);
+      if (i > 0 && X509_check_issued(certificate, chainAt(peer.chain, i - 1)) != X509_V_OK) {
+        verdict.low |= Verdict::kDaneIssuerMismatch;
+        if ((policy.toleranceMask & Tolerance::kUntrusted) == 0) {
+          verdict.low |= Verdict::kViolation;
+          result = CertificateStatus::kInvalidCertificate;
+          return;
+        }
+      }
+      if (tlsaMatches(certificate, record.data.view(), record.selector, record.matchingType)) {
+        verified();
+        return;
+      }
+    }
+  }
+};
+
+}  // namespace
+
+bool daneUsable(const LockedList<SharedString>& tlsaLines, Verdict& verdict) {
+  if (tlsaLines.isEmpty()) return false;
+  bool anyValidated = false;
+  for (const SharedString& line : tlsaLines) {
+    TlsaRecord record;
+    if (parseTlsaLine(line.view(), record) && record.isUsable()) {
+      verdict.high |= Verdict::kUsableTlsa;
+      return true;
+    }
+    anyValidated = anyValidated || tlsaLineValidated(line.view());
+  }
+  verdict.low |= anyValidated ? Verdict::kDaneTypeNotSupported : Verdict::kDaneDnssecFailed;
+  return false;
+}
+
+bool tlsaMatches(const X509* certificate, std::string_view data, int selector, int matchingType) {
+  if (certificate == nullptr || (selector != 0 && selector != 1)) return false;
+  if (matchingType == kMatchingExact) {
+    Bytes bytes;
+    return decodeHex(data, bytes) && !bytes.empty() && exactMatch(certificate, bytes, selector);
+  }
+  if (matchingType != kMatchingSha256 && matchingType != 2) return false;
+  return digestMatch(certificate, data, selector, matchingType);
+}
+
+CertificateStatus daneCheck(const PeerCertificates& peer, const LockedList<SharedString>& tlsaLines,
+                            const SharedString& workFolder, const TlsPolicy& policy, std::time_t now,
+                            Verdict& verdict) {
+  ERR_clear_error();
+  if (peer.leaf == nullptr || peer.chain == nullptr) return CertificateStatus::kMissingPemFile;
+  if ((policy.checkMask & CheckMask::kDane) == 0) return CertificateStatus::kCertificateValid;
+
+  // Only a caller that tolerates nothing may take an earlier result: its
+  // verdict then holds every finding of that check.
+  DaneCacheEntry cached;
+  if (policy.toleranceMask == 0 && readDaneCache(workFolder, peer.leaf, policy.checkMask, now, cached)) {
+    verdict = cached.verdict;
+    return cached.result;
+  }
+
+  judgeKeyAndAlgorithm(peer.leaf, now, verdict);
+  DaneMatch match{peer, policy, now, verdict};
+  for (const SharedString& line : tlsaLines) {
+    TlsaRecord record;
+    if (!parseTlsaLine(line.view(), record) || !record.isUsable()) continue;
+    bool done = false;
+    switch (record.usage) {
+      case kUsageCaConstraint: match.caConstraint(record); break;
+      case kUsageTrustAnchorAssertion: match.trustAnchor(record); break;
+      case kUsageServiceCertificateConstraint:
+      case kUsageDomainIssuedCertificate: done = match.leafConstraint(record); break;
+      default: break;
+    }
+    if (done) break;
+  }
+  ERR_clear_error();
+  keepInDaneCache(workFolder, peer.leaf, match.result, verdict, policy, now);
+  return match.result;
+}
+
+}  // namespace zarvik

@@ -1,0 +1,116 @@
+#include "tls/dane_cache.h"
+
+#include <string>
+#include <vector>
+
+#include "base/locked_list.h"
+#include "platform/private_folder.h"
+#include "tls/tls_report.h"
+
+namespace zarvik {
+
+namespace {
+
+constexpr const char* kCacheFolderName = "CRL";
+constexpr const char* kCacheFileSuffix = ".dane";
+// A cache file holds a few short lines; anything larger is not one.
+constexpr std::size_t kMaxCacheFileBytes = 16384;
+
+std::uint64_t joinWords(std::uint32_t high, std::uint32_t low) { return (std::uint64_t{high} << 32) | low; }
+
+bool openCacheFolder(const SharedString& workFolder, PrivateFolder& folder) {
+  return !workFolder.isEmpty() && folder.open(workFolder.view(), kCacheFolderName);
+}
+
+SharedString localDateAndTime(std::time_t now) {
+  struct tm parts {};
+  if (localtime_r(&now, &parts) == nullptr) return {};
+  char text[32] = {};
+  const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
+  return SharedString(text, static_cast<std::int32_t>(length));
+}
+
+std::vector<std::string> splitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    lines.push_back(std::move(line));
+    start = end + 1;
+  }
+  return lines;
+}
+
+// A decimal number that fills the whole line; false for anything else.
+bool parseUnsigned(const std::string& line, std::uint64_t& value) {
+  if (line.empty() || line.size() > 20) return false;
+  value = 0;
+  for (const char c : line) {
+    if (c < '0' || c > '9') return false;
+    const std::uint64_t digit = static_cast<std::uint64_t>(c - '0');
+    if (value > (UINT64_MAX - digit) / 10) return false;
+    value = value * 10 + digit;
+  }
+  return true;
+}
+
+}  // namespace
+
+SharedString daneCacheFileName(const X509* certificate) {
+  SharedString name = sha1Fingerprint(certificate);
+  if (!name.isEmpty()) name.append(kCacheFileSuffix);
+  return name;
+}
+
+SharedString daneCacheText(const X509* certificate, CertificateStatus result, const Verdict& verdict,
+                           const TlsPolicy& policy, std::time_t now) {
+  SharedString text = localDateAndTime(now);
+  text.append("\n").appendDecimal(static_cast<std::int64_t>(now)).append("\n");
+  text.appendDecimal(static_cast<std::int64_t>(result)).append("\n");
+  text.append(std::to_string(joinWords(verdict.high, verdict.low))).append("\n");
+  text.append(std::to_string(joinWords(policy.toleranceMask, policy.checkMask))).append("\n");
+  LockedList<SharedString> lines;
+  appendCertificateLines(certificate, lines);
+  for (const SharedString& line : lines) text.append(line).append("\n");
+  return text;
+}
+
+void keepInDaneCache(const SharedString& workFolder, const X509* certificate, CertificateStatus result,
+                     const Verdict& verdict, const TlsPolicy& policy, std::time_t now) {
+  const SharedString name = daneCacheFileName(certificate);
+  PrivateFolder folder;
+  if (name.isEmpty() || !openCacheFolder(workFolder, folder)) return;
+  if (result == CertificateStatus::kCertificateValid || result == CertificateStatus::kCertificateValidAndTrusted) {
+    static_cast<void>(folder.replaceFile(name.view(), daneCacheText(certificate, result, verdict, policy, now).view()));
+  } else {
+    static_cast<void>(folder.removeFile(name.view()));
+  }
+}
+
+bool readDaneCache(const SharedString& workFolder, const X509* certificate, std::uint32_t checkMask, std::time_t now,
+                   DaneCacheEntry& entry) {
+  const SharedString name = daneCacheFileName(certificate);
+  PrivateFolder folder;
+  std::string text;
+  if (name.isEmpty() || !openCacheFolder(workFolder, folder) || !folder.readFile(name.view(), kMaxCacheFileBytes, text)) {
+    return false;
+  }
+  const std::vector<std::string> lines = splitLines(text);
+  std::uint64_t made = 0;
+  std::uint64_t result = 0;
+  std::uint64_t verdict = 0;
+  std::uint64_t policy = 0;
+  if (lines.size() <= 4 || !parseUnsigned(lines[1], made) || !parseUnsigned(lines[2], result) ||
+      !parseUnsigned(lines[3], verdict) || !parseUnsigned(lines[4], policy)) {
+    return false;
+  }
+  const auto nowSeconds = static_cast<std::uint64_t>(now);
+  if (made > nowSeconds || nowSeconds - made > kDaneCacheLifetimeSeconds || policy != checkMask) return false;
+  entry.result = static_cast<CertificateStatus>(result);
+  entry.verdict = Verdict{static_cast<std::uint32_t>(verdict), static_cast<std::uint32_t>(verdict >> 32)};
+  return true;
+}
+
+}  // namespace zarvik

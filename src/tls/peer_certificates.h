@@ -1,0 +1,25 @@
+#pragma once
+
+#include <openssl/x509.h>
+
+#include <cstdint>
+
+namespace zarvik {
+
+// What a handshake brought to judge, borrowed from the session: the server's
+// certificate, the chain it sent (the certificate first, as OpenSSL gives a
+// client), and the trust store of the session's context.
+struct PeerCertificates {
+  X509* leaf = nullptr;
+  STACK_OF(X509)* chain = nullptr;
+  X509_STORE* store = nullptr;
+};
+
+// A connection's verification policy: which checks run (CheckMask) and which
+// findings do not count as a violation (Tolerance), both in verdict.h.
+struct TlsPolicy {
+  std::uint32_t checkMask = 0;
+  std::uint32_t toleranceMask = 0;
+};
+
+}  // namespace zarvik

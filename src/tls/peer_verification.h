@@ -1,0 +1,36 @@
+#pragma once
+
+#include <openssl/ssl.h>
+
+#include <ctime>
+
+#include "base/locked_list.h"
+#include "base/shared_string.h"
+#include "tls/peer_certificates.h"
+#include "tls/verdict.h"
+
+namespace zarvik {
+
+// What the handshake negotiated, as the verification judges it.
+struct NegotiatedTls {
+  const SSL_CIPHER* cipher = nullptr;  // null: none
+  int protocolVersion = 0;             // 0: no session
+};
+
+// The verdict on a peer after a handshake, under the connection's policy:
+// the host name against the certificate's names (RFC 6125), the cipher and
+// protocol, then DANE when the policy asks for it and the host has a usable
+// TLSA record (dane.h), else the chain against the trust store
+// (chain_check.h). A negative finding that the policy does not tolerate
+// sets the violation bit. workFolder holds the DANE cache (empty: none).
+Verdict verifyPeer(const PeerCertificates& peer, const NegotiatedTls& negotiated, const SharedString& hostName,
+                   const LockedList<SharedString>& tlsaLines, const TlsPolicy& policy, const SharedString& workFolder,
+                   std::time_t now);
+
+// The verdict for the report when the connection has no policy: the name,
+// cipher and protocol findings and the chain check, tolerating everything
+// and leaving DANE out.
+Verdict judgeForReport(const PeerCertificates& peer, const NegotiatedTls& negotiated, const SharedString& hostName,
+                       std::time_t now);
+
+}  // namespace zarvik
