@@ -167,9 +167,14 @@ ResultCode decodeEntries(std::span<const std::uint8_t> answer, LockedList<DnsRec
     if (i < questionCount) {
       if (!(reader.readU16(entry.type) && reader.readU16(recordClass))) return ResultCode::kDnsShortAnswer;
       entry.isQuestion = true;
+      entry.section = DnsSection::kQuestion;
       if (!questions.append(std::move(entry))) return ResultCode::kDnsShortAnswer;
       continue;
     }
+    const std::size_t recordIndex = i - questionCount;
+    entry.section = recordIndex < answerCount                    ? DnsSection::kAnswer
+                    : recordIndex < answerCount + authorityCount ? DnsSection::kAuthority
+                                                                 : DnsSection::kAdditional;
     std::uint16_t rdataLength = 0;
     std::span<const std::uint8_t> rdataBytes;
     if (!(reader.readU16(entry.type) && reader.readU16(recordClass) && reader.readU32(entry.ttl) &&

@@ -28,8 +28,12 @@ namespace zarvik {
 //   any other       header fields only
 // Names are decompressed, labels joined by "." without a trailing dot; the
 // root is the empty string.
+// The section of the message a record came in (RFC 1035 section 4.1).
+enum class DnsSection : std::uint8_t { kQuestion, kAnswer, kAuthority, kAdditional };
+
 struct DnsRecord {
   bool isQuestion = false;
+  DnsSection section = DnsSection::kAnswer;
   SharedString owner;
   std::uint16_t type = 0;
   std::uint32_t ttl = 0;  // 0 for questions

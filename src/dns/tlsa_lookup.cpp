@@ -14,15 +14,55 @@ const char* transportWord(std::int32_t transport) {
   return "sctp";
 }
 
-// The target of the first CNAME record with a non-empty target, or empty.
-SharedString firstAliasTarget(const LockedList<DnsRecord>& records) {
+// True for a record of the type in the answer section whose owner is name
+// (ignoring case and a trailing dot of name, which owners never have).
+bool isAnswerFor(const DnsRecord& record, const SharedString& name, std::uint16_t type) {
+  std::string_view owner = name.view();
+  if (!owner.empty() && owner.back() == '.') owner.remove_suffix(1);
+  return record.section == DnsSection::kAnswer && record.type == type &&
+         SharedString::compare(record.owner.view(), owner, SharedString::kIgnoreCase | SharedString::kEqualLength);
+}
+
+// The alias target that the answer gives for name, blanks trimmed; empty
+// when it gives none.
+SharedString aliasTargetOf(const LockedList<DnsRecord>& records, const SharedString& name) {
   for (const DnsRecord& record : records) {
-    if (record.isQuestion || record.type != DnsType::kCNAME) continue;
+    if (!isAnswerFor(record, name, DnsType::kCNAME)) continue;
     SharedString target = record.text1;
     target.trimBlanks();
     if (!target.isEmpty()) return target;
   }
   return {};
+}
+
+// What one answer gives for the name asked: the TLSA records of the name, or
+// of the alias the answer's CNAME records lead it to. Only the answer
+// section counts, and only records of those names: the resolver vouches for
+// nothing else (RFC 7672 section 2.2). name ends as the last name reached.
+struct AnswerWalk {
+  LockedList<SharedString> lines;
+  bool aliasesExhausted = false;
+};
+
+AnswerWalk walkAnswer(const DnsExchangeResult& answer, SharedString& name, std::int32_t& aliases) {
+  AnswerWalk walk;
+  for (;;) {
+    for (const DnsRecord& record : answer.records) {
+      if (isAnswerFor(record, name, DnsType::kTLSA)) {
+        static_cast<void>(walk.lines.append(tlsaLine(record, answer.authenticated)));
+      }
+    }
+    if (!walk.lines.isEmpty()) return walk;
+    const SharedString target = aliasTargetOf(answer.records, name);
+    if (target.isEmpty()) return walk;
+    // RFC 7671 section 7: the TLSA records of an alias target count as
+    // those of the name.
+    name = target;
+    if (++aliases > kMaxTlsaAliases) {
+      walk.aliasesExhausted = true;
+      return walk;
+    }
+  }
 }
 
 }  // namespace
@@ -56,7 +96,7 @@ ResultCode lookupTlsa(const Resolver& resolver, MailHostEntry& entry) {
   std::int32_t aliases = 0;
   ResultCode result = ResultCode::kOk;
   std::int32_t index = 1;
-  while (index <= servers.count() && aliases <= kMaxTlsaAliases) {
+  while (index <= servers.count()) {
     DnsExchangeResult answer;
     const ResultCode code =
         exchangeDnsQuery(servers[index], name.view(), DnsType::kTLSA, kDnsQueryDnssec, options, answer);
@@ -67,20 +107,16 @@ ResultCode lookupTlsa(const Resolver& resolver, MailHostEntry& entry) {
       ++index;
       continue;
     }
-    LockedList<SharedString> lines;
-    for (const DnsRecord& record : answer.records) {
-      if (!record.isQuestion && record.type == DnsType::kTLSA) lines.append(tlsaLine(record, answer.authenticated));
-    }
-    if (!lines.isEmpty()) {
-      entry.tlsaLines.assign(lines);
+    const SharedString asked = name;
+    const AnswerWalk walk = walkAnswer(answer, name, aliases);
+    if (!walk.lines.isEmpty()) {
+      static_cast<void>(entry.tlsaLines.assign(walk.lines));
       return ResultCode::kOk;
     }
-    const SharedString target = firstAliasTarget(answer.records);
-    if (!target.isEmpty()) {
-      // RFC 7671 section 7: the TLSA records of an alias target count as
-      // those of the name; ask the same server again.
-      name = target;
-      ++aliases;
+    if (walk.aliasesExhausted) return ResultCode::kOk;
+    if (!SharedString::compare(name.view(), asked.view(), SharedString::kEqualLength)) {
+      // The answer led to an alias without giving its records: ask the same
+      // server for the alias.
       result = ResultCode::kOk;
       continue;
     }

@@ -29,10 +29,13 @@ SharedString tlsaLine(const DnsRecord& record, bool authenticated);
 
 // Fills entry.tlsaLines with the TLSA records of the entry's service name,
 // asking for DNSSEC data (DO set, CD clear). An entry that already holds
-// lines is left alone (kOk, no query). The servers are asked in turn; an
-// answer without TLSA records but with a CNAME makes the same server be
-// asked for the alias target, up to 5 aliases in all; more aliases end with
-// kOk and no lines. Results: kOk (lines possibly none); kInvalidNameServer
+// lines is left alone (kOk, no query). Only the answer section counts, and
+// in it only the records of the name asked or of the aliases its CNAME
+// records lead to (RFC 7672 section 2.2: nothing else is covered by the
+// resolver's validation). The servers are asked in turn; an answer that
+// leads to an alias without giving its TLSA records makes the same server
+// be asked for the alias, up to 5 aliases in all; more aliases end with kOk
+// and no lines. Results: kOk (lines possibly none); kInvalidNameServer
 // without name servers; kDomainNotFound when the name does not exist;
 // kDnsNoData when the last server answered with neither TLSA nor CNAME
 // records; other exchange failures.

@@ -103,6 +103,42 @@ TEST_F(TlsaLookupTest, FollowsFiveAliasesButNotSix) {
   EXPECT_EQ(first().countQueries("t6.example.org", kTypeTlsa), 0u);
 }
 
+TEST_F(TlsaLookupTest, TakesOnlyAnswerRecordsOfTheNameOrItsAlias) {
+  const auto reply = [](std::vector<FakeRecord> answers, std::vector<FakeRecord> authority = {},
+                        std::vector<FakeRecord> additional = {}) {
+    ScriptedReply r;
+    r.answers = std::move(answers);
+    r.authority = std::move(authority);
+    r.additional = std::move(additional);
+    return r;
+  };
+  const struct {
+    const char* label;
+    ScriptedReply reply;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {"authority and additional sections",
+       reply({}, {fakeTlsa(kService, 3, 1, 1, {0x01})}, {fakeTlsa(kService, 3, 1, 1, {0x02})}),
+       {}},
+      {"another owner", reply({fakeTlsa("_25._tcp.other.example.org", 3, 1, 1, {0x03})}), {}},
+      {"alias and its records in one answer",
+       reply({fakeCname(kService, "t.example.org"), fakeTlsa("t.example.org", 3, 1, 1, {0x04}),
+              fakeTlsa("u.example.org", 3, 1, 1, {0x05})}),
+       {"2003010104"}},
+  };
+  for (const auto& c : cases) {
+    MailHostEntry probe;
+    probe.hostName = "mx.example.org";
+    first().script(kService, kTypeTlsa, c.reply);
+    static_cast<void>(lookupTlsa(resolver, probe));
+    std::vector<std::string> got;
+    for (const SharedString& line : probe.tlsaLines) got.push_back(line.toStdString());
+    EXPECT_EQ(got, c.lines) << c.label;
+  }
+  // The alias's records came with the answer: no query for the alias.
+  EXPECT_EQ(first().countQueries("t.example.org", kTypeTlsa), 0u);
+}
+
 TEST_F(TlsaLookupTest, NameErrorAndMissingServers) {
   useServers("127.0.0.1 127.0.0.2");
   ScriptedReply nxdomain;
