@@ -16,11 +16,6 @@ namespace zarvik {
 
 namespace {
 
-struct BioDeleter {
-  void operator()(BIO* bio) const { BIO_free(bio); }
-};
-using BioPtr = std::unique_ptr<BIO, BioDeleter>;
-
 struct ExtensionDeleter {
   void operator()(X509_EXTENSION* extension) const { X509_EXTENSION_free(extension); }
 };
@@ -53,12 +48,12 @@ bool failed(const std::string& what) {
   return false;
 }
 
-TestEvpPkeyPtr generateKey(const TestKeyKind& kind) {
+EvpPkeyPtr generateKey(const TestKeyKind& kind) {
   EVP_PKEY* key = kind.type == TestKeyType::kRsa
                       ? EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", static_cast<size_t>(kind.rsaBits))
                       : EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256");
   if (key == nullptr) failed("key generation");
-  return TestEvpPkeyPtr(key);
+  return EvpPkeyPtr(key);
 }
 
 const EVP_MD* digestOf(TestDigest digest) {
@@ -195,15 +190,15 @@ std::vector<std::uint8_t> derOf(const Value* value, Encoder encode) {
 
 }  // namespace
 
-TestEvpPkeyPtr testKey(const TestKeyKind& kind) {
+EvpPkeyPtr testKey(const TestKeyKind& kind) {
   static std::mutex mutex;
-  static std::map<std::tuple<TestKeyType, int, int>, TestEvpPkeyPtr> cache;
+  static std::map<std::tuple<TestKeyType, int, int>, EvpPkeyPtr> cache;
   const std::tuple<TestKeyType, int, int> id{kind.type, kind.type == TestKeyType::kRsa ? kind.rsaBits : 0, kind.index};
   std::lock_guard<std::mutex> guard(mutex);
-  TestEvpPkeyPtr& key = cache[id];
+  EvpPkeyPtr& key = cache[id];
   if (!key) key = generateKey(kind);
   if (!key || EVP_PKEY_up_ref(key.get()) != 1) return nullptr;
-  return TestEvpPkeyPtr(key.get());
+  return EvpPkeyPtr(key.get());
 }
 
 TestIdentity makeTestIdentity(const TestCertProfile& profile, const TestIdentity* issuer) {
@@ -211,7 +206,7 @@ TestIdentity makeTestIdentity(const TestCertProfile& profile, const TestIdentity
   ERR_clear_error();
   TestIdentity made;
   made.key = testKey(profile.key);
-  TestX509Ptr certificate(X509_new());
+  X509Ptr certificate(X509_new());
   if (!made.key || !certificate) return {};
   X509* issuerCertificate = issuer != nullptr ? issuer->certificate.get() : nullptr;
   EVP_PKEY* signingKey = issuer != nullptr ? issuer->key.get() : made.key.get();
@@ -263,8 +258,8 @@ TestChain makeTestChain(const TestCertProfile& leafProfile, TestKeyType caKeyTyp
   return chain;
 }
 
-TestX509StackPtr certificateStack(const std::vector<X509*>& certificates) {
-  TestX509StackPtr stack(sk_X509_new_null());
+X509StackPtr certificateStack(const std::vector<X509*>& certificates) {
+  X509StackPtr stack(sk_X509_new_null());
   for (X509* certificate : certificates) {
     if (!stack || X509_add_cert(stack.get(), certificate, X509_ADD_FLAG_UP_REF) != 1) {
       failed("certificate stack");
@@ -274,8 +269,8 @@ TestX509StackPtr certificateStack(const std::vector<X509*>& certificates) {
   return stack;
 }
 
-TestX509StorePtr trustStore(const std::vector<X509*>& certificates) {
-  TestX509StorePtr store(X509_STORE_new());
+X509StorePtr trustStore(const std::vector<X509*>& certificates) {
+  X509StorePtr store(X509_STORE_new());
   for (X509* certificate : certificates) {
     if (!store || X509_STORE_add_cert(store.get(), certificate) != 1) {
       failed("trust store");
@@ -346,7 +341,7 @@ std::string digestHex(const std::vector<std::uint8_t>& bytes, const EVP_MD* dige
   return upperHex(value);
 }
 
-std::string sha1Fingerprint(const X509* certificate) { return digestHex(certificateDer(certificate), EVP_sha1()); }
+std::string fingerprintHex(const X509* certificate) { return digestHex(certificateDer(certificate), EVP_sha1()); }
 
 std::string tlsaAssociationData(const X509* certificate, int selector, int matchingType) {
   if ((selector != 0 && selector != 1) || matchingType < 0 || matchingType > 2) return {};

@@ -16,25 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "tls/openssl_handles.h"
+
 namespace zarvik {
-
-struct TestX509Deleter {
-  void operator()(X509* certificate) const { X509_free(certificate); }
-};
-struct TestEvpPkeyDeleter {
-  void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-};
-struct TestX509StackDeleter {
-  void operator()(STACK_OF(X509) * stack) const { sk_X509_pop_free(stack, X509_free); }
-};
-struct TestX509StoreDeleter {
-  void operator()(X509_STORE* store) const { X509_STORE_free(store); }
-};
-
-using TestX509Ptr = std::unique_ptr<X509, TestX509Deleter>;
-using TestEvpPkeyPtr = std::unique_ptr<EVP_PKEY, TestEvpPkeyDeleter>;
-using TestX509StackPtr = std::unique_ptr<STACK_OF(X509), TestX509StackDeleter>;
-using TestX509StorePtr = std::unique_ptr<X509_STORE, TestX509StoreDeleter>;
 
 enum class TestKeyType {
   kRsa,     // of TestKeyKind::rsaBits
@@ -52,7 +36,7 @@ struct TestKeyKind {
 // A new reference to the key of the kind. Keys are made once per process
 // and then shared, because RSA key generation takes seconds under the
 // sanitizers. Safe to call from several threads.
-TestEvpPkeyPtr testKey(const TestKeyKind& kind);
+EvpPkeyPtr testKey(const TestKeyKind& kind);
 
 // The digest a certificate is signed with. MD5 works with the default
 // provider of OpenSSL 3 for RSA issuers (the fixture test proves it); ECDSA
@@ -95,8 +79,8 @@ struct TestCertProfile {
 
 // A certificate with its private key.
 struct TestIdentity {
-  TestX509Ptr certificate;
-  TestEvpPkeyPtr key;
+  X509Ptr certificate;
+  EvpPkeyPtr key;
 };
 
 // Makes the certificate of profile, signed by issuer or, without one,
@@ -119,9 +103,9 @@ TestChain makeTestChain(const TestCertProfile& leafProfile, TestKeyType caKeyTyp
                         int caKeyIndex = 1);
 
 // A new stack holding new references to the certificates, in order.
-TestX509StackPtr certificateStack(const std::vector<X509*>& certificates);
+X509StackPtr certificateStack(const std::vector<X509*>& certificates);
 // A trust store holding the certificates.
-TestX509StorePtr trustStore(const std::vector<X509*>& certificates);
+X509StorePtr trustStore(const std::vector<X509*>& certificates);
 
 // PEM text of a certificate, and of a private key (unencrypted PKCS#8).
 std::string certificatePem(const X509* certificate);
@@ -144,7 +128,7 @@ std::string upperHex(const std::vector<std::uint8_t>& bytes);
 // The digest of the bytes in upper-case hexadecimal; empty on failure.
 std::string digestHex(const std::vector<std::uint8_t>& bytes, const EVP_MD* digest);
 // SHA-1 of the DER certificate, upper-case hexadecimal (40 digits).
-std::string sha1Fingerprint(const X509* certificate);
+std::string fingerprintHex(const X509* certificate);
 
 // The certificate association data of a TLSA record (RFC 6698 2.1.2 and
 // 2.1.3) for the certificate, in upper-case hexadecimal: selector 0 is the

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "support/test_pki.h"
+#include "tls/openssl_handles.h"
 
 namespace zarvik {
 
@@ -118,15 +119,8 @@ class TlsServerEnd {
   template <typename Call>
   int drive(const char* what, std::uint32_t waitMs, Call call);
 
-  struct ContextDeleter {
-    void operator()(SSL_CTX* context) const { SSL_CTX_free(context); }
-  };
-  struct SessionDeleter {
-    void operator()(SSL* session) const { SSL_free(session); }
-  };
-
-  std::unique_ptr<SSL_CTX, ContextDeleter> context_;
-  std::unique_ptr<SSL, SessionDeleter> session_;
+  SslCtxPtr context_;
+  SslPtr session_;
   int descriptor_ = -1;
   std::uint32_t waitMs_ = 5000;
 

@@ -178,8 +178,8 @@ TEST(TestPkiTest, ChainsPassStrictVerification) {
   for (const TestCertProfile& profile : {leafProfile(kRsa2048), leafProfile(kEc), bare, extendedValidation}) {
     const TestChain chain = makeTestChain(profile);
     ASSERT_TRUE(chain.leaf.certificate);
-    const TestX509StorePtr store = trustStore({chain.root.certificate.get()});
-    const TestX509StackPtr untrusted = certificateStack({chain.intermediate.certificate.get()});
+    const X509StorePtr store = trustStore({chain.root.certificate.get()});
+    const X509StackPtr untrusted = certificateStack({chain.intermediate.certificate.get()});
     X509_STORE_CTX* context = X509_STORE_CTX_new();
     ASSERT_EQ(X509_STORE_CTX_init(context, store.get(), chain.leaf.certificate.get(), untrusted.get()), 1);
     X509_STORE_CTX_set_flags(context, X509_V_FLAG_X509_STRICT);
@@ -207,9 +207,9 @@ TEST(TestPkiTest, PemFileHoldsKeyThenCertificates) {
                    chain.leaf.key.get());
   BIO* bio = BIO_new_file(path.c_str(), "rb");
   ASSERT_NE(bio, nullptr);
-  const TestEvpPkeyPtr key(PEM_read_bio_PrivateKey(bio, nullptr, nullptr, nullptr));
-  const TestX509Ptr leaf(PEM_read_bio_X509(bio, nullptr, nullptr, nullptr));
-  const TestX509Ptr intermediate(PEM_read_bio_X509(bio, nullptr, nullptr, nullptr));
+  const EvpPkeyPtr key(PEM_read_bio_PrivateKey(bio, nullptr, nullptr, nullptr));
+  const X509Ptr leaf(PEM_read_bio_X509(bio, nullptr, nullptr, nullptr));
+  const X509Ptr intermediate(PEM_read_bio_X509(bio, nullptr, nullptr, nullptr));
   BIO_free(bio);
   ASSERT_TRUE(key && leaf && intermediate);
   EXPECT_EQ(EVP_PKEY_eq(key.get(), chain.leaf.key.get()), 1);
@@ -218,9 +218,9 @@ TEST(TestPkiTest, PemFileHoldsKeyThenCertificates) {
 }
 
 TEST(TestPkiTest, KeysAreSharedPerKindAndDistinctPerIndex) {
-  const TestEvpPkeyPtr first = testKey(kEc);
-  const TestEvpPkeyPtr again = testKey(kEc);
-  const TestEvpPkeyPtr other = testKey({TestKeyType::kEcP256, 0, 1});
+  const EvpPkeyPtr first = testKey(kEc);
+  const EvpPkeyPtr again = testKey(kEc);
+  const EvpPkeyPtr other = testKey({TestKeyType::kEcP256, 0, 1});
   EXPECT_EQ(first.get(), again.get());
   EXPECT_NE(EVP_PKEY_eq(first.get(), other.get()), 1);
 }
@@ -229,13 +229,13 @@ TEST(TestPkiTest, SelectorOneCoversTheWholeSubjectPublicKeyInfo) {
   const TestIdentity identity = makeTestIdentity(leafProfile(kEc));
   const std::vector<std::uint8_t> der = publicKeyInfoDer(identity.certificate.get());
   const unsigned char* cursor = der.data();
-  const TestEvpPkeyPtr key(d2i_PUBKEY(nullptr, &cursor, static_cast<long>(der.size())));
+  const EvpPkeyPtr key(d2i_PUBKEY(nullptr, &cursor, static_cast<long>(der.size())));
   ASSERT_TRUE(key);
   EXPECT_EQ(EVP_PKEY_eq(key.get(), identity.key.get()), 1);
   EXPECT_EQ(tlsaAssociationData(identity.certificate.get(), 1, 0), upperHex(der));
   EXPECT_EQ(tlsaAssociationData(identity.certificate.get(), 1, 1).size(), 64u);
   EXPECT_EQ(tlsaAssociationData(identity.certificate.get(), 0, 2).size(), 128u);
-  EXPECT_EQ(sha1Fingerprint(identity.certificate.get()).size(), 40u);
+  EXPECT_EQ(fingerprintHex(identity.certificate.get()).size(), 40u);
 }
 
 // One session over a socket pair: the client verifies the chain strictly,
@@ -315,7 +315,7 @@ TEST(TlsServerEndTest, SeesServerNameAndClientCertificate) {
 
 TEST(TlsServerEndTest, ReportsSetupFailuresAsText) {
   const TestIdentity identity = makeTestIdentity(leafProfile(kEc));
-  const TestEvpPkeyPtr otherKey = testKey({TestKeyType::kEcP256, 0, 1});
+  const EvpPkeyPtr otherKey = testKey({TestKeyType::kEcP256, 0, 1});
   TlsServerConfig unknownCipher = tlsServerConfig(identity);
   unknownCipher.cipherList = "NO-SUCH-CIPHER";
   TlsServerConfig wrongKey = tlsServerConfig(identity);
