@@ -12,8 +12,7 @@ namespace zarvik {
 bool readOpenRegularFile(int descriptor, std::size_t maxBytes, std::string& contents) {
   contents.clear();
   struct stat info {};
-  if (::fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode) ||
-      static_cast<std::size_t>(info.st_size) > maxBytes) {
+  if (::fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode) || static_cast<std::size_t>(info.st_size) > maxBytes) {
     return false;
   }
   // The file may grow while it is read; never read past the bound.

@@ -11,9 +11,8 @@ namespace {
 constexpr int kNameBufferSize = 1024;
 
 bool endsWithIgnoringCase(std::string_view text, std::string_view tail) {
-  return text.size() >= tail.size() &&
-         SharedString::compare(text.substr(text.size() - tail.size()), tail,
-                               SharedString::kIgnoreCase | SharedString::kEqualLength);
+  return text.size() >= tail.size() && SharedString::compare(text.substr(text.size() - tail.size()), tail,
+                                                             SharedString::kIgnoreCase | SharedString::kEqualLength);
 }
 
 std::size_t dots(std::string_view text) { return static_cast<std::size_t>(std::count(text.begin(), text.end(), '.')); }
@@ -28,8 +27,7 @@ LockedList<SharedString> certificateNames(const X509* certificate) {
       X509_NAME_get_text_by_NID(X509_get_subject_name(certificate), NID_commonName, buffer, kNameBufferSize);
   if (length >= 0 && length < kNameBufferSize - 1) static_cast<void>(names.append(SharedString(buffer, length)));
 
-  auto* altNames =
-      static_cast<GENERAL_NAMES*>(X509_get_ext_d2i(certificate, NID_subject_alt_name, nullptr, nullptr));
+  auto* altNames = static_cast<GENERAL_NAMES*>(X509_get_ext_d2i(certificate, NID_subject_alt_name, nullptr, nullptr));
   if (altNames == nullptr) return names;
   for (int i = 0; i < sk_GENERAL_NAME_num(altNames); ++i) {
     const GENERAL_NAME* name = sk_GENERAL_NAME_value(altNames, i);

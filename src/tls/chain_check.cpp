@@ -110,9 +110,7 @@ int chainCallbackStep(int ok, int depth, int error, ChainCheckRecord& record) {
       if (!leaf) return kStop;
       v.low |= Verdict::kUntrusted;
       return kContinue;
-    default:
-      v.low |= leaf ? Verdict::kUnknown : Verdict::kNotTrusted;
-      return kStop;
+    default: v.low |= leaf ? Verdict::kUnknown : Verdict::kNotTrusted; return kStop;
   }
 }
 

@@ -49,9 +49,8 @@ bool decodeHex(std::string_view hex, Bytes& bytes) {
 // The DER form of what the selector names.
 Bytes selectedDer(const X509* certificate, int selector) {
   unsigned char* der = nullptr;
-  const int length = selector == kSelectorFullCertificate
-                         ? i2d_X509(certificate, &der)
-                         : i2d_X509_PUBKEY(X509_get_X509_PUBKEY(certificate), &der);
+  const int length = selector == kSelectorFullCertificate ? i2d_X509(certificate, &der)
+                                                          : i2d_X509_PUBKEY(X509_get_X509_PUBKEY(certificate), &der);
   Bytes bytes;
   if (length > 0) bytes.assign(der, der + length);
   OPENSSL_free(der);

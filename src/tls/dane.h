@@ -44,7 +44,6 @@ bool tlsaMatches(const X509* certificate, std::string_view data, int selector, i
 // and with a zero toleranceMask a recent cache entry stands in for the
 // check.
 CertificateStatus daneCheck(const PeerCertificates& peer, const LockedList<SharedString>& tlsaLines,
-                            const SharedString& workFolder, const TlsPolicy& policy, std::time_t now,
-                            Verdict& verdict);
+                            const SharedString& workFolder, const TlsPolicy& policy, std::time_t now, Verdict& verdict);
 
 }  // namespace zarvik

@@ -94,7 +94,8 @@ bool readDaneCache(const SharedString& workFolder, const X509* certificate, std:
   const SharedString name = daneCacheFileName(certificate);
   PrivateFolder folder;
   std::string text;
-  if (name.isEmpty() || !openCacheFolder(workFolder, folder) || !folder.readFile(name.view(), kMaxCacheFileBytes, text)) {
+  if (name.isEmpty() || !openCacheFolder(workFolder, folder) ||
+      !folder.readFile(name.view(), kMaxCacheFileBytes, text)) {
     return false;
   }
   const std::vector<std::string> lines = splitLines(text);

@@ -11,7 +11,7 @@ namespace zarvik {
 // client), and the trust store of the session's context.
 struct PeerCertificates {
   X509* leaf = nullptr;
-  STACK_OF(X509)* chain = nullptr;
+  STACK_OF(X509) * chain = nullptr;
   X509_STORE* store = nullptr;
 };
 

@@ -14,7 +14,8 @@ constexpr TlsPolicy kReportPolicy{CheckMask::kCertificate | CheckMask::kTrust, 0
 
 void judgeName(const X509* leaf, const SharedString& hostName, Verdict& v) {
   bool matched = false;
-  for (const SharedString& name : certificateNames(leaf)) matched = matched || hostMatches(hostName.view(), name.view());
+  for (const SharedString& name : certificateNames(leaf))
+    matched = matched || hostMatches(hostName.view(), name.view());
   v.low |= matched ? Verdict::kCn : Verdict::kCnMismatch;
 }
 

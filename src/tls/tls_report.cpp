@@ -175,7 +175,8 @@ void buildTlsReport(const Connection& connection, LockedList<SharedString>& line
   if (!flags.has(TranscriptFlags::kReport)) return;
   const SharedString fingerprint = sha1Fingerprint(certificate.get());
   if (!fingerprint.isEmpty()) {
-    static_cast<void>(lines.append(SharedString(kFingerLabel).append(shortNameOf(NID_sha1)).append(' ').append(fingerprint)));
+    static_cast<void>(
+        lines.append(SharedString(kFingerLabel).append(shortNameOf(NID_sha1)).append(' ').append(fingerprint)));
   }
   for (const SharedString& name : certificateNames(certificate.get())) {
     static_cast<void>(lines.append(kNamesLabel + name));

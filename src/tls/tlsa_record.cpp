@@ -22,9 +22,7 @@ bool TlsaRecord::isUsable() const {
          matchingType <= 2 && data.length() >= kMinDataDigits;
 }
 
-bool tlsaLineValidated(std::string_view line) {
-  return SharedString::startsWith(line, kValidatedMarker, true);
-}
+bool tlsaLineValidated(std::string_view line) { return SharedString::startsWith(line, kValidatedMarker, true); }
 
 bool parseTlsaLine(std::string_view line, TlsaRecord& record) {
   record = TlsaRecord{};

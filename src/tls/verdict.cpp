@@ -14,10 +14,8 @@ struct Word {
 
 // The first group of status words: what vouches for the certificate.
 constexpr Word kTrustWords[] = {
-    {false, Verdict::kCn, "CN"},
-    {false, Verdict::kCa, "CA"},
-    {false, Verdict::kFingerprint, "FP"},
-    {false, Verdict::kDaneVerified, "DANE verified"},
+    {false, Verdict::kCn, "CN"},          {false, Verdict::kCa, "CA"},
+    {false, Verdict::kFingerprint, "FP"}, {false, Verdict::kDaneVerified, "DANE verified"},
     {false, Verdict::kEv, "EV"},
 };
 

@@ -1,0 +1,107 @@
+#include "tls/tls_setup.h"
+
+#include <gtest/gtest.h>
+#include <openssl/ssl.h>
+
+#include <filesystem>
+#include <string>
+
+#include "platform/temp_folder.h"
+#include "support/test_pki.h"
+#include "tls/cipher_list.h"
+
+namespace zarvik {
+
+namespace {
+
+// Puts the process's contexts back as the program starts them.
+class TlsSetupTest : public ::testing::Test {
+ protected:
+  ~TlsSetupTest() override { static_cast<void>(configureTls({}, {}, 0)); }
+};
+
+TEST(CipherList, StripsTheLegacyTokensOnce) {
+  const struct {
+    const char* given;
+    const char* applied;
+  } cases[] = {
+      {"HIGH:@NOSSLV2", "HIGH"},
+      {"@NOSSLV3:HIGH", ":HIGH"},                  // no ":" in front: the ":" behind stays
+      {"A:@NOSSLV2:B:@NOSSLV2", "A:B:"},           // the second falls to the rule for "@NOSSLV2" alone
+      {"A:@NOSSLV2:@NOSSLV3", "A"},
+      {"@NOSSLV2", kDefaultCipherList},            // nothing left: the default list
+      {"", kDefaultCipherList},
+      {"HIGH:!aNULL", "HIGH:!aNULL"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(effectiveCipherList(c.given).toStdString(), c.applied) << c.given;
+}
+
+TEST_F(TlsSetupTest, SelectorPicksTheMainContextsProtocols) {
+  const struct {
+    std::int32_t selector;
+    ResultCode result;
+    int minimum;
+    int maximum;
+  } cases[] = {
+      {0, ResultCode::kOk, TLS1_VERSION, 0},
+      {3, ResultCode::kOk, TLS1_VERSION, 0},
+      {kTlsSelectorTls10, ResultCode::kOk, TLS1_VERSION, TLS1_VERSION},
+      {kTlsSelectorTls11, ResultCode::kOk, TLS1_1_VERSION, TLS1_1_VERSION},
+      {kTlsSelectorTls12, ResultCode::kOk, TLS1_2_VERSION, TLS1_2_VERSION},
+      {7, ResultCode::kTlsInitFailed, 0, 0},
+      {-1, ResultCode::kTlsInitFailed, 0, 0},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(configureTls({}, {}, c.selector), c.result) << c.selector;
+    EXPECT_EQ(tlsReady(), c.result) << c.selector;
+    if (failed(c.result)) {
+      EXPECT_EQ(contextForAttempt(1), nullptr);
+      continue;
+    }
+    SSL_CTX* main = contextForAttempt(1);
+    ASSERT_NE(main, nullptr);
+    EXPECT_EQ(SSL_CTX_get_min_proto_version(main), c.minimum) << c.selector;
+    EXPECT_EQ(SSL_CTX_get_max_proto_version(main), c.maximum) << c.selector;
+    EXPECT_EQ(SSL_CTX_get_security_level(main), 0);
+    // The retries' contexts speak one protocol each.
+    EXPECT_EQ(SSL_CTX_get_max_proto_version(contextForAttempt(2)), TLS1_VERSION);
+    EXPECT_EQ(SSL_CTX_get_max_proto_version(contextForAttempt(3)), TLS1_2_VERSION);
+    EXPECT_EQ(contextForAttempt(4), nullptr);
+  }
+}
+
+TEST_F(TlsSetupTest, CaFileIsReadOnceIntoAStoreTheContextsShare) {
+  TempFolder folder("tls-setup");
+  const TestChain chain = makeTestChain({});
+  const std::string bundle = writePemFile(folder.path(), "ca.pem", {chain.root.certificate.get()});
+  ASSERT_EQ(configureTls(SharedString(std::string_view(bundle)), {}, 0), ResultCode::kOk);
+  X509_STORE* store = SSL_CTX_get_cert_store(contextForAttempt(1));
+  EXPECT_EQ(SSL_CTX_get_cert_store(contextForAttempt(2)), store);
+  EXPECT_EQ(SSL_CTX_get_cert_store(contextForAttempt(3)), store);
+  EXPECT_EQ(sk_X509_OBJECT_num(X509_STORE_get0_objects(store)), 1);
+}
+
+TEST_F(TlsSetupTest, CaFileThatCannotBeReadStopsTls) {
+  TempFolder folder("tls-setup");
+  const std::string missing = (folder.path() / "missing.pem").string();
+  const std::string withNul = std::string(missing) + std::string(1, '\0') + "x";
+  for (const std::string& name : {missing, folder.path().string(), withNul}) {
+    EXPECT_EQ(configureTls(SharedString(std::string_view(name)), {}, 0), ResultCode::kTlsCertificateFile);
+    // The contexts exist, but no handshake may start.
+    EXPECT_NE(contextForAttempt(1), nullptr);
+    EXPECT_EQ(tlsReady(), ResultCode::kTlsCertificateFile);
+  }
+  EXPECT_EQ(configureTls({}, {}, 0), ResultCode::kOk);
+  EXPECT_EQ(tlsReady(), ResultCode::kOk);
+}
+
+TEST_F(TlsSetupTest, ReleasedContextsAreNotReady) {
+  ASSERT_EQ(configureTls({}, {}, 0), ResultCode::kOk);
+  releaseTls();
+  EXPECT_EQ(contextForAttempt(1), nullptr);
+  EXPECT_EQ(tlsReady(), ResultCode::kTlsInitFailed);
+}
+
+}  // namespace
+
+}  // namespace zarvik
