@@ -68,10 +68,11 @@ Judged judge(const TestCertProfile& leafProfile, bool rootTrusted, bool sendRoot
   std::vector<X509*> sent = {leaf.certificate.get()};
   if (sendRoot) sent.push_back(root.certificate.get());
   const X509StackPtr chain = certificateStack(sent);
-  const X509StorePtr store = trustStore(rootTrusted ? std::vector<X509*>{root.certificate.get()} : std::vector<X509*>{});
+  const X509StorePtr store =
+      trustStore(rootTrusted ? std::vector<X509*>{root.certificate.get()} : std::vector<X509*>{});
   Verdict verdict;
-  const CertificateStatus status =
-      runChainCheck(leaf.certificate.get(), chain.get(), store.get(), kProbeChecks, tolerance, std::time(nullptr), verdict);
+  const CertificateStatus status = runChainCheck(leaf.certificate.get(), chain.get(), store.get(), kProbeChecks,
+                                                 tolerance, std::time(nullptr), verdict);
   return {status, statusText(verdict)};
 }
 
@@ -126,7 +127,9 @@ TEST(ChainCheck, JudgesTheCertificateAndItsChain) {
        "Certificate valid and trusted (CA+EV,strong key,strong algorithm)"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(static_cast<std::uint32_t>(c.judged.status) - 0x80080000u, static_cast<std::uint32_t>(c.status) - 0x80080000u) << c.label;
+    EXPECT_EQ(static_cast<std::uint32_t>(c.judged.status) - 0x80080000u,
+              static_cast<std::uint32_t>(c.status) - 0x80080000u)
+        << c.label;
     EXPECT_EQ(c.judged.words.toStdString(), c.words) << c.label;
   }
 }

@@ -27,8 +27,8 @@ TEST(ClientCredentials, ReadsKeyCertificateAndChainOrSaysWhatIsMissing) {
     CertificateStatus status;
     int chainLength;
   } cases[] = {
-      {"key, certificate and chain", writePemFile(folder.path(), "full.pem", {leaf, intermediate}, chain.leaf.key.get()),
-       CertificateStatus::kOk, 1},
+      {"key, certificate and chain",
+       writePemFile(folder.path(), "full.pem", {leaf, intermediate}, chain.leaf.key.get()), CertificateStatus::kOk, 1},
       {"key and certificate", writePemFile(folder.path(), "pair.pem", {leaf}, chain.leaf.key.get()),
        CertificateStatus::kOk, 0},
       {"certificate only", writePemFile(folder.path(), "cert.pem", {leaf}), CertificateStatus::kMissingPrivateKey, 0},

@@ -62,14 +62,13 @@ TEST_F(DaneCacheTest, KeepsAnAcceptedResultAndDropsARefusedOne) {
 
 TEST_F(DaneCacheTest, AnEntryStandsInForEightHoursUnderTheSamePolicy) {
   constexpr std::time_t kMade = 1800000000;
-  keepInDaneCache(work_, leaf_.certificate.get(), CertificateStatus::kCertificateValidAndTrusted, kVerified,
-                  {0xB, 0}, kMade);
+  keepInDaneCache(work_, leaf_.certificate.get(), CertificateStatus::kCertificateValidAndTrusted, kVerified, {0xB, 0},
+                  kMade);
   const struct {
     std::time_t now;
     std::uint32_t checkMask;
     bool found;
-  } cases[] = {
-      {kMade + 28800, 0xB, true}, {kMade + 28801, 0xB, false}, {kMade - 1, 0xB, false}, {kMade, 0x9, false}};
+  } cases[] = {{kMade + 28800, 0xB, true}, {kMade + 28801, 0xB, false}, {kMade - 1, 0xB, false}, {kMade, 0x9, false}};
   for (const auto& c : cases) {
     DaneCacheEntry entry;
     EXPECT_EQ(readDaneCache(work_, leaf_.certificate.get(), c.checkMask, c.now, entry), c.found) << c.now;

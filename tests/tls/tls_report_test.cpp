@@ -37,7 +37,7 @@ TEST(TlsReport, ProtocolNames) {
   const struct {
     int version;
     const char* name;
-  } cases[] = {{0x0002, "SSLv2"},  {0x0300, "SSLv3"},   {0x0301, "TLSv1"},      {0x0302, "TLSv1.1"},
+  } cases[] = {{0x0002, "SSLv2"},   {0x0300, "SSLv3"},   {0x0301, "TLSv1"},  {0x0302, "TLSv1.1"},
                {0x0303, "TLSv1.2"}, {0x0304, "TLSv1.3"}, {0xFEFF, "DTLSv1"}, {0x0100, "DTLSv1-bad"},
                {0, "unknown"},      {0x0305, "unknown"}};
   for (const auto& c : cases) EXPECT_EQ(protocolName(c.version).toStdString(), c.name) << c.version;

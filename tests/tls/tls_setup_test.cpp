@@ -25,13 +25,10 @@ TEST(CipherList, StripsTheLegacyTokensOnce) {
     const char* given;
     const char* applied;
   } cases[] = {
-      {"HIGH:@NOSSLV2", "HIGH"},
-      {"@NOSSLV3:HIGH", ":HIGH"},                  // no ":" in front: the ":" behind stays
-      {"A:@NOSSLV2:B:@NOSSLV2", "A:B:"},           // the second falls to the rule for "@NOSSLV2" alone
-      {"A:@NOSSLV2:@NOSSLV3", "A"},
-      {"@NOSSLV2", kDefaultCipherList},            // nothing left: the default list
-      {"", kDefaultCipherList},
-      {"HIGH:!aNULL", "HIGH:!aNULL"},
+      {"HIGH:@NOSSLV2", "HIGH"},         {"@NOSSLV3:HIGH", ":HIGH"},  // no ":" in front: the ":" behind stays
+      {"A:@NOSSLV2:B:@NOSSLV2", "A:B:"},  // the second falls to the rule for "@NOSSLV2" alone
+      {"A:@NOSSLV2:@NOSSLV3", "A"},      {"@NOSSLV2", kDefaultCipherList},  // nothing left: the default list
+      {"", kDefaultCipherList},          {"HIGH:!aNULL", "HIGH:!aNULL"},
   };
   for (const auto& c : cases) EXPECT_EQ(effectiveCipherList(c.given).toStdString(), c.applied) << c.given;
 }
