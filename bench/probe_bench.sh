@@ -15,7 +15,8 @@
 #   bench/probe_bench.sh [RUNS]    RUNS per command, 20 by default
 #
 # Needs root (the lab).  Takes the program from ZARVIK_BINARY, else
-# build/zarvik.  Each command runs once untimed first, so that every timed
+# build/zarvik; ZARVIK_STATIC_BINARY names a build with
+# -DZARVIK_STATIC_OPENSSL=ON to measure beside it.  Each command runs once untimed first, so that every timed
 # run finds the resolver's cache warm.  The table gives medians: wall time
 # (from the shell's microsecond clock around each run), CPU time (user plus
 # system, from the shell's account of its children, which includes the
@@ -109,11 +110,18 @@ measure "zarvik probe" "$bin" -hmx1.lab.example -fsender@example.net -tknown@lab
 notes=()
 grep -q '^> STARTTLS' "$work/out" ||
   notes+=("zarvik sent no STARTTLS: its probe was plain SMTP, the others' TLS.")
+if [ -n "${ZARVIK_STATIC_BINARY:-}" ]; then
+  measure "zarvik probe, static OpenSSL" "$ZARVIK_STATIC_BINARY" -hmx1.lab.example -fsender@example.net \
+    -tknown@lab.example
+fi
 measure "posttls-finger (DANE)" posttls-finger -c -a ipv4 -l dane '[mx1.lab.example]'
 measure "swaks --tls" swaks --tls -s mx1.lab.example -f sender@example.net \
   -t known@lab.example --quit-after RCPT
 measure "zarvik start-up" "$bin" -h127.0.0.1
 measure "zarvik start-up, -lCA 200 certs" "$bin" "-lCA$bundle" -h127.0.0.1
+if [ -n "${ZARVIK_STATIC_BINARY:-}" ]; then
+  measure "zarvik start-up, static OpenSSL" "$ZARVIK_STATIC_BINARY" -h127.0.0.1
+fi
 
 printf '%-34s %5s %9s %9s %10s %5s\n' "" runs "wall ms" "CPU ms" "peak MiB" exit
 printf '%s\n' "${rows[@]}"

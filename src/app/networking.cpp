@@ -11,8 +11,8 @@ namespace zarvik {
 
 void startNetworking() {
   (void)ignoreBrokenPipe();
-  // A failed start leaves the contexts unready; tlsReady() then reports why
-  // to every connection that would offer STARTTLS, so nothing is lost here.
+  // A failed start leaves no contexts; tlsReady() then reports why to every
+  // connection that would offer STARTTLS, so nothing is lost here.
   (void)startTlsLibrary();
   ipv6Available.store(canCreateIPv6TcpSocket());
 }

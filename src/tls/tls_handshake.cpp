@@ -108,6 +108,7 @@ void judgePeer(Connection& connection, SSL* ssl, X509* leaf, const SharedString&
                                  session != nullptr ? SSL_SESSION_get_protocol_version(session) : 0};
   const TlsPolicy policy{state.checkMask, state.toleranceMask};
   const std::time_t now = std::time(nullptr);
+  loadTrustStore();
   Verdict verdict;
   if (policy.checkMask != 0 || policy.toleranceMask != 0) {
     verdict = verifyPeer(peer, negotiated, hostName, tlsaLines, policy, state.workFolder, now);

@@ -21,6 +21,17 @@ constexpr std::size_t kMaxCaFileBytes = 16u << 20;
 struct TlsContextSet {
   std::array<SslCtxPtr, 3> contexts;  // slots 1 to 3
   ResultCode setupStatus = ResultCode::kOk;
+  // What the retry contexts of slots 2 and 3 are made with when a host first
+  // needs one: most hosts never do, and each context costs as much as the
+  // rest of the start-up.
+  X509StorePtr store;
+  SharedString cipherList;
+  bool retriesPossible = false;
+  // The CA file's text, parsed into the store when a certificate is first
+  // judged against it: OpenSSL 3 decodes every certificate's key as it
+  // reads it, which for a bundle of hundreds costs more than the rest of a
+  // run, and a host that DANE verifies never needs it.
+  std::string pendingCaPem;
 };
 
 TlsContextSet& contextSet() {
@@ -47,7 +58,9 @@ bool rangeOfSelector(std::int32_t selector, ProtocolRange& range) {
   }
 }
 
-SslCtxPtr makeContext(const ProtocolRange& range) {
+constexpr ProtocolRange kRetryRanges[] = {{TLS1_VERSION, TLS1_VERSION}, {TLS1_2_VERSION, TLS1_2_VERSION}};
+
+SslCtxPtr makeContext(const ProtocolRange& range, X509_STORE* store, const SharedString& cipherList) {
   SslCtxPtr context(SSL_CTX_new(TLS_client_method()));
   if (!context) return context;
   if (SSL_CTX_set_min_proto_version(context.get(), range.minimum) != 1 ||
@@ -64,6 +77,11 @@ SslCtxPtr makeContext(const ProtocolRange& range) {
   // The certificate is judged after the handshake; a bad one must not end
   // the handshake.
   SSL_CTX_set_verify(context.get(), SSL_VERIFY_NONE, nullptr);
+  // set1 takes a reference of its own: the three contexts share one store.
+  if (store != nullptr) SSL_CTX_set1_cert_store(context.get(), store);
+  // A list that matches no cipher leaves the library's default in place.
+  static_cast<void>(SSL_CTX_set_cipher_list(context.get(), cipherList.characters()));
+  ERR_clear_error();
   return context;
 }
 
@@ -88,45 +106,31 @@ void addPemToStore(const std::string& pem, X509_STORE* store) {
 ResultCode startTlsLibrary() {
   if (OPENSSL_init_ssl(0, nullptr) != 1) return ResultCode::kTlsInitFailed;
   ERR_clear_error();
-  const ResultCode result = configureTls({}, {}, 0);
-  ERR_clear_error();
-  return result;
+  return ResultCode::kOk;
 }
 
 ResultCode configureTls(const SharedString& caFile, const SharedString& cipherList, std::int32_t tlsMethod) {
   TlsContextSet& set = contextSet();
-  set.setupStatus = ResultCode::kOk;
-  for (SslCtxPtr& context : set.contexts) context.reset();
-
-  ProtocolRange mainRange{};
-  if (rangeOfSelector(tlsMethod, mainRange)) set.contexts[0] = makeContext(mainRange);
-  set.contexts[1] = makeContext({TLS1_VERSION, TLS1_VERSION});
-  set.contexts[2] = makeContext({TLS1_2_VERSION, TLS1_2_VERSION});
-  for (const SslCtxPtr& context : set.contexts) {
-    if (!context) {
-      set.setupStatus = ResultCode::kTlsInitFailed;
-      ERR_clear_error();
-      return set.setupStatus;
-    }
-  }
+  set = TlsContextSet{};
 
   // One store for the three contexts, so that a large bundle is parsed once.
-  X509StorePtr store(X509_STORE_new());
+  set.store.reset(X509_STORE_new());
   if (!caFile.isEmpty()) {
-    std::string pem;
-    if (readRegularFile(caFile.view(), kMaxCaFileBytes, pem)) {
-      if (store) addPemToStore(pem, store.get());
-    } else {
+    if (!readRegularFile(caFile.view(), kMaxCaFileBytes, set.pendingCaPem)) {
       set.setupStatus = ResultCode::kTlsCertificateFile;
     }
   }
-  const SharedString ciphers = effectiveCipherList(cipherList);
-  for (const SslCtxPtr& context : set.contexts) {
-    // set1 takes a reference of its own; the store goes with the last one.
-    if (store) SSL_CTX_set1_cert_store(context.get(), store.get());
-    // A list that matches no cipher leaves the library's default in place.
-    static_cast<void>(SSL_CTX_set_cipher_list(context.get(), ciphers.characters()));
+  set.cipherList = effectiveCipherList(cipherList);
+
+  ProtocolRange mainRange{};
+  if (rangeOfSelector(tlsMethod, mainRange)) set.contexts[0] = makeContext(mainRange, set.store.get(), set.cipherList);
+  if (!set.contexts[0]) {
+    set = TlsContextSet{};
+    set.setupStatus = ResultCode::kTlsInitFailed;
+    ERR_clear_error();
+    return set.setupStatus;
   }
+  set.retriesPossible = true;
   ERR_clear_error();
   return set.setupStatus;
 }
@@ -134,21 +138,27 @@ ResultCode configureTls(const SharedString& caFile, const SharedString& cipherLi
 ResultCode tlsReady() {
   const TlsContextSet& set = contextSet();
   if (failed(set.setupStatus)) return set.setupStatus;
-  for (const SslCtxPtr& context : set.contexts) {
-    if (!context) return ResultCode::kTlsInitFailed;
-  }
-  return ResultCode::kOk;
+  return set.contexts[0] ? ResultCode::kOk : ResultCode::kTlsInitFailed;
 }
 
 SSL_CTX* contextForAttempt(std::int32_t attempt) {
   if (attempt < 1 || attempt > 3) return nullptr;
-  return contextSet().contexts[static_cast<std::size_t>(attempt - 1)].get();
+  TlsContextSet& set = contextSet();
+  SslCtxPtr& context = set.contexts[static_cast<std::size_t>(attempt - 1)];
+  if (!context && attempt > 1 && set.retriesPossible) {
+    context = makeContext(kRetryRanges[static_cast<std::size_t>(attempt - 2)], set.store.get(), set.cipherList);
+  }
+  return context.get();
 }
 
-void releaseTls() {
+void loadTrustStore() {
   TlsContextSet& set = contextSet();
-  for (SslCtxPtr& context : set.contexts) context.reset();
-  set.setupStatus = ResultCode::kOk;
+  if (set.pendingCaPem.empty()) return;
+  if (set.store) addPemToStore(set.pendingCaPem, set.store.get());
+  set.pendingCaPem.clear();
+  ERR_clear_error();
 }
+
+void releaseTls() { contextSet() = TlsContextSet{}; }
 
 }  // namespace zarvik

@@ -153,7 +153,11 @@ TEST_F(TlsHandshakeTest, APeerWithoutTlsGivesNoCommonCipher) {
     std::function<void(int)> peer;
   } cases[] = {
       // Plain text where the ServerHello belongs: "wrong version number".
-      {"plain text", [](int descriptor) { std::size_t sent = 0; static_cast<void>(sendToSocket(descriptor, "554 no\r\n", 8, sent)); }},
+      {"plain text",
+       [](int descriptor) {
+         std::size_t sent = 0;
+         static_cast<void>(sendToSocket(descriptor, "554 no\r\n", 8, sent));
+       }},
       // Nothing at all: the read wait runs out.
       {"silence", [](int) {}},
   };

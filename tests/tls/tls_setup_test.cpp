@@ -75,6 +75,10 @@ TEST_F(TlsSetupTest, CaFileIsReadOnceIntoAStoreTheContextsShare) {
   X509_STORE* store = SSL_CTX_get_cert_store(contextForAttempt(1));
   EXPECT_EQ(SSL_CTX_get_cert_store(contextForAttempt(2)), store);
   EXPECT_EQ(SSL_CTX_get_cert_store(contextForAttempt(3)), store);
+  // The certificates are read when the first peer is judged, and only once.
+  EXPECT_EQ(sk_X509_OBJECT_num(X509_STORE_get0_objects(store)), 0);
+  loadTrustStore();
+  loadTrustStore();
   EXPECT_EQ(sk_X509_OBJECT_num(X509_STORE_get0_objects(store)), 1);
 }
 
