@@ -1,0 +1,54 @@
+#pragma once
+
+// The body of the certificate fuzzer, shared with the test that replays
+// its seed corpus: an arbitrary DER certificate, as a hostile server may
+// send one, through every part of the program that reads certificates (the
+// report lines, the names, the key and algorithm words, the EV policies,
+// the TLSA matching, the DANE cache's text).
+
+#include <openssl/x509.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+
+#include "base/locked_list.h"
+#include "base/shared_string.h"
+#include "tls/certificate_names.h"
+#include "tls/certificate_strength.h"
+#include "tls/dane.h"
+#include "tls/dane_cache.h"
+#include "tls/openssl_handles.h"
+#include "tls/tls_report.h"
+
+namespace zarvik {
+
+// True when the readers keep their promises for whatever parses as a
+// certificate: three report lines with their labels, names without a line
+// break of the program's own making, a fingerprint of 40 digits.
+inline bool certificateReportFuzzInvariantsHold(const std::uint8_t* data, std::size_t size) {
+  const unsigned char* cursor = data;
+  const X509Ptr certificate(d2i_X509(nullptr, &cursor, static_cast<long>(size)));
+  if (!certificate) return true;
+  LockedList<SharedString> lines;
+  appendCertificateLines(certificate.get(), lines);
+  if (lines.count() != 3 || !lines[1].view().starts_with("TLS Cert: ")) return false;
+  for (const SharedString& name : certificateNames(certificate.get())) {
+    static_cast<void>(hostMatches("mx.example.org", name.view()));
+  }
+  static_cast<void>(certificateKeyText(certificate.get()));
+  static_cast<void>(hasEvPolicy(certificate.get()));
+  Verdict verdict;
+  judgeKeyAndAlgorithm(certificate.get(), std::time(nullptr), verdict);
+  const SharedString fingerprint = sha1Fingerprint(certificate.get());
+  if (!fingerprint.isEmpty() && fingerprint.length() != 40) return false;
+  for (int selector = 0; selector <= 1; ++selector) {
+    for (int matchingType = 0; matchingType <= 2; ++matchingType) {
+      static_cast<void>(tlsaMatches(certificate.get(), fingerprint.view(), selector, matchingType));
+    }
+  }
+  static_cast<void>(daneCacheText(certificate.get(), CertificateStatus::kCertificateValid, verdict, {}, 0));
+  return true;
+}
+
+}  // namespace zarvik
