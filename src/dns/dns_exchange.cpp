@@ -14,7 +14,6 @@ namespace zarvik {
 namespace {
 
 std::atomic<std::uint16_t> dnsPort{kDnsPort};
-std::atomic<std::uint32_t> dnsTimeoutMs{kDnsStepTimeoutMs};
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -85,8 +84,7 @@ ResultCode receiveOverTcp(Connection& connection, const Bytes& query, std::size_
 
 // One round trip on a fresh socket, closed again on every path.
 ResultCode sendAndReceive(const NameServer& server, const Bytes& query, std::size_t minimumLength, bool udp,
-                          Bytes& answer) {
-  const std::uint32_t timeoutMs = dnsTimeoutMs.load();
+                          std::uint32_t timeoutMs, Bytes& answer) {
   Connection connection;
   ResultCode code = openToServer(connection, server, udp, timeoutMs);
   if (succeeded(code)) {
@@ -111,12 +109,12 @@ ResultCode exchangeDnsQuery(const NameServer& server, std::string_view name, std
   const std::size_t minimumLength = minimumAnswerLength(query, queryOptions);
   Bytes answer;
   bool udp = options.usesUdp();
-  ResultCode code = sendAndReceive(server, query, minimumLength, udp, answer);
+  ResultCode code = sendAndReceive(server, query, minimumLength, udp, options.stepTimeoutMs, answer);
   if (udp && code == ResultCode::kWsaMessageTooLong) {
     // The answer did not fit the UDP buffer: ask again over TCP (RFC 7766
     // section 5), with the same ID.
     udp = false;
-    code = sendAndReceive(server, query, minimumLength, udp, answer);
+    code = sendAndReceive(server, query, minimumLength, udp, options.stepTimeoutMs, answer);
   }
   if (failed(code)) return code;
 
@@ -132,7 +130,5 @@ ResultCode exchangeDnsQuery(const NameServer& server, std::string_view name, std
 }
 
 std::uint16_t setDnsPortForTesting(std::uint16_t port) { return dnsPort.exchange(port); }
-
-std::uint32_t setDnsTimeoutForTesting(std::uint32_t timeoutMs) { return dnsTimeoutMs.exchange(timeoutMs); }
 
 }  // namespace zarvik

@@ -22,12 +22,14 @@ struct DnsExchangeResult {
 
 // The UDP answer buffer; a larger datagram makes the exchange go over TCP.
 inline constexpr std::size_t kDnsUdpAnswerSize = 4096;
-// Each step of an exchange (connect, send, every receive) waits this long.
-inline constexpr std::uint32_t kDnsStepTimeoutMs = 10000;
+// Each step of an exchange (connect, send, every receive) waits this long
+// unless the resolver's options set a lower bound.
+inline constexpr std::uint32_t kDnsStepTimeoutMs = ResolverOptions::kDefaultStepTimeoutMs;
 inline constexpr std::uint16_t kDnsPort = 53;
 
 // Sends the query (name, queryType, queryOptions of dns_constants.h) to the
-// server and returns its answer. Over UDP (options.usesUdp()) the message
+// server and returns its answer; each step waits at most
+// options.stepTimeoutMs. Over UDP (options.usesUdp()) the message
 // goes without its length prefix and one datagram of up to 4096 bytes is
 // read; a datagram that does not fit (kWsaMessageTooLong) makes the same
 // query go once
@@ -43,9 +45,8 @@ inline constexpr std::uint16_t kDnsPort = 53;
 ResultCode exchangeDnsQuery(const NameServer& server, std::string_view name, std::uint16_t queryType,
                             std::uint8_t queryOptions, ResolverOptions options, DnsExchangeResult& result);
 
-// Test seams, set only from test code: the port name servers listen on, and
-// the time-out of each step. Each returns the previous value.
+// Test seam, set only from test code: the port name servers listen on.
+// Returns the previous value.
 std::uint16_t setDnsPortForTesting(std::uint16_t port);
-std::uint32_t setDnsTimeoutForTesting(std::uint32_t timeoutMs);
 
 }  // namespace zarvik

@@ -88,6 +88,11 @@ void Resolver::setUdp(bool useUdp) {
   }
 }
 
+void Resolver::setStepTimeout(std::uint32_t timeoutMs) {
+  std::scoped_lock guard(lock_);
+  options_.stepTimeoutMs = timeoutMs == 0 ? ResolverOptions::kDefaultStepTimeoutMs : timeoutMs;
+}
+
 void Resolver::setMode(std::int32_t mode) {
   std::scoped_lock guard(lock_);
   if (mode >= 0 && mode <= 2) mode_ = mode;

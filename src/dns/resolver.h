@@ -10,25 +10,32 @@
 
 namespace zarvik {
 
-// The resolver's two option words. The caller's words (built from the
-// address-family preferences) are ORed with the resolver's own before each
-// lookup.
+// The resolver's two option words, and the bound of each step of an
+// exchange with a name server. The caller's options (built from the
+// address-family preferences) are combined with the resolver's own before
+// each lookup: the words ORed, the lower of the two bounds kept.
 struct ResolverOptions {
   // Bits of the second word.
   static constexpr std::uint32_t kPreferIPv6 = 0x80;   // "-IPv6": IPv6 addresses first
   static constexpr std::uint32_t kPreferIPv4 = 0x100;  // "-IPv4": no AAAA queries, IPv4 first
   static constexpr std::uint32_t kUseUdp = 0x40000;    // UDP rather than TCP
+  // Each step of an exchange (connect, send, every receive) waits this long
+  // unless the resolver was given a lower bound.
+  static constexpr std::uint32_t kDefaultStepTimeoutMs = 10000;
 
   std::uint32_t first = 0;
   std::uint32_t second = 0;
+  std::uint32_t stepTimeoutMs = kDefaultStepTimeoutMs;
 
   // From a 64-bit flag set laid out like TranscriptFlags: low word first.
+  // The flags carry no time bound; the default one is taken.
   static constexpr ResolverOptions fromFlags(std::uint64_t flags) {
     return {static_cast<std::uint32_t>(flags), static_cast<std::uint32_t>(flags >> 32)};
   }
   constexpr std::uint64_t toFlags() const { return (std::uint64_t{second} << 32) | first; }
   constexpr ResolverOptions operator|(ResolverOptions other) const {
-    return {first | other.first, second | other.second};
+    const std::uint32_t bound = stepTimeoutMs < other.stepTimeoutMs ? stepTimeoutMs : other.stepTimeoutMs;
+    return {first | other.first, second | other.second, bound};
   }
 
   // The IPv6 preference wins when both are given.
@@ -76,6 +83,9 @@ class Resolver {
   void setUdp(bool useUdp);
   // Stores 0, 1 or 2; larger values (and negative ones) leave the mode alone.
   void setMode(std::int32_t mode);
+  // Bounds each step of every later exchange (connect, send, every receive)
+  // by timeoutMs; 0 restores ResolverOptions::kDefaultStepTimeoutMs.
+  void setStepTimeout(std::uint32_t timeoutMs);
 
   std::int32_t mode() const;
   std::int32_t defaultPort() const;

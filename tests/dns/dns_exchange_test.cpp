@@ -129,7 +129,7 @@ TEST_F(DnsExchangeTest, MapsRcodesAndEmptyAnswers) {
 }
 
 TEST_F(DnsExchangeTest, SilentServerTimesOut) {
-  setDnsTimeoutForTesting(300);
+  resolver.setStepTimeout(300);
   ScriptedReply silent;
   silent.silent = true;
   first().scriptDefault(silent);

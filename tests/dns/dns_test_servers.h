@@ -2,7 +2,7 @@
 
 // A fixture with two scripted name servers, 127.0.0.1 and 127.0.0.2, on one
 // ephemeral port that the program's DNS port seam points at, and a resolver
-// that asks them (UDP, mode 1). The host facts start cleared.
+// that asks them (UDP, mode 1, 3 s per step). The host facts start cleared.
 
 #include <gtest/gtest.h>
 
@@ -27,17 +27,16 @@ class DnsServersTest : public ::testing::Test {
     }
     ASSERT_TRUE(second_) << "no free port for the scripted name servers";
     previousPort_ = setDnsPortForTesting(first_->port());
-    previousTimeout_ = setDnsTimeoutForTesting(3000);
     previousIpv6_ = ipv6Available.exchange(false);
     previousGlobal_ = HostHasGlobalIPv6.exchange(false);
     resolver.setMode(1);
+    resolver.setStepTimeout(3000);
     resolver.setUdp(true);
     useServers("127.0.0.1");
   }
 
   void TearDown() override {
     setDnsPortForTesting(previousPort_);
-    setDnsTimeoutForTesting(previousTimeout_);
     ipv6Available = previousIpv6_;
     HostHasGlobalIPv6 = previousGlobal_;
   }
@@ -56,7 +55,6 @@ class DnsServersTest : public ::testing::Test {
   std::unique_ptr<ScriptedDnsServer> first_;
   std::unique_ptr<ScriptedDnsServer> second_;
   std::uint16_t previousPort_ = 0;
-  std::uint32_t previousTimeout_ = 0;
   bool previousIpv6_ = false;
   bool previousGlobal_ = false;
 };

@@ -128,7 +128,7 @@ TEST_F(MxLookupTest, NameErrorStopsTheServerLoop) {
 }
 
 TEST_F(MxLookupTest, SilentServerTimesOutAndTheNextAnswers) {
-  setDnsTimeoutForTesting(300);
+  resolver.setStepTimeout(300);
   useServers("127.0.0.1,127.0.0.2");
   ScriptedReply silent;
   silent.silent = true;

@@ -125,6 +125,18 @@ TEST(Resolver, SwitchesUdpAndKeepsOnlyKnownModes) {
   EXPECT_EQ(resolver.defaultPort(), 25);
 }
 
+TEST(ResolverOptions, StepBoundIsTheResolversAndTheLowerOneWins) {
+  Resolver resolver;
+  EXPECT_EQ(resolver.options().stepTimeoutMs, 10000u);
+  resolver.setStepTimeout(3000);
+  EXPECT_EQ(resolver.options().stepTimeoutMs, 3000u);
+  // The caller's options come from flags, which carry no bound.
+  EXPECT_EQ((ResolverOptions::fromFlags(0) | resolver.options()).stepTimeoutMs, 3000u);
+  EXPECT_EQ((resolver.options() | ResolverOptions{0, 0, 500}).stepTimeoutMs, 500u);
+  resolver.setStepTimeout(0);
+  EXPECT_EQ(resolver.options().stepTimeoutMs, 10000u);
+}
+
 TEST(ResolverOptions, IPv6PreferenceWinsOverIPv4) {
   const auto both = ResolverOptions::fromFlags((std::uint64_t{0x180} << 32));
   EXPECT_TRUE(both.prefersIPv6());
