@@ -12,4 +12,10 @@ enum ExitCode : int {
   kExitNotTested = 99,          // no host could be tested: lookup, connection or dialogue failed
 };
 
+// How a run that tests nothing ends, in the numbers users of command-line
+// tools expect: 0 after printing what was asked for, 1 for a usage error.
+// They share their numbers with the verdicts above.
+inline constexpr ExitCode kExitInformationShown = kExitAccepted;      // --help, --version
+inline constexpr ExitCode kExitUsageError = kExitRefusedPermanently;  // a faulty extension option; nothing to test
+
 }  // namespace zarvik

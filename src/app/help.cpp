@@ -1,11 +1,12 @@
 #include "app/help.h"
 
+#include "app/version.h"
 #include "base/output_sink.h"
 
 namespace zarvik {
 
 const std::array<std::string_view, 27> kHelpLines{{
-    "Zarvik v3.23 uses the following switches:",
+    "Zarvik v" ZARVIK_SHORT_VERSION " uses the following switches:",
     "",
     "-d<domain>           Recipients domain",
     "",
@@ -34,8 +35,21 @@ const std::array<std::string_view, 27> kHelpLines{{
     "Zarvik -tuser@example.org -fsender@example.net",
 }};
 
+const std::array<std::string_view, 5> kExtensionHelpLines{{
+    "",
+    "Extension options:",
+    "--help               Print this help and exit",
+    "--version            Print the version and exit",
+    "--timeout=<seconds>  Give up each SMTP wait after 1 to 300 seconds",
+}};
+
 void printHelp() {
   for (std::string_view line : kHelpLines) printLine(SharedString(line));
+}
+
+void printFullHelp() {
+  printHelp();
+  for (std::string_view line : kExtensionHelpLines) printLine(SharedString(line));
 }
 
 }  // namespace zarvik

@@ -99,13 +99,11 @@ SmtpOptions probeSmtpOptions(bool useHelo) {
   return useHelo ? options.without(SmtpOptions::kUseEhlo) : options;
 }
 
-ExitCode probeHost(const MailHostEntry& hostEntry, const SharedString& fromAddress, const SharedString& toAddress,
-                   const SharedString& localHostName, const SharedString& forcedAddress, const SharedString& certFile,
-                   bool useHelo) {
+ExitCode probeHost(const MailHostEntry& hostEntry, const HostProbeRequest& request) {
   MailHostEntry entry = hostEntry;
-  const TranscriptFlags flags = probeTranscriptFlags(certFile);
-  const SmtpOptions options = probeSmtpOptions(useHelo);
-  applyForcedAddress(entry, forcedAddress);
+  const TranscriptFlags flags = probeTranscriptFlags(request.certFile);
+  const SmtpOptions options = probeSmtpOptions(request.useHelo);
+  applyForcedAddress(entry, request.forcedAddress);
   printLine("Connecting with " + entry.displayText());
 
   SmtpTarget target;
@@ -117,16 +115,21 @@ ExitCode probeHost(const MailHostEntry& hostEntry, const SharedString& fromAddre
   texts.retry = kClosedText;
   SmtpSession session;
   applyTlsPolicy(session.connection().tlsState());
+  session.timeouts() = request.bounds.smtp;
+  // The connection keeps its TLS state across the session's reconnects, so
+  // the bound holds for every handshake attempt.
+  session.connection().tlsState().handshakeTimeoutMs = request.bounds.tlsHandshakeMs;
   ReplyLines replies;
-  ResultCode result = session.openSession(target, certFile, texts, localHostName, replies, options, flags);
+  ResultCode result =
+      session.openSession(target, request.certFile, texts, request.localHostName, replies, options, flags);
   if (failed(result)) {
     printLine(formatResult(result));
     return kExitNotTested;
   }
 
   ExitCode verdict = kExitAccepted;
-  if (!fromAddress.isEmpty()) {
-    result = tryEnvelope(session, fromAddress, toAddress, options, flags);
+  if (!request.fromAddress.isEmpty()) {
+    result = tryEnvelope(session, request.fromAddress, request.toAddress, options, flags);
     verdict = verdictOf(result);
     if (failed(result)) printLine(formatResult(result));
   }

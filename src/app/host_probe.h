@@ -1,12 +1,24 @@
 #pragma once
 
 #include "app/exit_code.h"
+#include "app/wait_bounds.h"
 #include "base/shared_string.h"
 #include "dns/mail_host_entry.h"
 #include "net/transcript_flags.h"
 #include "smtp/smtp_options.h"
 
 namespace zarvik {
+
+// What one MX test asks of the host probe: everything but the entry.
+struct HostProbeRequest {
+  SharedString fromAddress;
+  SharedString toAddress;
+  SharedString localHostName;  // argument of EHLO and HELO
+  SharedString forcedAddress;
+  SharedString certFile;
+  bool useHelo = false;
+  WaitBounds bounds;  // of the SMTP waits and the TLS handshake; dnsStepMs is not read here
+};
 
 // The transcript flags of a probe: the transcript without line labels, the
 // TLS report with fingerprints and names, and (with a certificate file) the
@@ -23,14 +35,13 @@ SmtpOptions probeSmtpOptions(bool useHelo);
 // the greeting, EHLO or HELO, STARTTLS when offered (RFC 3207), and with a
 // sender MAIL FROM and (with a recipient) RCPT TO, but no message; then QUIT.
 // forcedAddress, when it is a usable address, is connected to instead of
-// the entry's addresses. The entry itself is not changed. Returns
+// the entry's addresses. Every wait is bounded by request.bounds. The entry
+// itself is not changed. Returns
 // kExitAccepted when the dialogue went through and the envelope (if any) was
 // accepted, kExitRefusedPermanently when the envelope was refused
 // permanently (kPermanentRefusal), kExitRefusedTemporarily when refused
 // temporarily (kTemporaryRefusal), and kExitNotTested when the connection,
 // the dialogue or the envelope failed otherwise.
-ExitCode probeHost(const MailHostEntry& entry, const SharedString& fromAddress, const SharedString& toAddress,
-                   const SharedString& localHostName, const SharedString& forcedAddress, const SharedString& certFile,
-                   bool useHelo);
+ExitCode probeHost(const MailHostEntry& entry, const HostProbeRequest& request);
 
 }  // namespace zarvik

@@ -1,9 +1,11 @@
 // The program's entry point: reads the switches, starts the network
 // services, and runs the MX test; the driver's result is the exit code.
 
+#include "app/help.h"
 #include "app/mx_test_driver.h"
 #include "app/mx_test_options.h"
 #include "app/networking.h"
+#include "app/program_version.h"
 #include "base/output_sink.h"
 #include "base/process_record.h"
 #include "base/result_text.h"
@@ -15,6 +17,41 @@
 namespace zarvik {
 namespace {
 
+// The extension options that end the run before the network services
+// start: a faulty option (its error line), --help and --version. False
+// when the run goes on to the test.
+bool answeredWithoutTest(const ExtensionOptions& extensions, ExitCode& result) {
+  if (extensions.hasError()) {
+    printLine(extensions.errorLine());
+    result = kExitUsageError;
+    return true;
+  }
+  switch (extensions.action()) {
+    case ExtensionOptions::Action::kHelp: printFullHelp(); break;
+    case ExtensionOptions::Action::kVersion: printVersion(); break;
+    case ExtensionOptions::Action::kTest: return false;
+  }
+  result = kExitInformationShown;
+  return true;
+}
+
+MxTestRequest requestOf(const MxTestOptions& options) {
+  MxTestRequest request;
+  request.domain = options.domain;
+  request.host = options.host;
+  request.fromAddress = options.fromAddress;
+  request.toAddress = options.toAddress;
+  request.useHelo = options.useHelo;
+  request.dnsOverTcp = options.dnsOverTcp;
+  request.connectAll = options.connectAll;
+  request.forcedAddress = options.forcedAddress;
+  request.nameServer = options.nameServer;
+  request.certFile = options.certFile;
+  request.addressPreference = options.addressPreference();
+  request.timeoutMs = options.extensions.timeoutMs();
+  return request;
+}
+
 // Everything after validation: the output file, the TLS settings of the
 // switches, and the test itself.
 ExitCode runWith(const MxTestOptions& options) {
@@ -25,9 +62,7 @@ ExitCode runWith(const MxTestOptions& options) {
   const ResultCode tlsResult = configureTls(options.caFile, options.cipherList, options.tlsMethod);
   if (failed(tlsResult)) printLine(formatResult(tlsResult));
 
-  return runMxTest(options.domain, options.host, options.fromAddress, options.toAddress, options.useHelo,
-                   options.dnsOverTcp, options.connectAll, options.forcedAddress, options.nameServer, options.certFile,
-                   options.addressPreference());
+  return runMxTest(requestOf(options));
 }
 
 // The whole run, from the command line to the exit code.
@@ -42,9 +77,11 @@ int runProgram(int argc, char** argv) {
     (void)installTerminationHandlers(&RunFlag);
     {
       const MxTestOptions options(argc, argv, process.defaultsPath());
-      startNetworking();
-      if (options.validate()) result = runWith(options);
-      stopNetworking();
+      if (!answeredWithoutTest(options.extensions, result)) {
+        startNetworking();
+        if (options.validate()) result = runWith(options);
+        stopNetworking();
+      }
     }
   }
   return result;

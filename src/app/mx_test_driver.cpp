@@ -1,11 +1,11 @@
 #include "app/mx_test_driver.h"
 
 #include <algorithm>
-#include <utility>
 
 #include "app/local_host_info.h"
 #include "app/mx_test_services.h"
 #include "app/recipient_address.h"
+#include "app/wait_bounds.h"
 #include "base/output_sink.h"
 #include "base/result_text.h"
 #include "dns/resolver.h"
@@ -73,7 +73,9 @@ ExitCode runMxTestWith(const MxTestRequest& request, MxTestServices& services) {
   LocalHostInfo localHost;
   services.gatherLocalHost(options.prefersIPv4(), options.prefersIPv6(), localHost);
 
+  const WaitBounds bounds = WaitBounds::under(request.timeoutMs);
   services.startResolver();
+  if (request.timeoutMs != 0) services.setDnsStepTimeout(bounds.dnsStepMs);
   if (!selectNameServers(services, request.nameServer)) return kExitNotTested;
   services.setUdp(!request.dnsOverTcp);
 
@@ -103,25 +105,11 @@ ExitCode runMxTestWith(const MxTestRequest& request, MxTestServices& services) {
   probe.forcedAddress = request.forcedAddress;
   probe.certFile = request.certFile;
   probe.useHelo = request.useHelo;
+  probe.bounds = bounds;
   return probeAll(services, entries, probe, request.connectAll);
 }
 
-ExitCode runMxTest(SharedString domain, const SharedString& host, const SharedString& fromAddress,
-                   const SharedString& toAddress, bool useHelo, bool dnsOverTcp, bool connectAll,
-                   const SharedString& forcedAddress, SharedString nameServer, const SharedString& certFile,
-                   std::uint64_t addressPreference) {
-  MxTestRequest request;
-  request.domain = std::move(domain);
-  request.host = host;
-  request.fromAddress = fromAddress;
-  request.toAddress = toAddress;
-  request.useHelo = useHelo;
-  request.dnsOverTcp = dnsOverTcp;
-  request.connectAll = connectAll;
-  request.forcedAddress = forcedAddress;
-  request.nameServer = std::move(nameServer);
-  request.certFile = certFile;
-  request.addressPreference = addressPreference;
+ExitCode runMxTest(const MxTestRequest& request) {
   DnsMxTestServices services;
   return runMxTestWith(request, services);
 }

@@ -8,23 +8,7 @@
 
 namespace zarvik {
 
-// Runs the test of one invocation: finds the hosts (the MX hosts of domain,
-// or host alone when it is given), prints them, probes each, and returns the
-// exit code: kExitAccepted when a host accepted the test,
-// kExitRefusedPermanently when one refused it for good (or there is no
-// usable mail host, or the recipient address is malformed),
-// kExitRefusedTemporarily when the best host refused it for now, and
-// kExitNotTested when no host could be tested.
-//
-// toAddress, when given, supplies the domain. addressPreference carries
-// TranscriptFlags::kPreferIPv4 and kPreferIPv6 (high word 0x100 and 0x80) and
-// is handed unchanged to the lookups.
-ExitCode runMxTest(SharedString domain, const SharedString& host, const SharedString& fromAddress,
-                   const SharedString& toAddress, bool useHelo, bool dnsOverTcp, bool connectAll,
-                   const SharedString& forcedAddress, SharedString nameServer, const SharedString& certFile,
-                   std::uint64_t addressPreference);
-
-// The inputs of one run, as runMxTest() takes them.
+// The inputs of one run.
 struct MxTestRequest {
   SharedString domain;
   SharedString host;
@@ -37,7 +21,22 @@ struct MxTestRequest {
   SharedString nameServer;
   SharedString certFile;
   std::uint64_t addressPreference = 0;  // TranscriptFlags layout: high word 0x100 IPv4, 0x80 IPv6
+  std::uint32_t timeoutMs = 0;          // --timeout; 0 keeps the built-in bounds (WaitBounds)
 };
+
+// Runs the test of one invocation: finds the hosts (the MX hosts of domain,
+// or host alone when it is given), prints them, probes each, and returns the
+// exit code: kExitAccepted when a host accepted the test,
+// kExitRefusedPermanently when one refused it for good (or there is no
+// usable mail host, or the recipient address is malformed),
+// kExitRefusedTemporarily when the best host refused it for now, and
+// kExitNotTested when no host could be tested.
+//
+// toAddress, when given, supplies the domain. addressPreference carries
+// TranscriptFlags::kPreferIPv4 and kPreferIPv6 (high word 0x100 and 0x80) and
+// is handed unchanged to the lookups. A timeoutMs lowers the bound of every
+// DNS step and SMTP wait to it (WaitBounds::under).
+ExitCode runMxTest(const MxTestRequest& request);
 
 // The body of runMxTest() over the given services (tests give scripted
 // ones); returns the exit code as runMxTest() does.

@@ -67,6 +67,10 @@ MxTestOptions::MxTestOptions(int argc, const char* const* argv, const SharedStri
 
 void MxTestOptions::applyToken(const SharedString& token) {
   const std::string_view text = token.view();
+  if (ExtensionOptions::isLongOption(text)) {
+    extensions.apply(text);
+    return;
+  }
   for (const SwitchEntry& entry : kSwitches) {
     if (!SharedString::startsWith(text, entry.text, true)) continue;
     SharedString value(text.substr(entry.text.size()));

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "app/command_line_base.h"
+#include "app/extension_options.h"
 #include "base/shared_string.h"
 
 namespace zarvik {
@@ -21,6 +22,8 @@ class MxTestOptions : public CommandLineBase {
   // sets that flag. A value is the rest of the token with blanks removed at
   // both ends; a later value replaces an earlier one, a flag once set stays
   // set. Tokens that match no switch (including "-@<file>") are ignored.
+  // A token beginning with "--" is never compared with the switch texts: it
+  // goes to extensions, which reports unknown ones.
   void applyToken(const SharedString& token);
 
   // True when the run may go on: a recipient address, a domain or a host was
@@ -33,22 +36,23 @@ class MxTestOptions : public CommandLineBase {
   // and kPreferIPv6 (0x80) as the switches say (both may be set).
   std::uint64_t addressPreference() const;
 
-  SharedString domain;         // -d
-  SharedString host;           // -h
-  SharedString fromAddress;    // -f
-  SharedString toAddress;      // -t
-  SharedString forcedAddress;  // -IP
-  SharedString nameServer;     // -qDNS
-  SharedString outputFile;     // -o
-  SharedString caFile;         // -lCA
-  SharedString certFile;       // -lCF
-  SharedString cipherList;     // -lCL
-  std::int32_t tlsMethod = 0;  // -QTLS
-  bool useHelo = false;        // -n
-  bool connectAll = false;     // -a
-  bool dnsOverTcp = false;     // -u
-  bool preferIPv4 = false;     // -IPv4
-  bool preferIPv6 = false;     // -IPv6
+  SharedString domain;          // -d
+  SharedString host;            // -h
+  SharedString fromAddress;     // -f
+  SharedString toAddress;       // -t
+  SharedString forcedAddress;   // -IP
+  SharedString nameServer;      // -qDNS
+  SharedString outputFile;      // -o
+  SharedString caFile;          // -lCA
+  SharedString certFile;        // -lCF
+  SharedString cipherList;      // -lCL
+  std::int32_t tlsMethod = 0;   // -QTLS
+  bool useHelo = false;         // -n
+  bool connectAll = false;      // -a
+  bool dnsOverTcp = false;      // -u
+  bool preferIPv4 = false;      // -IPv4
+  bool preferIPv6 = false;      // -IPv6
+  ExtensionOptions extensions;  // --help, --version, --timeout
 
   // Reads the number of "-QTLS": white space skipped, an optional sign, then
   // decimal digits up to the first non-digit; no digits gives 0. A number

@@ -35,6 +35,11 @@ void DnsMxTestServices::startResolver() {
   installProcessResolver(resolver_.get());
 }
 
+void DnsMxTestServices::setDnsStepTimeout(std::uint32_t timeoutMs) {
+  startResolver();
+  resolver_->setStepTimeout(timeoutMs);
+}
+
 NameServerSelection DnsMxTestServices::selectNameServers(const SharedString& text, SharedString& displayText) {
   startResolver();
   return resolver_->selectNameServers(text, displayText);
@@ -67,8 +72,7 @@ void DnsMxTestServices::fillTlsa(MailHostEntry& entry) {
 }
 
 ExitCode DnsMxTestServices::probe(const MailHostEntry& entry, const HostProbeRequest& request) {
-  return probeHost(entry, request.fromAddress, request.toAddress, request.localHostName, request.forcedAddress,
-                   request.certFile, request.useHelo);
+  return probeHost(entry, request);
 }
 
 }  // namespace zarvik

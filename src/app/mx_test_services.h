@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "app/exit_code.h"
+#include "app/host_probe.h"
 #include "app/local_host_info.h"
 #include "base/locked_list.h"
 #include "base/result_code.h"
@@ -12,16 +13,6 @@
 #include "dns/resolver.h"
 
 namespace zarvik {
-
-// What one MX test asks of the host probe: everything but the entry.
-struct HostProbeRequest {
-  SharedString fromAddress;
-  SharedString toAddress;
-  SharedString localHostName;  // argument of EHLO and HELO
-  SharedString forcedAddress;
-  SharedString certFile;
-  bool useHelo = false;
-};
 
 // The operations the MX test driver uses from the rest of the program, in
 // the order it calls them. DnsMxTestServices is the program's own set; tests
@@ -36,6 +27,9 @@ class MxTestServices {
   // Creates the resolver in lookup mode 1 and makes it the connection
   // layer's way of resolving host names.
   virtual void startResolver() = 0;
+  // Bounds each step of the resolver's exchanges (connect, send, every
+  // receive) by timeoutMs instead of the default 10 s.
+  virtual void setDnsStepTimeout(std::uint32_t timeoutMs) = 0;
   virtual NameServerSelection selectNameServers(const SharedString& text, SharedString& displayText) = 0;
   virtual void setUdp(bool useUdp) = 0;
   virtual ResultCode findMxHosts(const SharedString& domain, LockedList<MailHostEntry>& entries,
@@ -60,6 +54,7 @@ class DnsMxTestServices : public MxTestServices {
 
   void gatherLocalHost(bool preferIPv4, bool preferIPv6, LocalHostInfo& info) override;
   void startResolver() override;
+  void setDnsStepTimeout(std::uint32_t timeoutMs) override;
   NameServerSelection selectNameServers(const SharedString& text, SharedString& displayText) override;
   void setUdp(bool useUdp) override;
   ResultCode findMxHosts(const SharedString& domain, LockedList<MailHostEntry>& entries,

@@ -26,8 +26,9 @@ std::uint16_t setSmtpPortForTesting(std::uint16_t port);
 
 // The waits of one session, in milliseconds. RFC 5321 section 4.5.3.2 asks
 // for at least 5 minutes for the greeting, MAIL and RCPT and names the
-// longer ones of the message-data phase; the program keeps these values,
-// tests may shorten them through SmtpSession::timeouts().
+// longer ones of the message-data phase. These are the defaults; the host
+// probe lowers them for --timeout, and tests shorten them, through
+// SmtpSession::timeouts().
 struct SmtpTimeouts {
   std::uint32_t connectMs = 300000;
   std::uint32_t replyMs = 300000;  // every command send and reply read
@@ -123,9 +124,10 @@ class SmtpSession {
   // The attempt of the last openSession(), 1 to kMaxOpenAttempts.
   std::int32_t openAttempt() const { return openAttempt_; }
 
-  // Test seams.
+  // The waits of this session; set before openSession().
   SmtpTimeouts& timeouts() { return timeouts_; }
   const SmtpTimeouts& timeouts() const { return timeouts_; }
+  // Test seam.
   void setTlsHooksForTesting(TlsHooks hooks) { tls_ = std::move(hooks); }
 
  private:

@@ -37,15 +37,26 @@ struct ProbeArgs {
   const char* forced = "";
   bool useHelo = false;
   const char* entryAddress = "127.0.0.1";
+  std::uint32_t timeoutMs = 0;  // as --timeout gives it
 };
+
+HostProbeRequest requestOf(const ProbeArgs& args) {
+  HostProbeRequest request;
+  request.fromAddress = args.from;
+  request.toAddress = args.to;
+  request.localHostName = "client.example";
+  request.forcedAddress = args.forced;
+  request.useHelo = args.useHelo;
+  request.bounds = WaitBounds::under(args.timeoutMs);
+  return request;
+}
 
 ProbeRun runProbe(ScriptedSmtpServer& server, const ProbeArgs& args) {
   ProbeRun run;
   const SmtpPortOverride port(server.start());
   {
     PrintedLines printed;
-    run.verdict =
-        probeHost(entryAt(args.entryAddress), args.from, args.to, "client.example", args.forced, "", args.useHelo);
+    run.verdict = probeHost(entryAt(args.entryAddress), requestOf(args));
     run.lines = printed.lines;
   }
   run.faults = server.finish();
@@ -105,6 +116,35 @@ TEST(HostProbe, UsesHeloWhenAsked) {
   const ProbeRun run = runProbe(server, args);
   EXPECT_TRUE(run.faults.empty()) << run.faults.front();
   EXPECT_EQ(run.verdict, 0);
+}
+
+// A peer that falls silent before the greeting or a reply is left after the
+// run's bound, long before the scripted server would give up and close.
+TEST(HostProbe, TimeoutBoundsTheGreetingAndEveryReply) {
+  struct Case {
+    const char* what;
+    bool greets;
+    std::vector<std::string> lines;
+  };
+  const std::vector<Case> cases = {
+      {"greeting", false, {"Error: Timeout in reading data [9]"}},
+      {"EHLO reply",
+       true,
+       {"< 220 mx.example.org ESMTP", "> EHLO client.example", "Error: Timeout in reading data [9]"}},
+  };
+  for (const Case& c : cases) {
+    ScriptedSmtpServer server;
+    if (c.greets) server.send(kGreeting).expect(kEhlo);
+    ProbeArgs args;
+    args.timeoutMs = 300;
+    const ProbeRun run = runProbe(server, args);
+    EXPECT_TRUE(run.faults.empty()) << c.what << ": " << run.faults.front();
+    EXPECT_EQ(run.verdict, 99) << c.what;
+    std::vector<std::string> expected = {"Connecting with mx.example.org [127.0.0.1]",
+                                         "Connection established with 127.0.0.1"};
+    expected.insert(expected.end(), c.lines.begin(), c.lines.end());
+    EXPECT_EQ(run.lines, expected) << c.what;
+  }
 }
 
 // The verdict follows the envelope: accepted, refused for good or for now,
@@ -210,7 +250,7 @@ TEST(HostProbe, InvalidForcedAddressIsOnlyAWarning) {
 TEST(HostProbe, RefusedConnectionPrintsTheSocketError) {
   const SmtpPortOverride override(closedPort(ipAddress("127.0.0.1")));
   PrintedLines printed;
-  EXPECT_EQ(probeHost(entryAt("127.0.0.1"), "", "", "client.example", "", "", false), 99);
+  EXPECT_EQ(probeHost(entryAt("127.0.0.1"), requestOf(ProbeArgs{})), 99);
   EXPECT_EQ(printed.lines, (std::vector<std::string>{"Connecting with mx.example.org [127.0.0.1]",
                                                      "Error: Connection refused [10061]"}));
 }

@@ -32,6 +32,7 @@ class ScriptedServices : public MxTestServices {
     info.hostName = "client.example";
   }
   void startResolver() override { calls.push_back("resolver"); }
+  void setDnsStepTimeout(std::uint32_t timeoutMs) override { calls.push_back("dns step " + std::to_string(timeoutMs)); }
   NameServerSelection selectNameServers(const SharedString& text, SharedString& display) override {
     calls.push_back("select " + text.toStdString());
     display = serverDisplay;
@@ -118,6 +119,28 @@ TEST(MxTestDriver, CallsTheServicesInOrder) {
   EXPECT_EQ(services.calls, (std::vector<std::string>{"local --", "resolver", "select AutoDetect", "tcp",
                                                       "mx example.org", "tlsa mx1.example.org", "probe mx1.example.org",
                                                       "tlsa mx2.example.org", "probe mx2.example.org"}));
+}
+
+TEST(MxTestDriver, TimeoutBoundsTheDnsStepsAndTheProbe) {
+  struct Case {
+    std::uint32_t timeoutMs;
+    const char* thirdCall;  // after "local --" and "resolver"
+    std::uint32_t replyMs;
+    std::uint32_t handshakeMs;
+  };
+  for (const Case& c : {Case{0, "select AutoDetect", 300000, 60000}, Case{3000, "dns step 3000", 3000, 3000},
+                        Case{120000, "dns step 10000", 120000, 60000}}) {
+    PrintedLines printed;
+    ScriptedServices services;
+    services.hosts = {{"mx.example.org", "192.0.2.25"}};
+    MxTestRequest request = domainRequest("example.org");
+    request.timeoutMs = c.timeoutMs;
+    EXPECT_EQ(runMxTestWith(request, services), 99);
+    ASSERT_GE(services.calls.size(), 3u);
+    EXPECT_EQ(services.calls[2], c.thirdCall) << c.timeoutMs;
+    EXPECT_EQ(services.lastProbe.bounds.smtp.replyMs, c.replyMs) << c.timeoutMs;
+    EXPECT_EQ(services.lastProbe.bounds.tlsHandshakeMs, c.handshakeMs) << c.timeoutMs;
+  }
 }
 
 TEST(MxTestDriver, PassesTheNameServerAndAddressPreference) {

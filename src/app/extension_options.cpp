@@ -1,0 +1,86 @@
+#include "app/extension_options.h"
+
+namespace zarvik {
+
+namespace {
+
+constexpr std::string_view kLongPrefix = "--";
+
+std::string_view trimBlanks(std::string_view text) {
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+  return text;
+}
+
+// The parts of one long option: its name, and its value when a "=" or a
+// blank followed the name.
+struct LongOption {
+  std::string_view name;
+  std::string_view value;
+  bool hasValue = false;
+};
+
+LongOption splitLongOption(std::string_view token) {
+  token = trimBlanks(token);
+  token.remove_prefix(kLongPrefix.size());
+  const std::size_t end = token.find_first_of("= ");
+  if (end == std::string_view::npos) return {token, {}, false};
+  return {token.substr(0, end), trimBlanks(token.substr(end + 1)), true};
+}
+
+// Reads a whole number of seconds within the --timeout range; false for
+// anything else (a sign, a unit, a fraction, no digits).
+bool parseTimeoutSeconds(std::string_view value, std::uint32_t& seconds) {
+  if (value.empty()) return false;
+  std::uint32_t number = 0;
+  for (const char c : value) {
+    if (c < '0' || c > '9') return false;
+    number = number * 10 + static_cast<std::uint32_t>(c - '0');
+    // Stopping here keeps a long run of digits from overflowing.
+    if (number > ExtensionOptions::kMaxTimeoutSeconds) return false;
+  }
+  if (number < ExtensionOptions::kMinTimeoutSeconds) return false;
+  seconds = number;
+  return true;
+}
+
+}  // namespace
+
+bool ExtensionOptions::isLongOption(std::string_view token) { return token.starts_with(kLongPrefix); }
+
+void ExtensionOptions::apply(std::string_view token) {
+  if (hasError() || !isLongOption(token)) return;
+  const LongOption option = splitLongOption(token);
+  const SharedString dashed = SharedString(kLongPrefix) + SharedString(option.name);
+  if (option.name == "timeout") {
+    takeTimeout(option.value, option.hasValue);
+    return;
+  }
+  const bool help = option.name == "help";
+  if (!help && option.name != "version") {
+    fail("Error: unknown option " + dashed);
+    return;
+  }
+  if (option.hasValue) {
+    fail("Error: option " + dashed + " takes no value");
+    return;
+  }
+  if (action_ == Action::kTest) action_ = help ? Action::kHelp : Action::kVersion;
+}
+
+void ExtensionOptions::takeTimeout(std::string_view value, bool hasValue) {
+  std::uint32_t seconds = 0;
+  if (parseTimeoutSeconds(value, seconds)) {
+    timeoutSeconds_ = seconds;
+    return;
+  }
+  SharedString line = "Error: --timeout needs a whole number of seconds from 1 to 300";
+  if (hasValue && !value.empty()) line += ", not \"" + SharedString(value) + "\"";
+  fail(line);
+}
+
+void ExtensionOptions::fail(const SharedString& line) {
+  if (!hasError()) errorLine_ = line;
+}
+
+}  // namespace zarvik

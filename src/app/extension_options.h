@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "base/shared_string.h"
+
+namespace zarvik {
+
+// The options that extend the classic switches, in the GNU long form:
+// "--name", "--name=value" or "--name value". No classic switch name begins
+// with "--", so these never change what a classic switch means. Unlike an
+// unknown classic switch, an unknown or malformed long option is an error:
+// a user who writes "--timout=5" must learn that nothing bounds the run.
+class ExtensionOptions {
+ public:
+  // The range of --timeout, in seconds. The upper end is the classic bound
+  // of every SMTP wait, which the option can only lower.
+  static constexpr std::uint32_t kMinTimeoutSeconds = 1;
+  static constexpr std::uint32_t kMaxTimeoutSeconds = 300;
+
+  // What the program does instead of the test.
+  enum class Action { kTest, kHelp, kVersion };
+
+  // True for a token of the long form: one beginning with "--".
+  static bool isLongOption(std::string_view token);
+
+  // Takes one long-form token as the classic tokeniser cut it, so a trailing
+  // blank (before the next switch) and the blank of "--name value" may be in
+  // it; blanks around the name and the value do not count. The first fault
+  // is kept in errorLine and later tokens change nothing. A --timeout given
+  // again replaces the earlier value, as classic switches do.
+  void apply(std::string_view token);
+
+  bool hasError() const { return !errorLine_.isEmpty(); }
+  // The line to print for the first faulty option, "Error: ..."; empty when
+  // every option was valid.
+  const SharedString& errorLine() const { return errorLine_; }
+  // The first of --help and --version given; kTest when neither was.
+  Action action() const { return action_; }
+  // The --timeout in milliseconds; 0 when none was given.
+  std::uint32_t timeoutMs() const { return timeoutSeconds_ * 1000; }
+
+ private:
+  void fail(const SharedString& line);
+  void takeTimeout(std::string_view value, bool hasValue);
+
+  Action action_ = Action::kTest;
+  std::uint32_t timeoutSeconds_ = 0;
+  SharedString errorLine_;
+};
+
+}  // namespace zarvik

@@ -1,0 +1,87 @@
+#include "app/extension_options.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/mx_test_options.h"
+
+namespace zarvik {
+
+namespace {
+
+using Action = ExtensionOptions::Action;
+
+// Builds the options from a list of arguments, without a defaults file, so
+// that the tokens are cut exactly as the program cuts them.
+MxTestOptions optionsFrom(std::vector<const char*> arguments) {
+  arguments.insert(arguments.begin(), "zarvik");
+  return MxTestOptions(static_cast<int>(arguments.size()), arguments.data(), SharedString());
+}
+
+TEST(ExtensionOptions, LongFormsAndTheirFaults) {
+  const std::string badTimeout = "Error: --timeout needs a whole number of seconds from 1 to 300";
+  struct Case {
+    std::vector<const char*> arguments;
+    std::string error;
+    Action action;
+    std::uint32_t timeoutMs;
+  };
+  const std::vector<Case> cases = {
+      {{}, "", Action::kTest, 0},
+      {{"--help"}, "", Action::kHelp, 0},
+      {{"--help", "-dexample.org"}, "", Action::kHelp, 0},  // the token is "--help " with its blank
+      {{"--version", "--help"}, "", Action::kVersion, 0},
+      {{"--timeout=5"}, "", Action::kTest, 5000},
+      {{"--timeout", "5"}, "", Action::kTest, 5000},  // one token, "--timeout 5"
+      {{"--timeout=  7  "}, "", Action::kTest, 7000},
+      {{"--timeout=1"}, "", Action::kTest, 1000},
+      {{"--timeout=300"}, "", Action::kTest, 300000},
+      {{"--timeout=0300"}, "", Action::kTest, 300000},
+      {{"--timeout=5", "--timeout=9"}, "", Action::kTest, 9000},
+      {{"--timeout=0"}, badTimeout + ", not \"0\"", Action::kTest, 0},
+      {{"--timeout=301"}, badTimeout + ", not \"301\"", Action::kTest, 0},
+      {{"--timeout=99999999999999999999"}, badTimeout + ", not \"99999999999999999999\"", Action::kTest, 0},
+      {{"--timeout=+5"}, badTimeout + ", not \"+5\"", Action::kTest, 0},
+      {{"--timeout=2.5"}, badTimeout + ", not \"2.5\"", Action::kTest, 0},
+      {{"--timeout="}, badTimeout, Action::kTest, 0},
+      {{"--timeout"}, badTimeout, Action::kTest, 0},
+      // "-5" after a blank starts a classic token of its own.
+      {{"--timeout", "-5"}, badTimeout, Action::kTest, 0},
+      {{"--xyz"}, "Error: unknown option --xyz", Action::kTest, 0},
+      {{"--xyz=1"}, "Error: unknown option --xyz", Action::kTest, 0},
+      {{"--xyz", "1"}, "Error: unknown option --xyz", Action::kTest, 0},
+      {{"--HELP"}, "Error: unknown option --HELP", Action::kTest, 0},
+      {{"--hel"}, "Error: unknown option --hel", Action::kTest, 0},
+      {{"--"}, "Error: unknown option --", Action::kTest, 0},
+      {{"--version=1"}, "Error: option --version takes no value", Action::kTest, 0},
+      {{"--help", "now"}, "Error: option --help takes no value", Action::kTest, 0},
+      // The first fault is reported; later tokens change nothing.
+      {{"--one", "--two", "--timeout=5"}, "Error: unknown option --one", Action::kTest, 0},
+  };
+  for (const Case& c : cases) {
+    std::string label;
+    for (const char* argument : c.arguments) label += std::string(argument) + " ";
+    const MxTestOptions options = optionsFrom(c.arguments);
+    const ExtensionOptions& extensions = options.extensions;
+    EXPECT_EQ(extensions.errorLine().toStdString(), c.error) << label;
+    EXPECT_EQ(extensions.hasError(), !c.error.empty()) << label;
+    EXPECT_EQ(extensions.action(), c.action) << label;
+    EXPECT_EQ(extensions.timeoutMs(), c.timeoutMs) << label;
+  }
+}
+
+TEST(ExtensionOptions, NeverReachTheClassicSwitches) {
+  // Without the "--" rule "--dexample.org" would not match "-D" either, but
+  // "--help" must in no case be read as "-h" with the host "elp".
+  const MxTestOptions options = optionsFrom({"--help", "--dexample.org", "--n", "--timeout=5", "-tuser@example.org"});
+  EXPECT_TRUE(options.host.isEmpty());
+  EXPECT_TRUE(options.domain.isEmpty());
+  EXPECT_FALSE(options.useHelo);
+  EXPECT_EQ(options.toAddress, "user@example.org");
+}
+
+}  // namespace
+
+}  // namespace zarvik
