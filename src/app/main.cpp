@@ -1,6 +1,7 @@
 // The program's entry point: reads the switches, starts the network
 // services, and runs the MX test; the driver's result is the exit code.
 
+#include "app/defaults_file.h"
 #include "app/help.h"
 #include "app/mx_test_driver.h"
 #include "app/mx_test_options.h"
@@ -76,7 +77,8 @@ int runProgram(int argc, char** argv) {
     ProcessRecord process;
     (void)installTerminationHandlers(&RunFlag);
     {
-      const MxTestOptions options(argc, argv, process.defaultsPath());
+      const MxTestOptions options(argc, argv,
+                                  chooseDefaultsFile(process.defaultsPath(), SharedString(kSystemDefaultsPath)));
       if (!answeredWithoutTest(options.extensions, result)) {
         startNetworking();
         if (options.validate()) result = runWith(options);
