@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <openssl/crypto.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -23,6 +24,7 @@
 #include <vector>
 
 #include "app/help.h"
+#include "app/version.h"
 #include "platform/temp_folder.h"
 
 namespace zarvik {
@@ -91,6 +93,11 @@ class ZarvikBinary : public ::testing::Test {
     const char* binary = std::getenv("ZARVIK_BINARY");
     if (binary == nullptr || *binary == '\0') GTEST_SKIP() << "ZARVIK_BINARY is not set";
     binary_ = binary;
+    // Every test runs a copy with a defaults file of its own beside it
+    // (empty unless the test writes one), so that a system-wide defaults
+    // file on this machine never takes part.
+    binary_ = installedCopy();
+    writeFile(binary_.parent_path() / "zarvik.def", "");
   }
 
   // Runs the binary with standard output on a pipe and collects it all.
@@ -127,8 +134,9 @@ class ZarvikBinary : public ::testing::Test {
   // put beside it.
   fs::path installedCopy() {
     const fs::path programFolder = folder_ / "bin";
-    fs::create_directories(programFolder);
     const fs::path copy = programFolder / "zarvik";
+    if (binary_ == copy) return copy;
+    fs::create_directories(programFolder);
     fs::copy_file(binary_, copy, fs::copy_options::overwrite_existing);
     fs::permissions(copy, fs::perms::owner_all);
     return copy;
@@ -246,6 +254,59 @@ TEST_F(ZarvikBinary, ResponseFileInsideAResponseFileIsNotFollowed) {
   EXPECT_EQ(result.output, helpBytes());
 }
 
+// The extension options in the GNU long form, from the command line or the
+// defaults file. Each row runs the program once; none of these runs may get
+// as far as the output file.
+TEST_F(ZarvikBinary, ExtensionOptionsAnswerBeforeAnythingElseRuns) {
+  const std::string help = [] {
+    std::string bytes;
+    for (std::string_view line : kHelpLines) bytes.append(line).append("\r\n");
+    return bytes +
+           "\r\n"
+           "Extension options:\r\n"
+           "--help               Print this help and exit\r\n"
+           "--version            Print the version and exit\r\n"
+           "--timeout=<seconds>  Give up each SMTP wait after 1 to 300 seconds\r\n";
+  }();
+  const std::string version = std::string("Zarvik v" ZARVIK_VERSION "\r\n") + OpenSSL_version(OPENSSL_VERSION) + "\r\n";
+  const std::string badTimeout = "Error: --timeout needs a whole number of seconds from 1 to 300";
+  struct Case {
+    std::vector<std::string> arguments;
+    std::string defaults;  // the defaults file beside the program
+    int exitCode;
+    std::string output;
+  };
+  const std::vector<Case> cases = {
+      {{"--help"}, "", 0, help},
+      {{"-dexample.invalid", "--help", "-oout.txt"}, "", 0, help},
+      {{"--version"}, "", 0, version},
+      {{"--version", "--help"}, "", 0, version},
+      {{}, "--help\n", 0, help},
+      {{"--bogus=1", "-dexample.invalid", "-oout.txt"}, "", 1, "Error: unknown option --bogus\r\n"},
+      {{"--help", "--xyz", "value"}, "", 1, "Error: unknown option --xyz\r\n"},
+      {{"-dexample.invalid"}, "--Timeout=5\n", 1, "Error: unknown option --Timeout\r\n"},
+      {{"--help=yes"}, "", 1, "Error: option --help takes no value\r\n"},
+      {{"--timeout=0", "-dexample.invalid"}, "", 1, badTimeout + ", not \"0\"\r\n"},
+      {{"--timeout", "301", "-dexample.invalid"}, "", 1, badTimeout + ", not \"301\"\r\n"},
+      {{"--timeout=5s", "-dexample.invalid"}, "", 1, badTimeout + ", not \"5s\"\r\n"},
+      {{"--timeout", "-dexample.invalid"}, "", 1, badTimeout + "\r\n"},
+      // A valid --timeout changes nothing about a run with nothing to test,
+      // and "-?" stays an unknown classic switch, ignored.
+      {{"--timeout=5"}, "", 1, helpBytes()},
+      {{"-?"}, "", 1, helpBytes()},
+  };
+  for (const Case& c : cases) {
+    std::string label;
+    for (const std::string& argument : c.arguments) label += argument + " ";
+    label += "| defaults: " + c.defaults;
+    writeFile(binary_.parent_path() / "zarvik.def", c.defaults);
+    const RunResult result = run(c.arguments);
+    EXPECT_EQ(result.exitCode, c.exitCode) << label;
+    EXPECT_EQ(result.output, c.output) << label;
+    EXPECT_FALSE(fs::exists(folder_ / "out.txt")) << label;
+  }
+}
+
 // A mail host on port 25 of a loopback address of the test's own that
 // accepts connections and never greets, so that the program waits for the
 // greeting until it is stopped. Each test uses another address, so that
@@ -258,7 +319,7 @@ class ZarvikBinarySignals : public ZarvikBinary {
     ZarvikBinary::TearDown();
   }
 
-  bool listenOn(const std::string& dottedAddress) {
+  bool listenOn(const std::string& dottedAddress, int backlog = 8) {
     listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int yes = 1;
     ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
@@ -266,7 +327,8 @@ class ZarvikBinarySignals : public ZarvikBinary {
     address.sin_family = AF_INET;
     address.sin_port = htons(25);
     if (::inet_pton(AF_INET, dottedAddress.c_str(), &address.sin_addr) != 1) return false;
-    return ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && ::listen(listener_, 8) == 0;
+    return ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+           ::listen(listener_, backlog) == 0;
   }
 
   // Starts the program against the silent host, waits until it has
@@ -305,6 +367,78 @@ TEST_F(ZarvikBinarySignals, InterruptStopsTheRunInAnOrderlyWay) {
   const RunResult result = runAndSignal(SIGINT, "127.0.0.4");
   EXPECT_EQ(result.exitCode, 99);
   EXPECT_NE(result.output.find("Error: Program termination requested [1]\r\n"), std::string::npos);
+}
+
+// Fills the accept queue of a listener made with backlog 0: connections are
+// opened until one stays unanswered, which shows that the kernel now drops
+// every SYN to that address (Linux does so while the queue is full), as a
+// network that filters port 25 would. The sockets stay open as long as the
+// object lives. False when the queue never filled.
+class FullBacklog {
+ public:
+  bool fill(const std::string& dottedAddress) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(25);
+    if (::inet_pton(AF_INET, dottedAddress.c_str(), &address.sin_addr) != 1) return false;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+      const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+      if (fd < 0) return false;
+      fds_.push_back(fd);
+      const int connected = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+      if (connected != 0 && errno != EINPROGRESS) return false;
+      pollfd done{fd, POLLOUT, 0};
+      if (connected != 0 && ::poll(&done, 1, 1500) == 0) return true;
+    }
+    return false;
+  }
+  ~FullBacklog() {
+    for (const int fd : fds_) ::close(fd);
+  }
+
+ private:
+  std::vector<int> fds_;
+};
+
+// With --timeout=3 a host that never greets, and one whose SYNs vanish, each
+// end within a few seconds per address instead of the 300 s of every SMTP
+// wait: the whole run, two addresses (localhost has two entries, both sent
+// to the -IP address), finishes well within the 60 s the harness allows.
+TEST_F(ZarvikBinarySignals, TimeoutBoundsEveryAddressOfASilentOrUnreachableHost) {
+  struct Case {
+    const char* what;
+    const char* address;
+    int backlog;
+    std::vector<std::string> timeout;
+    const char* error;
+  };
+  const std::vector<Case> cases = {
+      {"never greets", "127.0.0.6", 8, {"--timeout=3"}, "Error: Timeout in reading data [9]\r\n"},
+      {"SYNs vanish",
+       "127.0.0.7",
+       0,
+       {"--timeout", "3"},
+       "Error: Unable to establish a connection with mail host [14]\r\n"},
+  };
+  for (const Case& c : cases) {
+    if (listener_ >= 0) ::close(std::exchange(listener_, -1));
+    if (!listenOn(c.address, c.backlog)) GTEST_SKIP() << "cannot listen on " << c.address << ":25";
+    FullBacklog queue;
+    if (c.backlog == 0 && !queue.fill(c.address))
+      GTEST_SKIP() << "the accept queue of " << c.address << " never filled";
+    std::vector<std::string> arguments{"-hlocalhost", std::string("-IP") + c.address, "-qDNSnot-a-server"};
+    arguments.insert(arguments.end(), c.timeout.begin(), c.timeout.end());
+    const RunResult result = run(arguments);
+    ASSERT_NE(result.exitCode, kTimedOut) << c.what;
+    EXPECT_EQ(result.exitCode, 99) << c.what;
+    // Every address tried ends with the wait's own failure.
+    std::size_t connecting = 0;
+    std::size_t failures = 0;
+    for (std::size_t at = 0; (at = result.output.find("Connecting with ", at)) != std::string::npos; ++at) ++connecting;
+    for (std::size_t at = 0; (at = result.output.find(c.error, at)) != std::string::npos; ++at) ++failures;
+    EXPECT_GE(connecting, 1u) << c.what << ":\n" << result.output;
+    EXPECT_EQ(failures, connecting) << c.what << ":\n" << result.output;
+  }
 }
 
 // A program started with its standard output closed must not let the next
