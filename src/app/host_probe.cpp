@@ -44,7 +44,10 @@ void applyTlsPolicy(ConnectionTlsState& state) {
 }
 
 // Points the entry at the forced address when it is a usable one; warns and
-// keeps the entry's own addresses otherwise.
+// keeps the entry's own addresses otherwise. A loopback address is taken as
+// well: the loopback rule of the MX lookup keeps DNS data from sending the
+// test to this host, while the user who names such an address means to test
+// a server here.
 void applyForcedAddress(MailHostEntry& entry, const SharedString& forcedAddress) {
   if (forcedAddress.isEmpty()) return;
   IpAddress forced;

@@ -29,10 +29,9 @@ AddressClass classifyIPv6(const std::array<std::uint8_t, 16>& b) {
   return AddressClass::kG6;
 }
 
-bool isUnspecifiedOrLoopbackIPv6(const IpAddress& address) {
-  const auto b = address.ipv6NetworkOrder();
-  return allZero(b, 0, 15) && b[15] <= 1;
-}
+constexpr std::uint32_t kUnspecifiedIPv4 = 0;
+
+bool isLocalIPv4(std::uint32_t value) { return (value >> 24) == 127 || value == kUnspecifiedIPv4; }
 
 }  // namespace
 
@@ -43,19 +42,21 @@ AddressClass classifyAddress(const IpAddress& address) {
 }
 
 bool isLoopbackAddress(const IpAddress& address) {
-  if (address.isIPv4()) return (address.ipv4Value >> 24) == 127;
-  if (address.isIPv6()) {
-    const auto b = address.ipv6NetworkOrder();
-    return allZero(b, 0, 15) && b[15] == 1;
-  }
-  return false;
+  if (address.isIPv4()) return isLocalIPv4(address.ipv4Value);
+  if (!address.isIPv6()) return false;
+  const auto b = address.ipv6NetworkOrder();
+  if (allZero(b, 0, 15) && b[15] <= 1) return true;
+  const bool mapped = allZero(b, 0, 10) && b[10] == 0xFF && b[11] == 0xFF;
+  const std::uint32_t embedded =
+      (std::uint32_t{b[12]} << 24) | (std::uint32_t{b[13]} << 16) | (std::uint32_t{b[14]} << 8) | std::uint32_t{b[15]};
+  return mapped && isLocalIPv4(embedded);
 }
 
 void noteLocalAddresses(const LockedList<IpAddress>& localAddresses) {
   bool global = false;
   ScopedLock guard(localAddresses);
   for (const IpAddress& address : localAddresses) {
-    if (classifyAddress(address) == AddressClass::kG6 && !isUnspecifiedOrLoopbackIPv6(address)) global = true;
+    if (classifyAddress(address) == AddressClass::kG6 && !isLoopbackAddress(address)) global = true;
   }
   HostHasGlobalIPv6.store(global, std::memory_order_relaxed);
 }

@@ -21,7 +21,12 @@ enum class AddressClass { kIPv4, kL6, kT6, kE6, kG6, kNone };
 // The class of one address; kNone for the empty value.
 AddressClass classifyAddress(const IpAddress& address);
 
-// True for 127.0.0.0/8 and ::1.
+// True for the addresses by which a connection reaches this host itself:
+// the loopback block 127.0.0.0/8 and ::1, the unspecified addresses 0.0.0.0
+// and :: (RFC 1122 section 3.2.1.3, RFC 4291 section 2.5.2), which Linux
+// connects to the local host, and the IPv4-mapped forms ::ffff:a.b.c.d of
+// all these IPv4 addresses (RFC 4291 section 2.5.5.2), which an IPv6 socket
+// connects as IPv4.
 bool isLoopbackAddress(const IpAddress& address);
 
 // Process-wide fact: the local host has an IPv6 address of class G6. Set once

@@ -52,7 +52,9 @@ ResultCode resolveWithSystem(const SharedString& hostName, TranscriptFlags flags
   for (const SocketAddress& socketAddress : found) {
     const IpAddress address = toIpAddress(socketAddress);
     // The local resolver may answer ::1 for names of this host; a mail host
-    // is never reached that way.
+    // is never reached that way. The other addresses of this host (127.0.0.1,
+    // 0.0.0.0, ::, the IPv4-mapped forms) are kept: the MX lookup's loopback
+    // rule refuses them with a result of its own.
     if (!address.isUsable() || address == loopbackIPv6) continue;
     usable.append(address);
   }

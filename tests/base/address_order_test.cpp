@@ -67,11 +67,16 @@ TEST(AddressOrder, ClassifiesEachKind) {
 }
 
 TEST(AddressOrder, RecognisesLoopback) {
-  EXPECT_TRUE(isLoopbackAddress(ip("127.0.0.1")));
-  EXPECT_TRUE(isLoopbackAddress(ip("127.200.1.1")));
-  EXPECT_TRUE(isLoopbackAddress(ip("::1")));
-  EXPECT_FALSE(isLoopbackAddress(ip("128.0.0.1")));
-  EXPECT_FALSE(isLoopbackAddress(ip("::2")));
+  // Every address by which a connection reaches this host counts, also the
+  // unspecified ones and the IPv4-mapped forms; the IPv4-compatible and
+  // -translated forms are not connected locally.
+  for (const char* text :
+       {"127.0.0.1", "127.200.1.1", "::1", "0.0.0.0", "::", "::ffff:7f00:1", "::ffff:7fc8:101", "::ffff:0:0"}) {
+    EXPECT_TRUE(isLoopbackAddress(ip(text))) << text;
+  }
+  for (const char* text : {"128.0.0.1", "0.0.0.1", "::2", "::ffff:8000:1", "::7f00:1", "::ffff:0:7f00:1", "1::1"}) {
+    EXPECT_FALSE(isLoopbackAddress(ip(text))) << text;
+  }
   EXPECT_FALSE(isLoopbackAddress(IpAddress::none()));
 }
 

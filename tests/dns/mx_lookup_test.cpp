@@ -188,6 +188,25 @@ TEST_F(MxLookupTest, LoopbackFirstHostIsRefusedAndLaterOnesSkipped) {
   EXPECT_EQ(displayed(), (std::vector<std::string>{"good.example.org [192.0.2.63]"}));
 }
 
+TEST_F(MxLookupTest, EveryAddressOfTheLocalHostCountsAsLoopback) {
+  // Linux connects each of these to the local host, as it does 127.0.0.1.
+  const std::vector<FakeRecord> localRecords = {
+      fakeA("mx.example.org", "0.0.0.0"),
+      fakeAaaa("mx.example.org", "0:0:0:0:0:0:0:0"),
+      fakeAaaa("mx.example.org", "0:0:0:0:0:ffff:7f00:1"),
+      fakeAaaa("mx.example.org", "0:0:0:0:0:ffff:7f09:909"),
+      fakeAaaa("mx.example.org", "0:0:0:0:0:ffff:0:0"),
+  };
+  for (std::size_t i = 0; i < localRecords.size(); ++i) {
+    ScriptedReply local;
+    local.answers = {fakeMx("example.org", 10, "mx.example.org")};
+    local.additional = {localRecords[i]};
+    first().script("example.org", kTypeMx, local);
+    EXPECT_EQ(lookup("example.org"), ResultCode::kMxPointsToLocalhost) << "record " << i;
+    EXPECT_TRUE(entries.isEmpty()) << "record " << i;
+  }
+}
+
 TEST_F(MxLookupTest, EmptyServerListGivesTwo) {
   SharedString display;
   ASSERT_EQ(resolver.selectNameServers("no.servers.here", display), NameServerSelection::kNoneGiven);
