@@ -24,7 +24,7 @@ inline bool dnsAnswerFuzzInvariantsHold(const std::uint8_t* data, std::size_t si
   // A query with the answer's own ID, so the check goes on to the RCODE.
   const std::uint16_t id = size >= 2 ? static_cast<std::uint16_t>((data[0] << 8) | data[1]) : 1;
   std::vector<std::uint8_t> query;
-  encodeDnsQuery("example.com", DnsType::kMX, kDnsQueryEdns, id, query);
+  if (!encodeDnsQuery("example.com", DnsType::kMX, kDnsQueryEdns, id, query)) return false;
   const std::int32_t header = codeNumber(checkDnsAnswerHeader(query, answer));
   if (header != 0 && header != 99 && (header < 100 || header > 106 || header == 105)) return false;
   (void)dnsAnswerAuthenticated(answer);

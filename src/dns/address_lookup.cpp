@@ -4,6 +4,7 @@
 #include "base/host_facts.h"
 #include "dns/alias_following.h"
 #include "dns/dns_constants.h"
+#include "dns/dns_query.h"
 #include "dns/name_server_loop.h"
 #include "net/connection.h"
 #include "net/host_resolver.h"
@@ -79,6 +80,8 @@ ResultCode lookupAddresses(const Resolver& resolver, const SharedString& name, R
     // loopback addresses for it without asking anyone.
     return resolveWithSystem(name, systemLookupFlags(options), addresses);
   }
+  // A name that cannot be asked for is not handed to the system either.
+  if (!isEncodableDnsName(name.view())) return ResultCode::kInvalidDomain;
   const LockedList<NameServer> servers = resolver.nameServers();
   if (servers.isEmpty()) {
     const ResultCode code = resolveWithSystem(name, systemLookupFlags(options), addresses);

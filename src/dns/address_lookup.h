@@ -22,6 +22,8 @@ inline constexpr std::int32_t kMaxLookupNames = 16;
 //   - An address literal is its own address.
 //   - "localhost" (any case) gives 127.0.0.1 and ::1 (::1 only while
 //     ipv6Available), IPv4 first only with the IPv4 preference.
+//   - A name that isEncodableDnsName() refuses gives kInvalidDomain, and
+//     nobody is asked.
 //   - Without name servers the operating system is asked; no address gives
 //     kHostUnresolved.
 //   - Otherwise the name servers are asked for A, then AAAA (only when

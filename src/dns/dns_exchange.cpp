@@ -104,8 +104,10 @@ ResultCode exchangeDnsQuery(const NameServer& server, std::string_view name, std
   if (server.text.isEmpty() || !server.address.isUsable()) return ResultCode::kInvalidNameServer;
   if (name.empty()) return ResultCode::kInvalidDomain;
 
+  // A name that does not fit the wire is refused before anything is sent:
+  // cut to fit, it would ask for another name.
   Bytes query;
-  encodeDnsQuery(name, queryType, queryOptions, query);
+  if (!encodeDnsQuery(name, queryType, queryOptions, query)) return ResultCode::kInvalidDomain;
   const std::size_t minimumLength = minimumAnswerLength(query, queryOptions);
   Bytes answer;
   bool udp = options.usesUdp();

@@ -15,6 +15,16 @@ namespace {
 constexpr std::size_t kRoomWithOpt = 39;
 constexpr std::size_t kRoomWithoutOpt = 28;
 
+// The largest message there can be: the length prefix of RFC 1035 section
+// 4.2.2 has 16 bits, and no name that passes isEncodableDnsName() can make
+// a query longer than this.
+static_assert(kDnsMaxNameLength + kRoomWithOpt <= 0xFFFF);
+
+std::string_view withoutTrailingDots(std::string_view name) {
+  while (!name.empty() && name.back() == '.') name.remove_suffix(1);
+  return name;
+}
+
 // Appends bytes to the buffer while it has room left and silently drops
 // what does not fit, so an encoding can never write out of bounds.
 class BoundedWriter {
@@ -42,29 +52,16 @@ class BoundedWriter {
   std::size_t room_;
 };
 
-// Writes the name as length-prefixed labels and the terminating zero byte
-// (RFC 1035 section 3.1). Each label keeps at most 63 characters; the rest
-// of an over-long label is dropped rather than refused.
+// Writes the name, which isEncodableDnsName() accepted, as length-prefixed
+// labels and the terminating zero byte (RFC 1035 section 3.1).
 void writeName(BoundedWriter& out, std::string_view name) {
-  if (name.empty()) {
-    out.u8(0);
-    return;
+  while (!name.empty()) {
+    const std::size_t dot = name.find('.');
+    const std::string_view label = name.substr(0, dot);
+    out.u8(static_cast<std::uint8_t>(label.size()));
+    for (const char c : label) out.u8(static_cast<std::uint8_t>(c));
+    name = dot == std::string_view::npos ? std::string_view() : name.substr(dot + 1);
   }
-  std::size_t lengthOffset = out.size();
-  std::uint8_t labelLength = 0;
-  out.u8(0);
-  for (char c : name) {
-    if (c == '.') {
-      out.patch(lengthOffset, labelLength);
-      lengthOffset = out.size();
-      labelLength = 0;
-      out.u8(0);
-    } else if (labelLength < kDnsMaxLabelLength) {
-      out.u8(static_cast<std::uint8_t>(c));
-      ++labelLength;
-    }
-  }
-  out.patch(lengthOffset, labelLength);
   out.u8(0);
 }
 
@@ -74,9 +71,28 @@ std::uint16_t dnsQueryIdFromRandom(std::uint32_t randomValue) {
   return static_cast<std::uint16_t>(randomValue % 65535u + 1u);
 }
 
-void encodeDnsQuery(std::string_view name, std::uint16_t queryType, std::uint8_t options, std::uint16_t id,
+bool isEncodableDnsName(std::string_view name) {
+  name = withoutTrailingDots(name);
+  if (name.empty()) return true;
+  std::size_t wireLength = 1;  // the final zero byte
+  for (;;) {
+    const std::size_t dot = name.find('.');
+    const std::size_t labelLength = dot == std::string_view::npos ? name.size() : dot;
+    if (labelLength == 0 || labelLength > kDnsMaxLabelLength) return false;
+    wireLength += labelLength + 1;
+    if (wireLength > kDnsMaxNameLength) return false;
+    if (dot == std::string_view::npos) return true;
+    name.remove_prefix(dot + 1);
+  }
+}
+
+bool encodeDnsQuery(std::string_view name, std::uint16_t queryType, std::uint8_t options, std::uint16_t id,
                     std::vector<std::uint8_t>& buffer) {
-  while (!name.empty() && name.back() == '.') name.remove_suffix(1);
+  if (!isEncodableDnsName(name)) {
+    buffer.clear();
+    return false;
+  }
+  name = withoutTrailingDots(name);
   const bool withOpt = (options & kDnsQueryOptionOpt) != 0;
   BoundedWriter out(buffer, name.size() + (withOpt ? kRoomWithOpt : kRoomWithoutOpt));
 
@@ -107,6 +123,7 @@ void encodeDnsQuery(std::string_view name, std::uint16_t queryType, std::uint8_t
   const auto messageLength = static_cast<std::uint16_t>(out.size() - kDnsTcpPrefixSize);
   out.patch(0, static_cast<std::uint8_t>(messageLength >> 8));
   out.patch(1, static_cast<std::uint8_t>(messageLength & 0xFF));
+  return true;
 }
 
 std::uint16_t dnsQueryId(std::span<const std::uint8_t> queryBuffer) {

@@ -22,21 +22,27 @@ namespace zarvik {
 // ID: value modulo 65535, plus 1, so an ID is never 0.
 std::uint16_t dnsQueryIdFromRandom(std::uint32_t randomValue);
 
+// True when name can be asked for: once its trailing dots are removed, every
+// label between dots has 1 to 63 octets and the wire form, final zero byte
+// included, has at most 255 octets (RFC 1035 sections 2.3.4 and 3.1). The
+// empty name is the root, which fits.
+bool isEncodableDnsName(std::string_view name);
+
 // Fills buffer (replacing its contents) with the query for name and
 // queryType, using the given ID. options is the query option byte of
 // dns_constants.h (kDnsQueryEdns, kDnsQueryDnssec; 0 gives no OPT record).
-// Trailing dots of the name are removed first; each label keeps at most its
-// first 63 characters; the empty name is the root. Characters are copied as
-// they are: no escaping, case folding or IDN conversion. The buffer is never
-// larger than the name length plus 39 bytes (plus 28 without OPT); nothing
-// is written beyond that room.
-void encodeDnsQuery(std::string_view name, std::uint16_t queryType, std::uint8_t options, std::uint16_t id,
-                    std::vector<std::uint8_t>& buffer);
+// Trailing dots of the name are removed first; the empty name is the root.
+// Characters are copied as they are: no escaping, case folding or IDN
+// conversion. False, with an empty buffer, when isEncodableDnsName() refuses
+// the name; so no query is ever cut to fit, and the message always fits the
+// 16-bit length prefix.
+[[nodiscard]] bool encodeDnsQuery(std::string_view name, std::uint16_t queryType, std::uint8_t options,
+                                  std::uint16_t id, std::vector<std::uint8_t>& buffer);
 
 // The same with an ID drawn from the program's shared pseudo-random
 // generator.
-void encodeDnsQuery(std::string_view name, std::uint16_t queryType, std::uint8_t options,
-                    std::vector<std::uint8_t>& buffer);
+[[nodiscard]] bool encodeDnsQuery(std::string_view name, std::uint16_t queryType, std::uint8_t options,
+                                  std::vector<std::uint8_t>& buffer);
 
 // The ID written into an encoded query buffer (length prefix included), or
 // 0 when the buffer is too short to hold one.

@@ -7,10 +7,10 @@
 
 namespace zarvik {
 
-void encodeDnsQuery(std::string_view name, std::uint16_t queryType, std::uint8_t options,
+bool encodeDnsQuery(std::string_view name, std::uint16_t queryType, std::uint8_t options,
                     std::vector<std::uint8_t>& buffer) {
   const auto id = dnsQueryIdFromRandom(static_cast<std::uint32_t>(nextRandom()));
-  encodeDnsQuery(name, queryType, options, id, buffer);
+  return encodeDnsQuery(name, queryType, options, id, buffer);
 }
 
 }  // namespace zarvik

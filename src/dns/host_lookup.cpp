@@ -7,12 +7,15 @@ namespace zarvik {
 ResultCode lookupHosts(const Resolver& resolver, const LockedList<SharedString>& names, std::int32_t port,
                        LockedList<MailHostEntry>& entries, ResolverOptions options) {
   bool anyResolved = false;
+  bool anyInvalid = false;
   ScopedLock guard(names);
   for (const SharedString& name : names) {
     LockedList<IpAddress> addresses;
-    if (succeeded(lookupAddresses(resolver, name, options, addresses))) {
+    const ResultCode code = lookupAddresses(resolver, name, options, addresses);
+    if (succeeded(code)) {
       anyResolved = true;
     } else {
+      anyInvalid = anyInvalid || code == ResultCode::kInvalidDomain;
       addresses.clear();
       addresses.append(IpAddress::none());
     }
@@ -26,7 +29,8 @@ ResultCode lookupHosts(const Resolver& resolver, const LockedList<SharedString>&
       entries.append(entry);
     }
   }
-  return anyResolved ? ResultCode::kOk : ResultCode::kHostNameNotFound;
+  if (anyResolved) return ResultCode::kOk;
+  return anyInvalid ? ResultCode::kInvalidDomain : ResultCode::kHostNameNotFound;
 }
 
 }  // namespace zarvik

@@ -14,7 +14,8 @@ namespace zarvik {
 // address order, with the given port, TCP, origin 4), or one entry with the
 // bare name and no address when a name has none. options are ORed with the
 // resolver's own. Returns kOk when at least one name was resolved, else
-// kHostNameNotFound.
+// kInvalidDomain when a name could not be asked for (isEncodableDnsName()),
+// else kHostNameNotFound.
 ResultCode lookupHosts(const Resolver& resolver, const LockedList<SharedString>& names, std::int32_t port,
                        LockedList<MailHostEntry>& entries, ResolverOptions options);
 

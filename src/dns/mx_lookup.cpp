@@ -5,6 +5,7 @@
 #include "base/address_order.h"
 #include "dns/address_lookup.h"
 #include "dns/dns_constants.h"
+#include "dns/dns_query.h"
 #include "dns/mx_records.h"
 #include "dns/name_server_loop.h"
 
@@ -83,6 +84,9 @@ ResultCode appendHostEntries(const Resolver& resolver, MxHost& host, ResolverOpt
 ResultCode lookupMx(const Resolver& resolver, const SharedString& domain, LockedList<MailHostEntry>& entries,
                     ResolverOptions options) {
   entries.clear();
+  // Refused here and not only by the exchange, so that a name without a dot
+  // is not reported as a domain that does not exist.
+  if (!isEncodableDnsName(domain.view())) return ResultCode::kInvalidDomain;
   options = options | resolver.options();
   const bool hasDot = domain.findChar('.') >= 0;
   std::vector<MxHost> hosts;

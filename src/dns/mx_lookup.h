@@ -18,7 +18,9 @@ namespace zarvik {
 // (preference 10, RFC 5321 section 5.1). A host that cannot be resolved is
 // listed by name with no address. A loopback address ends the walk of that
 // host's addresses, and ends the lookup with kMxPointsToLocalhost when no
-// entry came before. Results: kOk; kNoNameServers without name servers;
+// entry came before. Results: kOk; kInvalidDomain, before any query, for a
+// domain that isEncodableDnsName() refuses; kNoNameServers without name
+// servers;
 // kDomainNotFound when the domain does not exist; kNullMx for a null MX (RFC
 // 7505), which never falls back to the domain's address; kNoMailHostName
 // when the fallback finds no address; kMxPointsToLocalhost; and the

@@ -42,7 +42,7 @@ std::string text(const SharedString& s) { return s.toStdString(); }
 
 Bytes query() {
   Bytes q;
-  encodeDnsQuery("example.com", DnsType::kMX, kDnsQueryEdns, 0x1234, q);
+  EXPECT_TRUE(encodeDnsQuery("example.com", DnsType::kMX, kDnsQueryEdns, 0x1234, q));
   return q;
 }
 

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "dns/dns_constants.h"
 #include "dns_test_servers.h"
 #include "platform/clock.h"
@@ -126,6 +129,29 @@ TEST_F(DnsExchangeTest, MapsRcodesAndEmptyAnswers) {
   EXPECT_EQ(exchange("", kTypeA, kDnsQueryEdns, result), ResultCode::kInvalidDomain);
   EXPECT_EQ(exchangeDnsQuery(NameServer{}, "x.example", kTypeA, kDnsQueryEdns, resolver.options(), result),
             ResultCode::kInvalidNameServer);
+}
+
+TEST_F(DnsExchangeTest, ImpossibleNamesNeverReachTheServer) {
+  // RFC 1035 section 2.3.4: labels of 63 octets at most, names of 255.
+  std::string dotted120KiB;
+  while (dotted120KiB.size() < 120 * 1024) dotted120KiB += "abcdefgh.";
+  const std::vector<std::string> names = {
+      std::string(63, 'a') + "." + std::string(63, 'b') + "." + std::string(63, 'c') + "." + std::string(61, 'd') +
+          "." + std::string(50, 'e'),  // 305 octets
+      std::string(64, 'x') + ".example.org",
+      dotted120KiB,
+      "a..example.org",
+      ".example.org",
+  };
+  for (const bool udp : {true, false}) {
+    resolver.setUdp(udp);
+    for (const std::string& name : names) {
+      DnsExchangeResult result;
+      EXPECT_EQ(exchange(name.c_str(), kTypeA, kDnsQueryEdns, result), ResultCode::kInvalidDomain)
+          << name.size() << " octets over " << (udp ? "UDP" : "TCP");
+    }
+  }
+  EXPECT_TRUE(first().queries().empty());
 }
 
 TEST_F(DnsExchangeTest, SilentServerTimesOut) {

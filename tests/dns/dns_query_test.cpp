@@ -16,7 +16,8 @@ using Bytes = std::vector<std::uint8_t>;
 
 Bytes encode(std::string_view name, std::uint16_t type, std::uint8_t options, std::uint16_t id = 0x1234) {
   Bytes buffer{0xEE, 0xEE, 0xEE};  // stale contents must be replaced
-  encodeDnsQuery(name, type, options, id, buffer);
+  const bool encoded = encodeDnsQuery(name, type, options, id, buffer);
+  EXPECT_EQ(encoded, !buffer.empty()) << name;
   return buffer;
 }
 
@@ -87,13 +88,24 @@ TEST(DnsQuery, EmptyNameAndLoneDotAreTheRoot) {
   EXPECT_EQ(root[14], 0x00);  // QNAME is the single root byte
 }
 
-TEST(DnsQuery, LabelsAreCutAfterSixtyThreeCharacters) {
-  const std::string longLabel(70, 'x');
-  const Bytes query = encode(longLabel + ".com", DnsType::kA, 1);
-  EXPECT_EQ(query, expectedQuery(std::string(63, 'x') + ".com", 1, 0));
-  EXPECT_EQ(query[14], 63);
-  // Exactly 63 characters are kept whole.
+TEST(DnsQuery, NamesThatDoNotFitTheWireAreRefused) {
+  // RFC 1035 section 2.3.4: 63 octets a label, 255 octets a name with the
+  // length bytes and the final zero. A label is never cut to fit, as that
+  // would ask for another name.
+  const std::string a63(63, 'a');
+  const std::string longest = a63 + "." + a63 + "." + a63 + "." + std::string(61, 'b');  // 255 octets
   EXPECT_EQ(encode(std::string(63, 'y'), DnsType::kA, 1), expectedQuery(std::string(63, 'y'), 1, 0));
+  EXPECT_EQ(encode(longest + ".", DnsType::kA, 1), expectedQuery(longest, 1, 0));
+  std::string dotted120KiB;
+  while (dotted120KiB.size() < 120 * 1024) dotted120KiB += "abcdefgh.";
+  for (const std::string& name : {std::string(64, 'x') + ".com", longest + "b", longest + ".c", std::string("a..b"),
+                                  std::string(".a"), std::string(300, 'q'), dotted120KiB}) {
+    EXPECT_FALSE(isEncodableDnsName(name)) << name;
+    EXPECT_TRUE(encode(name, DnsType::kA, 1).empty()) << name;
+  }
+  for (const std::string& name : {longest, std::string("a.b"), std::string("a.b.."), std::string()}) {
+    EXPECT_TRUE(isEncodableDnsName(name)) << name;
+  }
 }
 
 TEST(DnsQuery, CharactersAreCopiedUnchanged) {
@@ -102,8 +114,9 @@ TEST(DnsQuery, CharactersAreCopiedUnchanged) {
 }
 
 TEST(DnsQuery, BufferStaysWithinTheRoomOfTheName) {
+  const std::string label(63, 'z');
   for (const std::string& name :
-       {std::string(), std::string("a"), std::string(300, 'q'), std::string(100, 'z') + "." + std::string(100, 'z')}) {
+       {std::string(), std::string("a"), label + "." + label + "." + label + "." + std::string(61, 'z')}) {
     EXPECT_LE(encode(name, DnsType::kA, 1).size(), name.size() + 39) << name;
     EXPECT_LE(encode(name, DnsType::kA, 0).size(), name.size() + 28) << name;
     const Bytes query = encode(name, DnsType::kA, 1);
@@ -129,7 +142,7 @@ TEST(DnsQuery, SharedGeneratorGivesIdsFromOneTo32768) {
   std::uint16_t first = 0;
   bool varied = false;
   for (int i = 0; i < 50; ++i) {
-    encodeDnsQuery("example.com", DnsType::kMX, kDnsQueryEdns, buffer);
+    ASSERT_TRUE(encodeDnsQuery("example.com", DnsType::kMX, kDnsQueryEdns, buffer));
     const std::uint16_t id = dnsQueryId(buffer);
     EXPECT_GE(id, 1);
     EXPECT_LE(id, 32768);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "dns/host_lookup.h"
 #include "dns_test_servers.h"
 #include "platform/clock.h"
 
@@ -205,6 +206,18 @@ TEST_F(MxLookupTest, EveryAddressOfTheLocalHostCountsAsLoopback) {
     EXPECT_EQ(lookup("example.org"), ResultCode::kMxPointsToLocalhost) << "record " << i;
     EXPECT_TRUE(entries.isEmpty()) << "record " << i;
   }
+}
+
+TEST_F(MxLookupTest, ImpossibleNamesAreRefusedBeforeAnyQuery) {
+  // Without a dot, too: such a name is not asked for MX records but looked
+  // up as a host, which must not turn it into "does not exist".
+  for (const std::string& name : {std::string(64, 'x') + ".example.org", std::string(64, 'x'), std::string("a..b")}) {
+    EXPECT_EQ(lookupMx(resolver, SharedString(name), entries, kNoPreference), ResultCode::kInvalidDomain) << name;
+  }
+  LockedList<SharedString> hosts;
+  hosts.append(SharedString(std::string(300, 'h')));
+  EXPECT_EQ(lookupHosts(resolver, hosts, 25, entries, kNoPreference), ResultCode::kInvalidDomain);
+  EXPECT_TRUE(first().queries().empty());
 }
 
 TEST_F(MxLookupTest, EmptyServerListGivesTwo) {
