@@ -8,6 +8,10 @@ namespace {
 
 constexpr char kBlank = ' ';
 
+// Far more than any list of switches needs; a FIFO, a device such as
+// /dev/zero or a larger file would block the start or fill memory.
+constexpr std::int64_t kMaxSwitchFileBytes = std::int64_t{1} << 20;
+
 }  // namespace
 
 CommandLineBase::CommandLineBase(int argc, const char* const* argv, const SharedString& defaultsPath)
@@ -49,11 +53,14 @@ void CommandLineBase::appendFileLines(const SharedString& path, LockedList<Share
   // A path with an embedded 0 byte would name a different, shorter path.
   if (path.findChar('\0') >= 0) return;
   TextFile file;
-  if (!file.open(path, FileMode::kReadExisting)) return;
+  if (!file.openRegularFile(path, kMaxSwitchFileBytes)) return;
+  // Collected first, so that a file that fails half-way adds nothing.
+  LockedList<SharedString> lines;
   SharedString line;
   while (file.readLine(line)) {
-    if (!line.isEmpty()) tokens.append(line);
+    if (!line.isEmpty()) lines.append(line);
   }
+  if (!file.readFailed()) tokens.appendAll(lines);
   (void)file.close();
 }
 

@@ -35,8 +35,8 @@ class CommandLineBase {
   static void splitTail(std::string_view tail, LockedList<SharedString>& tokens);
 
   // Appends every non-empty line of the file at path, as it stands (a CR
-  // before the LF removed, nothing trimmed), to tokens. A missing or
-  // unreadable file adds nothing.
+  // before the LF removed, nothing trimmed), to tokens. A file that is
+  // missing, unreadable, no regular file or larger than 1 MiB adds nothing.
   static void appendFileLines(const SharedString& path, LockedList<SharedString>& tokens);
 
   SharedString rawTail;

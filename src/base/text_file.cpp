@@ -8,7 +8,19 @@ bool TextFile::open(const SharedString& path, FileMode mode) {
   blockUsed_ = 0;
   blockPosition_ = 0;
   readFailed_ = false;
+  readLimit_ = -1;
+  bytesRead_ = 0;
   return file_.open(path.characters(), mode);
+}
+
+bool TextFile::openRegularFile(const SharedString& path, std::int64_t maxBytes) {
+  if (!open(path, FileMode::kReadExisting)) return false;
+  if (!file_.isRegularFile() || file_.size() > maxBytes) {
+    (void)close();
+    return false;
+  }
+  readLimit_ = maxBytes;
+  return true;
 }
 
 bool TextFile::readLine(SharedString& line) {
@@ -19,7 +31,8 @@ bool TextFile::readLine(SharedString& line) {
   while (true) {
     if (blockPosition_ == blockUsed_) {
       const std::int64_t got = file_.read(block_.get(), kBlockSize);
-      if (got < 0) {
+      if (got > 0) bytesRead_ += got;
+      if (got < 0 || (readLimit_ >= 0 && bytesRead_ > readLimit_)) {
         readFailed_ = true;
         line.clear();
         return false;

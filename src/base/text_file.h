@@ -23,6 +23,11 @@ class TextFile {
   TextFile& operator=(const TextFile&) = delete;
 
   [[nodiscard]] bool open(const SharedString& path, FileMode mode);
+  // Opens path for reading only when it is a regular file of at most
+  // maxBytes: a FIFO, a device (/dev/zero) or a folder is refused at once,
+  // and reading stops with readFailed() once more than maxBytes came, so a
+  // file that grows meanwhile cannot fill memory either.
+  [[nodiscard]] bool openRegularFile(const SharedString& path, std::int64_t maxBytes);
   bool isOpen() const { return file_.isOpen(); }
 
   // The next line: the bytes up to the next LF, without the LF and without
@@ -51,6 +56,8 @@ class TextFile {
   std::size_t blockUsed_ = 0;
   std::size_t blockPosition_ = 0;
   bool readFailed_ = false;
+  std::int64_t readLimit_ = -1;  // none
+  std::int64_t bytesRead_ = 0;
 };
 
 }  // namespace zarvik

@@ -14,10 +14,10 @@ bool writeStandardOutput(const char* bytes, std::size_t length) {
 }
 
 bool appendToFile(const char* path, const char* bytes, std::size_t length) {
-  int fd;
-  do {
-    fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  } while (fd < 0 && errno == EINTR);
+  // O_NONBLOCK: a FIFO without a reader fails at once (ENXIO) instead of
+  // waiting for one, and a full FIFO takes what fits instead of holding the
+  // run. An interrupted open is not tried again.
+  const int fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
   if (fd < 0) return false;
   const bool written = writeAllToDescriptor(fd, bytes, length);
   // A failing close can mean the data never reached the file (e.g. on NFS).

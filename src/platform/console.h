@@ -11,7 +11,9 @@ bool writeStandardOutput(const char* bytes, std::size_t length);
 
 // Appends the bytes to the file at path, creating it (mode 0644) when it does
 // not exist and never truncating it. The file is opened and closed within the
-// call, so nothing stays open between lines. False on any failure.
+// call, so nothing stays open between lines. Nothing waits: a FIFO gets the
+// bytes only while a reader has it open and only as far as they fit. False
+// on any failure.
 bool appendToFile(const char* path, const char* bytes, std::size_t length);
 
 // Opens /dev/null on each of the standard descriptors 0, 1 and 2 that is

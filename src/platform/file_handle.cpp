@@ -50,10 +50,8 @@ bool FileHandle::open(const char* path, FileMode mode) {
   if (fd_ >= 0) (void)close();
   const int flags = openFlags(mode);
   if (flags < 0 || path == nullptr || *path == 0) return false;
-  int fd;
-  do {
-    fd = ::open(path, flags | O_CLOEXEC, 0666);
-  } while (fd < 0 && errno == EINTR);
+  // Not restarted after EINTR: the signal may be the user's request to stop.
+  const int fd = ::open(path, flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
   if (fd < 0) return false;
   fd_ = fd;
   if (mode == FileMode::kAppend && ::lseek(fd_, 0, SEEK_END) < 0) {
@@ -88,6 +86,11 @@ std::int64_t FileHandle::size() const {
   return static_cast<std::int64_t>(info.st_size);
 }
 
+bool FileHandle::isRegularFile() const {
+  struct stat info {};
+  return fd_ >= 0 && ::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode);
+}
+
 bool FileHandle::close() {
   if (fd_ < 0) return false;
   // close(2) must not be retried on EINTR on Linux: the descriptor is gone.
@@ -110,6 +113,30 @@ bool writeAllToDescriptor(int descriptor, const void* bytes, std::size_t size) {
     size -= static_cast<std::size_t>(put);
   }
   return true;
+}
+
+bool readRegularFile(const char* path, std::size_t maxBytes, std::string& content) {
+  content.clear();
+  FileHandle file;
+  if (!file.open(path, FileMode::kReadExisting) || !file.isRegularFile()) return false;
+  const std::int64_t size = file.size();
+  if (size < 0 || static_cast<std::uint64_t>(size) > maxBytes) return false;
+  // One byte more than the size is asked for, so that a file that grows
+  // while it is read is refused rather than read beyond the bound.
+  const auto expected = static_cast<std::size_t>(size);
+  content.resize(expected + 1);
+  std::size_t used = 0;
+  bool whole = false;
+  while (used <= expected) {
+    const std::int64_t got = file.read(content.data() + used, content.size() - used);
+    if (got <= 0) {
+      whole = got == 0;
+      break;
+    }
+    used += static_cast<std::size_t>(got);
+  }
+  content.resize(whole ? used : 0);
+  return whole;
 }
 
 bool fileExists(const char* path) {

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace zarvik {
 
@@ -35,9 +36,15 @@ class FileHandle {
 
   // Opens path in the given mode (close-on-exec, permissions 0666 less the
   // umask for new files); a handle that was open is closed first. Any mode
-  // number not in FileMode opens nothing. False on failure.
+  // number not in FileMode opens nothing. The open never waits: a FIFO
+  // without a writer, a terminal or a device opens at once (O_NONBLOCK) and
+  // never becomes the controlling terminal (O_NOCTTY); an interrupted open
+  // fails rather than being tried again. False on failure.
   [[nodiscard]] bool open(const char* path, FileMode mode);
   bool isOpen() const { return fd_ >= 0; }
+  // True when the open descriptor is a regular file: the only kind whose
+  // reads end and never wait for a writer.
+  bool isRegularFile() const;
 
   // Reads up to size bytes at the current position, retrying after signals.
   // Returns the count, 0 at the end of the file, -1 on failure.
@@ -59,6 +66,11 @@ class FileHandle {
 // Writes all bytes to the open descriptor, retrying after signals and short
 // writes. False when the descriptor reports an error or takes no bytes.
 [[nodiscard]] bool writeAllToDescriptor(int descriptor, const void* bytes, std::size_t size);
+
+// Reads the whole file at path into content when it is a regular file of at
+// most maxBytes, opened as FileHandle::open() does. False, with content
+// empty, when it is missing, unreadable, not a regular file or larger.
+bool readRegularFile(const char* path, std::size_t maxBytes, std::string& content);
 
 // True when something (file, folder, or a symbolic link, also one that
 // points nowhere) exists at path.

@@ -1,11 +1,15 @@
 #include "platform/resolv_conf.h"
 
-#include <fstream>
 #include <string_view>
+
+#include "platform/file_handle.h"
 
 namespace zarvik {
 
 namespace {
+
+// Far above any real resolver configuration; a larger file is not read.
+constexpr std::size_t kMaxResolvConfBytes = 1 << 20;
 
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r'; }
 
@@ -21,12 +25,14 @@ std::string_view wordAt(std::string_view text, std::size_t start) {
 
 std::vector<std::string> readResolvConfNameServers(const char* path) {
   std::vector<std::string> servers;
-  std::ifstream file(path);
-  if (!file) return servers;
+  std::string content;
+  if (!readRegularFile(path, kMaxResolvConfBytes, content)) return servers;
   constexpr std::string_view kKeyword = "nameserver";
-  std::string line;
-  while (std::getline(file, line)) {
-    const std::string_view text(line);
+  std::string_view rest(content);
+  while (!rest.empty()) {
+    const std::size_t lf = rest.find('\n');
+    const std::string_view text = rest.substr(0, lf);
+    rest = lf == std::string_view::npos ? std::string_view() : rest.substr(lf + 1);
     const std::string_view keyword = wordAt(text, 0);
     if (keyword != kKeyword) continue;
     const std::size_t after = static_cast<std::size_t>(keyword.data() - text.data()) + keyword.size();

@@ -8,6 +8,7 @@
 #include <openssl/crypto.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -305,6 +306,59 @@ TEST_F(ZarvikBinary, ExtensionOptionsAnswerBeforeAnythingElseRuns) {
     EXPECT_EQ(result.output, c.output) << label;
     EXPECT_FALSE(fs::exists(folder_ / "out.txt")) << label;
   }
+}
+
+// Files that are no regular files, or too large, must neither block the
+// program nor fill its memory: response and defaults files are then skipped
+// like missing ones, and output to a FIFO goes only where a reader takes it.
+
+TEST_F(ZarvikBinary, ResponseAndDefaultsFilesThatAreNoRegularFilesAreSkipped) {
+  const fs::path program = installedCopy();
+  ASSERT_EQ(::mkfifo((folder_ / "fifo.rsp").c_str(), 0600), 0);
+  fs::remove(program.parent_path() / "zarvik.def");
+  ASSERT_EQ(::mkfifo((program.parent_path() / "zarvik.def").c_str(), 0600), 0);
+  // Read, it would let the run go on.
+  writeFile(folder_ / "large.rsp", "-tnobody\n" + std::string(1 << 20, '\n'));
+  for (const char* file : {"fifo.rsp", "/dev/zero", "large.rsp", "."}) {
+    const RunResult result = runBinary(program, {std::string("-@") + file});
+    EXPECT_EQ(result.exitCode, 1) << file;
+    EXPECT_EQ(result.output, helpBytes()) << file;
+  }
+  // At exactly 1 MiB a file is still read.
+  writeFile(folder_ / "large.rsp", "-tnobody\n" + std::string((1 << 20) - 9, '\n'));
+  const RunResult largest = runBinary(program, {"-@large.rsp"});
+  EXPECT_NE(largest.exitCode, kTimedOut);
+  EXPECT_EQ(largest.output, "");
+}
+
+TEST_F(ZarvikBinary, OutputToAFifoGoesOnlyToAReaderAndNeverBlocks) {
+  const std::vector<std::string> arguments{"-dexample.invalid", "-qDNSnot-a-server", "-ofifo"};
+  const fs::path fifo = folder_ / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const RunResult alone = run(arguments);
+  EXPECT_NE(alone.exitCode, kTimedOut);
+  const RunResult plain = run({"-dexample.invalid", "-qDNSnot-a-server"});
+  EXPECT_EQ(alone.output, plain.output);
+
+  // A reader that takes every line.
+  const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+  const RunResult read = run(arguments);
+  EXPECT_EQ(read.output, plain.output);
+  std::string received(plain.output.size() + 1, '\0');
+  const ssize_t count = ::read(reader, received.data(), received.size());
+  received.resize(count > 0 ? static_cast<std::size_t>(count) : 0);
+  EXPECT_EQ(received, plain.output);
+
+  // A reader that takes nothing: once its one page is full, the lines are
+  // dropped instead of holding the run. A forced address that is no address
+  // puts a long warning line into the output.
+  ASSERT_GT(::fcntl(reader, F_SETPIPE_SZ, 4096), 0);
+  const std::string invalid(64 * 1024, 'x');
+  const RunResult full = run({"-hlocalhost", "-qDNSnot-a-server", "-IP" + invalid, "-ofifo"});
+  EXPECT_NE(full.exitCode, kTimedOut);
+  EXPECT_NE(full.output.find("Warning: Invalid IP " + invalid + "\r\n"), std::string::npos);
+  ::close(reader);
 }
 
 // A mail host on port 25 of a loopback address of the test's own that

@@ -1,6 +1,7 @@
 #include "base/text_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -72,6 +73,24 @@ TEST_F(TextFileTest, HandlesCrLfAcrossTheBlockBoundary) {
   // A line longer than two blocks.
   const std::string longLine(2 * block + 100, 'd');
   EXPECT_EQ(linesOf("short\r\n" + longLine + "\r\n"), (Lines{"short", longLine}));
+}
+
+TEST_F(TextFileTest, OpensOnlyRegularFilesWithinTheBoundForReading) {
+  writeFile("one\ntwo\n");
+  TextFile file;
+  ASSERT_TRUE(file.openRegularFile(path(), 8));
+  SharedString line;
+  EXPECT_TRUE(file.readLine(line));
+  EXPECT_TRUE(file.readLine(line));
+  EXPECT_FALSE(file.readLine(line));
+  EXPECT_FALSE(file.readFailed());
+  EXPECT_FALSE(file.openRegularFile(path(), 7));
+  EXPECT_FALSE(file.isOpen());
+
+  ASSERT_EQ(::mkfifo((dir_ / "fifo").c_str(), 0600), 0);
+  for (const std::string& other : {dir_ / "fifo", std::string("/dev/zero"), dir_.path().string()}) {
+    EXPECT_FALSE(file.openRegularFile(SharedString(std::string_view(other)), 1 << 20)) << other;
+  }
 }
 
 TEST_F(TextFileTest, WritesAndSeeksAtTheReadersPosition) {

@@ -1,6 +1,7 @@
 #include "platform/file_handle.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -76,6 +77,22 @@ TEST_F(FileHandleTest, ExistsDeleteAndCreateFolders) {
   std::ofstream(path("plain")) << "x";
   EXPECT_FALSE(createFolders(path("plain/sub").c_str()));
   EXPECT_FALSE(createFolders(""));
+}
+
+TEST_F(FileHandleTest, ReadsOnlyRegularFilesWithinTheBoundAndNeverWaits) {
+  std::ofstream(path("f")) << "0123456789";
+  std::string content = "stale";
+  EXPECT_TRUE(readRegularFile(path("f").c_str(), 10, content));
+  EXPECT_EQ(content, "0123456789");
+  EXPECT_FALSE(readRegularFile(path("f").c_str(), 9, content));
+  EXPECT_EQ(content, "");
+  // A FIFO without a writer would hold a blocking open for ever.
+  ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0600), 0);
+  for (const std::string& other : {path("fifo"), std::string("/dev/zero"), dir_.path().string(), path("missing")}) {
+    EXPECT_FALSE(readRegularFile(other.c_str(), 1 << 20, content)) << other;
+    FileHandle file;
+    EXPECT_FALSE(file.open(other.c_str(), FileMode::kReadExisting) && file.isRegularFile()) << other;
+  }
 }
 
 }  // namespace
