@@ -310,6 +310,10 @@ ResultCode Connection::closeConnection(std::uint32_t lingerMs) {
   // Both directions; the peer sees our FIN (RFC 793 close) before the
   // descriptor goes away. A failure here changes nothing for the caller.
   static_cast<void>(shutdownSocket(descriptor));
+  // Once termination is requested nothing waits for the peer: a linger of 0
+  // drops what is still queued and resets the connection, where a peer that
+  // stopped reading would otherwise hold close() for the whole linger time.
+  if (!runAllowed()) lingerMs = 0;
   std::int32_t error = 0;
   if (!datagram_) error = setSocketLinger(descriptor, static_cast<int>(lingerMs / 1000));
   // Blocking again, so that the close waits out the linger time.

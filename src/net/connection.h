@@ -130,8 +130,8 @@ class Connection {
   ResultCode receiveUntilTimeout(std::uint32_t waitTimeoutMs, std::uint32_t totalTimeoutMs);
 
   // Shuts down TLS and the socket, sets a linger of lingerMs (stream
-  // sockets) and closes. kOk (also without a socket) or the last socket
-  // error.
+  // sockets; 0 once RunFlag is cleared, which resets the connection) and
+  // closes. kOk (also without a socket) or the last socket error.
   ResultCode closeConnection(std::uint32_t lingerMs);
 
   // Test seam: takes over an already connected socket (e.g. one end of a

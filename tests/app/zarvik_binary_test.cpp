@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 #include <openssl/crypto.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -493,6 +494,60 @@ TEST_F(ZarvikBinarySignals, TimeoutBoundsEveryAddressOfASilentOrUnreachableHost)
     EXPECT_GE(connecting, 1u) << c.what << ":\n" << result.output;
     EXPECT_EQ(failures, connecting) << c.what << ":\n" << result.output;
   }
+}
+
+TEST_F(ZarvikBinarySignals, InterruptEndsTheRunAtOnceWhenTheServerStopsReading) {
+  // The server greets, answers EHLO and then reads nothing, so the long
+  // MAIL FROM fills its receive window and the rest waits in the program's
+  // socket. After the signal the program must close without lingering on
+  // the bytes still queued.
+  if (!listenOn("127.0.0.6")) GTEST_SKIP() << "cannot listen on 127.0.0.6:25";
+  writeFile(folder_ / "sender.rsp", "-f" + std::string(900 * 1024, 's') + "@example.org\n");
+  // Standard output goes to a file: a pipe would fill with the long
+  // transcript line before the socket does.
+  const fs::path transcript = folder_ / "transcript.txt";
+  const int output = ::open(transcript.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  ASSERT_GE(output, 0);
+  const pid_t child =
+      spawn(binary_, {"-hlocalhost", "-IP127.0.0.6", "-qDNSnot-a-server", "-@sender.rsp"}, folder_, output);
+  ::close(output);
+  pollfd incoming{listener_, POLLIN, 0};
+  const int peer = ::poll(&incoming, 1, 20000) == 1 ? ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC) : -1;
+  std::string received;
+  if (peer >= 0) {
+    const std::string greeting = "220 mx.example.org ESMTP\r\n";
+    static_cast<void>(::send(peer, greeting.data(), greeting.size(), MSG_NOSIGNAL));
+    char buffer[512];
+    for (int reads = 0; reads < 100 && received.find('\n') == std::string::npos; ++reads) {
+      pollfd ready{peer, POLLIN, 0};
+      if (::poll(&ready, 1, 20000) != 1) break;
+      const ssize_t n = ::recv(peer, buffer, sizeof buffer, 0);
+      if (n <= 0) break;
+      received.append(buffer, static_cast<std::size_t>(n));
+    }
+    const std::string ehloReply = "250 mx.example.org\r\n";
+    static_cast<void>(::send(peer, ehloReply.data(), ehloReply.size(), MSG_NOSIGNAL));
+    // The queue of unread bytes stops growing once the window is full.
+    int queued = -1;
+    for (int checks = 0, stable = 0; checks < 200 && stable < 5; ++checks) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      int now = 0;
+      static_cast<void>(::ioctl(peer, FIONREAD, &now));
+      stable = now > 0 && now == queued ? stable + 1 : 0;
+      queued = now;
+    }
+  }
+  const auto signalled = std::chrono::steady_clock::now();
+  ::kill(child, SIGINT);
+  const int exitCode = waitFor(child);
+  const auto took = std::chrono::steady_clock::now() - signalled;
+  if (peer >= 0) ::close(peer);
+  EXPECT_EQ(received.rfind("EHLO ", 0), 0u) << received;
+  EXPECT_EQ(exitCode, 99);
+  EXPECT_NE(readFile(transcript).find("Error: Program termination requested [1]\r\n"), std::string::npos);
+  // The close used to linger 60 s; this bound tells that apart from a run
+  // that ends at its next check, with room for a loaded machine.
+  EXPECT_LT(took, std::chrono::seconds(30));
 }
 
 // A program started with its standard output closed must not let the next
