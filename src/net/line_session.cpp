@@ -31,13 +31,20 @@ void writeTranscriptLine(const Connection& connection, std::string_view arrow, c
 }  // namespace
 
 ResultCode readLine(Connection& connection, SharedString& line, std::uint32_t timeoutMs, TranscriptFlags flags) {
+  std::size_t bytesTaken = 0;
+  return readLine(connection, line, timeoutMs, flags, bytesTaken);
+}
+
+ResultCode readLine(Connection& connection, SharedString& line, std::uint32_t timeoutMs, TranscriptFlags flags,
+                    std::size_t& bytesTaken) {
   line.clear();
   // Collected apart from the line, which only receives a complete line: a
   // failed read leaves it empty.
   std::string collected;
   // Bytes taken from the connection for this line, the dropped NUL bytes
   // included, so that a stream of NULs meets the same bound as any other.
-  std::size_t received = 0;
+  std::size_t& received = bytesTaken;
+  received = 0;
   const std::uint32_t start = tickCount();
   for (;;) {
     // Two bytes at a time, but one after a CR, so that no byte behind the LF

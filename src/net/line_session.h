@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "base/locked_list.h"
@@ -26,6 +27,12 @@ inline constexpr std::int32_t kMaxLineLength = 1 << 20;
 // kClientNotResponding (TLS failure), kWsaMessageTooLong (line longer than
 // kMaxLineLength) or a socket error; on failure the line is empty.
 ResultCode readLine(Connection& connection, SharedString& line, std::uint32_t timeoutMs, TranscriptFlags flags);
+
+// The same, and tells in bytesTaken how many bytes came from the connection
+// for the line, its CR LF and dropped NUL bytes included (also on failure),
+// so that a caller's own bounds count what the peer sent, not what was kept.
+ResultCode readLine(Connection& connection, SharedString& line, std::uint32_t timeoutMs, TranscriptFlags flags,
+                    std::size_t& bytesTaken);
 
 // Writes the transcript line first (so it shows even when the send fails),
 // then sends text and CR LF. kOk, kWriteTimeout, kTerminationRequested or a

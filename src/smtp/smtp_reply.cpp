@@ -26,11 +26,14 @@ ResultCode readReply(Connection& connection, ReplyLines& reply, std::uint32_t to
 
     const std::uint32_t left = timeLeft(start, totalTimeoutMs);
     SharedString line;
-    const ResultCode result = readLine(connection, line, left, flags);
+    std::size_t taken = 0;
+    const ResultCode result = readLine(connection, line, left, flags, taken);
     if (failed(result)) return result;
     if (elapsedSince(start) >= totalTimeoutMs) return ResultCode::kSessionTimeout;
-    // Dropped lines count too: each went into the transcript.
-    bytesRead += static_cast<std::size_t>(line.length());
+    // Every byte the peer sent counts: those of dropped lines, each of which
+    // went into the transcript, and the NUL bytes the line session drops,
+    // which would otherwise let a reply of mebibytes of NULs through.
+    bytesRead += taken;
     if (bytesRead > kMaxReplyBytes) return ResultCode::kClientNotResponding;
     if (!startsWithReplyCode(line)) continue;
 

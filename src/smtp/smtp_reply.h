@@ -19,7 +19,8 @@ using ReplyLines = LockedList<SharedString>;
 // Bounds on one reply. RFC 5321 sets no limit on the number of lines of a
 // multi-line reply, so a peer could keep one reply open for ever; real
 // servers send a few dozen lines at most. Every line read counts, including
-// the dropped ones, and so do their bytes: each of them is printed.
+// the dropped ones, and so does every byte received for them: CR LF and the
+// NUL bytes the line session drops included.
 inline constexpr std::int32_t kMaxReplyLines = 1000;
 inline constexpr std::size_t kMaxReplyBytes = std::size_t{1024} * 1024;
 

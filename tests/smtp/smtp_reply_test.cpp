@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "net/socket_peer.h"
@@ -90,18 +91,21 @@ TEST(ReadReply, CountsDroppedLinesTowardsTheLineLimit) {
   EXPECT_TRUE(reply.isEmpty());
 }
 
-TEST(ReadReply, CountsTheBytesOfDroppedLinesTowardsTheByteLimit) {
-  // Two lines without a reply code, each below the line session's own
-  // bound, together above the reply's: every byte the transcript shows
-  // counts, not only the bytes kept.
-  ReplyPeer peer;
-  const std::string noise(kMaxReplyBytes * 6 / 10, 'x');
-  std::thread sender = peer.sendInBackground(noise + "\r\n" + noise + "\r\n250 too late\r\n");
-  ReplyLines reply;
-  EXPECT_EQ(readReply(peer.connection, reply, 20000, kQuiet), ResultCode::kClientNotResponding);
-  EXPECT_TRUE(reply.isEmpty());
-  static_cast<void>(peer.connection.closeConnection(0));  // ends the sender's writes
-  sender.join();
+TEST(ReadReply, CountsEveryByteReceivedTowardsTheByteLimit) {
+  // Two lines, each below the line session's own bound, together above the
+  // reply's: the bytes of dropped lines count, not only the bytes kept, and
+  // so do NUL bytes, which the line session drops.
+  const std::string code = "250-";
+  for (const auto& [prefix, filler] : {std::pair{std::string(), 'x'}, std::pair{code, '\0'}}) {
+    ReplyPeer peer;
+    const std::string line = prefix + std::string(kMaxReplyBytes * 6 / 10, filler) + "\r\n";
+    std::thread sender = peer.sendInBackground(line + line + "250 too late\r\n");
+    ReplyLines reply;
+    EXPECT_EQ(readReply(peer.connection, reply, 20000, kQuiet), ResultCode::kClientNotResponding) << prefix;
+    EXPECT_EQ(reply.count(), prefix.empty() ? 0 : 1);
+    static_cast<void>(peer.connection.closeConnection(0));  // ends the sender's writes
+    sender.join();
+  }
 }
 
 TEST(ReplyCode, ReadsTheLeadingDigits) {
