@@ -21,6 +21,15 @@ LineObserver& lineObserver() {
   return observer;
 }
 
+// True for the bytes that are never printed as they are: the C0 controls
+// but TAB, and DEL. The program's own lines hold none of them, but text from
+// a peer or a switch may: a CR or LF would start a line that looks like the
+// program's own, ESC, BEL and BS would drive the terminal.
+bool isUnprintable(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return (byte < 0x20 && c != '\t') || byte == 0x7F;
+}
+
 }  // namespace
 
 void printLine(const SharedString& line) {
@@ -28,7 +37,7 @@ void printLine(const SharedString& line) {
   // interleave byte by byte with other writers of the same output.
   std::string bytes;
   bytes.reserve(static_cast<std::size_t>(line.length()) + 2);
-  bytes.append(line.view());
+  for (const char c : line.view()) bytes.push_back(isUnprintable(c) ? '?' : c);
   bytes.append("\r\n");
 
   // The file comes first: it is opened and closed for every line, so it is
@@ -42,7 +51,7 @@ void printLine(const SharedString& line) {
 
   (void)writeStandardOutput(bytes.data(), bytes.size());
 
-  if (lineObserver()) lineObserver()(line.view());
+  if (lineObserver()) lineObserver()(std::string_view(bytes).substr(0, bytes.size() - 2));
 }
 
 void setOutputFilePath(const SharedString& path) { outputFilePathSetting() = path; }

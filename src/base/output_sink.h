@@ -9,7 +9,10 @@ namespace zarvik {
 
 // Writes one line, followed by CR LF, to standard output and, once an output
 // file is set, appends it to that file first (opened and closed per line, so
-// the file is complete at every moment). Every failure is silent.
+// the file is complete at every moment). Every C0 control byte but TAB, and
+// DEL, is printed as "?", on both: the line may hold text from a peer, which
+// must neither start lines of its own nor drive the terminal. Every failure
+// is silent.
 void printLine(const SharedString& line);
 
 // Sets the file that every later line is also appended to. Set once, after
@@ -17,8 +20,8 @@ void printLine(const SharedString& line);
 void setOutputFilePath(const SharedString& path);
 const SharedString& outputFilePath();
 
-// Test seam: while an observer is installed, each printed line (without CR
-// LF) is also handed to it. Returns the previous observer.
+// Test seam: while an observer is installed, each printed line (as printed,
+// without CR LF) is also handed to it. Returns the previous observer.
 using LineObserver = std::function<void(std::string_view line)>;
 LineObserver setLineObserver(LineObserver observer);
 

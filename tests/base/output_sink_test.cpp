@@ -53,7 +53,27 @@ TEST_F(OutputSink, EveryLineEndsWithCrLfOnStandardOutput) {
     printLine("");
     printLine(SharedString("a\0b", 3));
   });
-  EXPECT_EQ(written, std::string("220 mx.example.org ESMTP\r\n\r\na\0b\r\n", 33));
+  EXPECT_EQ(written, "220 mx.example.org ESMTP\r\n\r\na?b\r\n");
+}
+
+TEST_F(OutputSink, ControlBytesAreShownAsQuestionMarksOnTheConsoleAndInTheFile) {
+  // A peer's bare LF or CR would start a line that looks like the program's
+  // own, and ESC, BEL or BS would drive the terminal. TAB and the bytes from
+  // 0x80 up are printed as they came.
+  const fs::path file = folder_ / "out.txt";
+  setOutputFilePath(SharedString(file.string()));
+  std::string line = "< 250 ok";
+  for (int byte = 0; byte < 0x20; ++byte) line.push_back(static_cast<char>(byte));
+  line += "\x7f\x80\xff end";
+  std::vector<std::string> observed;
+  const LineObserver previous = setLineObserver([&](std::string_view text) { observed.emplace_back(text); });
+  const std::string console = captureStandardOutput([&] { printLine(SharedString(line)); });
+  setLineObserver(previous);
+  // 0x00 to 0x08, TAB, 0x0A to 0x1F and DEL.
+  const std::string shown = "< 250 ok" + std::string(9, '?') + "\t" + std::string(22 + 1, '?') + "\x80\xff end";
+  EXPECT_EQ(console, shown + "\r\n");
+  EXPECT_EQ(readFile(file), shown + "\r\n");
+  EXPECT_EQ(observed, std::vector<std::string>{shown});
 }
 
 TEST_F(OutputSink, FileIsAppendedAcrossCallsAndKeepsEarlierContent) {
