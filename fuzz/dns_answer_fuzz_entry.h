@@ -28,6 +28,8 @@ inline bool dnsAnswerFuzzInvariantsHold(const std::uint8_t* data, std::size_t si
   const std::int32_t header = codeNumber(checkDnsAnswerHeader(query, answer));
   if (header != 0 && header != 99 && (header < 100 || header > 106 || header == 105)) return false;
   (void)dnsAnswerAuthenticated(answer);
+  // An answer that is not even a response never matches.
+  if (dnsAnswerMatchesQuery(query, answer) && (size < 3 || (data[2] & kDnsFlagQR) == 0)) return false;
 
   LockedList<DnsRecord> questions;
   LockedList<DnsRecord> records;

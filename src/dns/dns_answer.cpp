@@ -143,6 +143,25 @@ ResultCode decodeRdata(std::span<const std::uint8_t> message, ByteReader& rdata,
   return ok ? ResultCode::kOk : ResultCode::kDnsShortAnswer;
 }
 
+// The name, type and class of one question (RFC 1035 section 4.1.2).
+struct Question {
+  SharedString name;
+  std::uint16_t type = 0;
+  std::uint16_t questionClass = 0;
+};
+
+// Reads the question at offset of message; end receives the offset after it.
+bool readQuestion(std::span<const std::uint8_t> message, std::size_t offset, Question& question, std::size_t& end) {
+  std::size_t consumed = 0;
+  if (!decodeDnsName(message, offset, question.name, consumed)) return false;
+  ByteReader reader(message);
+  if (!(reader.seek(offset + consumed) && reader.readU16(question.type) && reader.readU16(question.questionClass))) {
+    return false;
+  }
+  end = reader.position();
+  return true;
+}
+
 ResultCode decodeEntries(std::span<const std::uint8_t> answer, LockedList<DnsRecord>& questions,
                          LockedList<DnsRecord>& records) {
   ByteReader reader(answer);
@@ -208,6 +227,29 @@ ResultCode checkDnsAnswerHeader(std::span<const std::uint8_t> queryBuffer, std::
   }
   if (id != dnsQueryId(queryBuffer)) return ResultCode::kDnsUnknownError;
   return headerCodeForRcode(flags3 & kDnsRcodeMask, (flags2 & kDnsFlagTC) != 0);
+}
+
+bool dnsAnswerMatchesQuery(std::span<const std::uint8_t> queryBuffer, std::span<const std::uint8_t> answer) {
+  if (queryBuffer.size() < kDnsTcpPrefixSize) return false;
+  const std::span<const std::uint8_t> query = queryBuffer.subspan(kDnsTcpPrefixSize);
+  Question wanted;
+  std::size_t end = 0;
+  if (!readQuestion(query, kDnsHeaderSize, wanted, end)) return false;
+
+  ByteReader header(answer);
+  std::uint8_t flags2 = 0;
+  std::uint16_t questionCount = 0;
+  if (!(header.skip(2) && header.readU8(flags2) && header.skip(1) && header.readU16(questionCount))) return false;
+  if ((flags2 & kDnsFlagQR) == 0) return false;
+  std::size_t at = kDnsHeaderSize;
+  for (std::uint16_t i = 0; i < questionCount; ++i) {
+    Question asked;
+    if (!readQuestion(answer, at, asked, at)) return false;
+    const bool sameName = SharedString::compare(asked.name.view(), wanted.name.view(),
+                                                SharedString::kIgnoreCase | SharedString::kEqualLength);
+    if (!sameName || asked.type != wanted.type || asked.questionClass != wanted.questionClass) return false;
+  }
+  return true;
 }
 
 bool dnsAnswerAuthenticated(std::span<const std::uint8_t> answer) {

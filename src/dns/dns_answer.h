@@ -61,6 +61,14 @@ struct DnsRecord {
 // header gives kDnsShortAnswer.
 ResultCode checkDnsAnswerHeader(std::span<const std::uint8_t> queryBuffer, std::span<const std::uint8_t> answer);
 
+// True when the answer is a response to the query in queryBuffer (length
+// prefix included), as RFC 5452 section 9.1 asks: QR is set and every
+// question the answer carries equals the query's in name (without regard to
+// ASCII case, RFC 4343), type and class. An answer without a question passes
+// on QR alone. False also when the query's or the answer's questions cannot
+// be read; the caller checks an answer that decoded.
+bool dnsAnswerMatchesQuery(std::span<const std::uint8_t> queryBuffer, std::span<const std::uint8_t> answer);
+
 // True when the answer header has AD set (RFC 4035 section 3.2.3): the
 // server validated the data with DNSSEC.
 bool dnsAnswerAuthenticated(std::span<const std::uint8_t> answer);

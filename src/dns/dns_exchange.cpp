@@ -121,11 +121,21 @@ ResultCode exchangeDnsQuery(const NameServer& server, std::string_view name, std
   if (failed(code)) return code;
 
   const std::span<const std::uint8_t> answerBytes(answer);
-  code = checkDnsAnswerHeader(query, answerBytes);
-  if (failed(code)) return code;
+  const ResultCode header = checkDnsAnswerHeader(query, answerBytes);
+  // Too short for a header, another ID, or an RCODE nobody knows.
+  if (header == ResultCode::kDnsShortAnswer || header == ResultCode::kDnsUnknownError) return header;
   LockedList<DnsRecord> questions;
   code = decodeDnsAnswer(answerBytes, questions, result.records);
-  if (failed(code)) return code;
+  // RFC 5452 section 9.1: an answer that decodes but is no response to this
+  // very question (a stray or forged one, or a query sent back) counts as an
+  // answer with another ID, whatever its RCODE says. One that does not
+  // decode keeps its own result.
+  if (succeeded(code) && !dnsAnswerMatchesQuery(query, answerBytes)) code = ResultCode::kDnsUnknownError;
+  if (failed(header) && code != ResultCode::kDnsUnknownError) code = header;
+  if (failed(code)) {
+    result.records.clear();
+    return code;
+  }
   if (result.records.isEmpty()) return ResultCode::kDnsNoData;
   result.authenticated = dnsAnswerAuthenticated(answerBytes);
   return ResultCode::kOk;

@@ -22,6 +22,12 @@ namespace zarvik {
 // ID: value modulo 65535, plus 1, so an ID is never 0.
 std::uint16_t dnsQueryIdFromRandom(std::uint32_t randomValue);
 
+// A new query ID, drawn from the operating system over the whole 16 bits, so
+// that an off-path attacker cannot guess it (RFC 5452 section 9.2). Only
+// when the system gives nothing does the shared pseudo-random generator
+// stand in (dnsQueryIdFromRandom).
+std::uint16_t newDnsQueryId();
+
 // True when name can be asked for: once its trailing dots are removed, every
 // label between dots has 1 to 63 octets and the wire form, final zero byte
 // included, has at most 255 octets (RFC 1035 sections 2.3.4 and 3.1). The
@@ -39,8 +45,7 @@ bool isEncodableDnsName(std::string_view name);
 [[nodiscard]] bool encodeDnsQuery(std::string_view name, std::uint16_t queryType, std::uint8_t options,
                                   std::uint16_t id, std::vector<std::uint8_t>& buffer);
 
-// The same with an ID drawn from the program's shared pseudo-random
-// generator.
+// The same with a new ID from newDnsQueryId().
 [[nodiscard]] bool encodeDnsQuery(std::string_view name, std::uint16_t queryType, std::uint8_t options,
                                   std::vector<std::uint8_t>& buffer);
 

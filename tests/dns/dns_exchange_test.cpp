@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -152,6 +153,63 @@ TEST_F(DnsExchangeTest, ImpossibleNamesNeverReachTheServer) {
     }
   }
   EXPECT_TRUE(first().queries().empty());
+}
+
+TEST_F(DnsExchangeTest, AcceptsOnlyAResponseToTheQuestionAsked) {
+  // RFC 5452 section 9.1: any other answer counts as one with a wrong ID,
+  // whatever its RCODE. The name compares without regard to case.
+  struct Case {
+    const char* what;
+    void (*change)(ScriptedReply&);
+    ResultCode expected;
+  };
+  const std::vector<Case> cases = {
+      {"as asked", [](ScriptedReply&) {}, ResultCode::kOk},
+      {"name in other case", [](ScriptedReply& r) { r.questionName = "HOST.Example.ORG"; }, ResultCode::kOk},
+      {"no question", [](ScriptedReply& r) { r.withoutQuestion = true; }, ResultCode::kOk},
+      {"QR clear", [](ScriptedReply& r) { r.notResponse = true; }, ResultCode::kDnsUnknownError},
+      {"other name", [](ScriptedReply& r) { r.questionName = "other.example.org"; }, ResultCode::kDnsUnknownError},
+      {"other type", [](ScriptedReply& r) { r.questionType = kTypeAaaa; }, ResultCode::kDnsUnknownError},
+      {"other class", [](ScriptedReply& r) { r.questionClass = 3; }, ResultCode::kDnsUnknownError},
+      // A cut answer keeps the result it has always had.
+      {"other name, cut in its record",
+       [](ScriptedReply& r) {
+         r.questionName = "other.example.org";
+         r.cutTo = 12 + 19 + 4 + 5;
+       },
+       ResultCode::kDnsShortAnswer},
+      {"NXDOMAIN for another name",
+       [](ScriptedReply& r) {
+         r.rcode = 3;
+         r.questionName = "other.example.org";
+       },
+       ResultCode::kDnsUnknownError},
+  };
+  for (const bool udp : {true, false}) {
+    resolver.setUdp(udp);
+    for (const Case& c : cases) {
+      ScriptedReply reply = addressReply("host.example.org", "192.0.2.7");
+      c.change(reply);
+      first().script("host.example.org", kTypeA, reply);
+      DnsExchangeResult result;
+      EXPECT_EQ(exchange("host.example.org", kTypeA, kDnsQueryEdns, result), c.expected)
+          << c.what << (udp ? " over UDP" : " over TCP");
+      EXPECT_EQ(result.records.isEmpty(), failed(c.expected)) << c.what;
+    }
+  }
+}
+
+TEST_F(DnsExchangeTest, QueryIdsComeFromTheWholeSixteenBitRange) {
+  // Drawn from the operating system; a generator of 15 bits would never
+  // give an ID above 32768 in 64 queries, nor should a good one repeat much.
+  std::set<std::uint16_t> ids;
+  for (int i = 0; i < 64; ++i) {
+    DnsExchangeResult result;
+    EXPECT_EQ(exchange("empty.example.org", kTypeA, kDnsQueryEdns, result), ResultCode::kDnsNoData);
+  }
+  for (const ReceivedQuery& query : first().queries()) ids.insert(query.id);
+  EXPECT_GT(*ids.rbegin(), 32768);
+  EXPECT_GE(ids.size(), 60u);
 }
 
 TEST_F(DnsExchangeTest, SilentServerTimesOut) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -137,19 +138,14 @@ TEST(DnsQuery, IdComesFromTheRandomValueAndIsNeverZero) {
 
 namespace {
 
-TEST(DnsQuery, SharedGeneratorGivesIdsFromOneTo32768) {
+TEST(DnsQuery, EachQueryGetsAFreshId) {
   std::vector<std::uint8_t> buffer;
-  std::uint16_t first = 0;
-  bool varied = false;
+  std::set<std::uint16_t> ids;
   for (int i = 0; i < 50; ++i) {
     ASSERT_TRUE(encodeDnsQuery("example.com", DnsType::kMX, kDnsQueryEdns, buffer));
-    const std::uint16_t id = dnsQueryId(buffer);
-    EXPECT_GE(id, 1);
-    EXPECT_LE(id, 32768);
-    if (i == 0) first = id;
-    varied = varied || id != first;
+    ids.insert(dnsQueryId(buffer));
   }
-  EXPECT_TRUE(varied);
+  EXPECT_GE(ids.size(), 45u);
 }
 
 }  // namespace

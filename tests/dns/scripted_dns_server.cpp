@@ -159,16 +159,18 @@ FakeRecord fakeSoa(const std::string& owner) {
 WireBytes buildAnswer(const ReceivedQuery& query, const ScriptedReply& reply) {
   WireBytes out;
   putU16(out, query.id);
-  out.push_back(static_cast<std::uint8_t>(0x80 | (query.flags2 & 0x01)));  // QR, RD copied
+  out.push_back(static_cast<std::uint8_t>((reply.notResponse ? 0 : 0x80) | (query.flags2 & 0x01)));  // QR, RD copied
   out.push_back(static_cast<std::uint8_t>(0x80 | (reply.authenticated ? 0x20 : 0) | (reply.rcode & 0x0F)));
-  putU16(out, 1);
+  putU16(out, reply.withoutQuestion ? 0 : 1);
   putU16(out, static_cast<std::uint16_t>(reply.answers.size()));
   putU16(out, static_cast<std::uint16_t>(reply.authority.size()));
   const bool withOpt = query.hasOpt && reply.echoOpt;
   putU16(out, static_cast<std::uint16_t>(reply.additional.size() + (withOpt ? 1 : 0)));
-  append(out, wireName(query.qname));
-  putU16(out, query.qtype);
-  putU16(out, query.qclass);
+  if (!reply.withoutQuestion) {
+    append(out, wireName(reply.questionName.value_or(query.qname)));
+    putU16(out, reply.questionType.value_or(query.qtype));
+    putU16(out, reply.questionClass.value_or(query.qclass));
+  }
   for (const auto* section : {&reply.answers, &reply.authority, &reply.additional}) {
     for (const FakeRecord& record : *section) {
       append(out, wireName(record.owner));
@@ -187,6 +189,7 @@ WireBytes buildAnswer(const ReceivedQuery& query, const ScriptedReply& reply) {
     putU16(out, static_cast<std::uint16_t>(query.optFlags & 0x8000));
     putU16(out, 0);
   }
+  if (reply.cutTo > 0 && reply.cutTo < out.size()) out.resize(reply.cutTo);
   return out;
 }
 

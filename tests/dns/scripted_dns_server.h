@@ -52,6 +52,13 @@ struct ScriptedReply {
   bool oversizeOverUdp = false;  // over UDP send a 5000-byte datagram; over TCP the real answer
   bool echoOpt = true;           // answer an EDNS query with an OPT record (RFC 6891)
   std::optional<WireBytes> raw;  // exact bytes to send instead (over TCP without added prefix)
+  bool notResponse = false;      // QR clear, as in a query
+  bool withoutQuestion = false;  // QDCOUNT 0
+  // The question to echo in place of the query's, field by field.
+  std::optional<std::string> questionName;
+  std::optional<std::uint16_t> questionType;
+  std::optional<std::uint16_t> questionClass;
+  std::size_t cutTo = 0;  // send only this many bytes of the built answer (0: all)
   std::vector<FakeRecord> answers;
   std::vector<FakeRecord> authority;
   std::vector<FakeRecord> additional;
