@@ -32,14 +32,18 @@ inline constexpr std::uint16_t kDnsPort = 53;
 // options.stepTimeoutMs. Over UDP (options.usesUdp()) the message
 // goes without its length prefix and one datagram of up to 4096 bytes is
 // read; a datagram that does not fit (kWsaMessageTooLong) makes the same
-// query go once
-// more over TCP. A truncated UDP answer is decoded as it came.
+// query go once more over TCP. A truncated UDP answer is decoded as it came.
 // Results: kOk with records (never empty) and the AD flag;
-// kInvalidNameServer for a server without usable address; kInvalidDomain for
-// an empty name or one that isEncodableDnsName() refuses (nothing is sent); kDnsConnectFailed when no connection could
-// be made; kDnsNoResponse when nothing came; kDnsNullAnswer for a TCP answer of length 0; kDnsShortAnswer for an answer
-// shorter than a header and the question, or than its announced length; the header check's and decoder's codes;
-// kDnsNoData for an answer without records; and the connection layer's time-out and socket codes.
+// kInvalidNameServer for a server without usable address; kInvalidDomain
+// for an empty name or one that isEncodableDnsName() refuses (nothing is
+// sent); kDnsConnectFailed when no connection could be made; kDnsNoResponse
+// when nothing came; kDnsNullAnswer for a TCP answer of length 0;
+// kDnsShortAnswer for an answer shorter than a header and the question, or
+// than its announced length; the header check's and decoder's codes;
+// kDnsUnknownError, as for another ID, for an answer that decodes but does
+// not answer the question asked (dnsAnswerMatchesQuery); kDnsNoData for an
+// answer without records; and the connection layer's time-out and socket
+// codes.
 ResultCode exchangeDnsQuery(const NameServer& server, std::string_view name, std::uint16_t queryType,
                             std::uint8_t queryOptions, ResolverOptions options, DnsExchangeResult& result);
 
