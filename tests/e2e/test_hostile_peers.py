@@ -8,7 +8,8 @@ code, the time taken and the peak resident size of the program.  The peers
 stream bytes without a line end, send replies without end, trickle their
 lines one byte at a time, mix NUL bytes and bare line feeds into lines, hang
 up or reset in the middle of the dialogue and answer with codes that the
-reply tables do not name.
+reply tables do not name; hostile_tls.py adds the peers that misbehave in
+and around TLS.
 
 Run as root (the namespace needs it); exits 77 with the reason when the
 namespace cannot be made.  ZARVIK_BINARY names the program (else
@@ -39,6 +40,18 @@ RECIPIENT = "rcpt@example.net"
 # Inside the namespace the host name is "localhost", so the EHLO name is the
 # same on every machine.
 EHLO = b"EHLO localhost"
+
+# A sanitizer build has a base cost of its own; absolute memory bounds hold
+# for the program as users build it.
+def built_with_sanitizers():
+    try:
+        with open(BINARY, "rb") as f:
+            return b"__asan_init" in f.read()
+    except OSError:
+        return False
+
+
+SANITIZED = built_with_sanitizers()
 
 # Each case must end well within this; a hang is a failure, not a stall.
 CASE_DEADLINE_S = 10.0
@@ -83,8 +96,11 @@ class PeerError(Exception):
 class Peer:
     """One scripted SMTP server connection: the script runs on a thread."""
 
-    def __init__(self, script):
+    def __init__(self, script, single=False):
         self.script = script
+        # With single the listener goes once the connection is taken, so that
+        # the program's next attempt is refused at once.
+        self.single = single
         self.errors = []
         self.stop = threading.Event()
         self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
@@ -107,6 +123,8 @@ class Peer:
                     continue
             if self.conn is None:
                 return
+            if self.single:
+                self.listener.close()
             self.conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
             self.conn.settimeout(0.2)
             self.script(self)
@@ -128,6 +146,9 @@ class Peer:
                 s.close()
 
     # Script steps.
+
+    def error(self, text):
+        return PeerError(text)
 
     def send(self, data):
         view = memoryview(data)
@@ -285,12 +306,15 @@ class Results:
         self.failed = 0
         self.rss_limit = None
 
-    def case(self, name, script, args, code, expected, max_seconds=CASE_DEADLINE_S):
+    def case(self, name, script, args, code, expected, max_seconds=CASE_DEADLINE_S, single=False,
+             rss_limit=None):
         """Runs one case; expected is the list of output lines or a predicate
-        that returns what is wrong with the output (None when nothing is)."""
+        that returns what is wrong with the output (None when nothing is).
+        rss_limit (KiB) holds for a build without sanitizers, whose own cost
+        it would not allow for."""
         problems = []
         with tempfile.TemporaryDirectory(prefix="hostile.") as work:
-            peer = Peer(script)
+            peer = Peer(script, single)
             try:
                 got_code, out, err, elapsed, rss = run_binary(ARGS + args, work)
             finally:
@@ -309,6 +333,8 @@ class Results:
             problems.append("took %.1f s, more than %.0f s" % (elapsed, max_seconds))
         if self.rss_limit is not None and rss > self.rss_limit:
             problems.append("peak RSS %d KiB above %d KiB" % (rss, self.rss_limit))
+        if rss_limit is not None and not SANITIZED and rss > rss_limit:
+            problems.append("peak RSS %d KiB above %d KiB" % (rss, rss_limit))
         if err:
             problems.append("standard error: %r" % err[:300])
         problems.extend("peer: " + e for e in peer.errors)
@@ -530,6 +556,9 @@ def main():
            envelope_transcript(b"590 5.9.0 What", b"Error: Unknown Error [177]"))
     r.case("RCPT TO answered with 550", answer_rcpt(b"550 5.1.1 No such user"), envelope, 1,
            envelope_transcript(b"550 5.1.1 No such user", b"Error: Permanent message handling problem [60]"))
+
+    import hostile_tls
+    hostile_tls.tls_cases(r, sys.modules[__name__])
 
     print("%d passed, %d failed" % (r.passed, r.failed))
     return 0 if r.failed == 0 and r.passed > 0 else 1
