@@ -43,13 +43,18 @@ bool selectNameServers(MxTestServices& services, SharedString nameServer) {
   return true;
 }
 
+// How many of the entries are tested: the first kMaxMailHostEntries.
+std::int32_t testedCount(const LockedList<MailHostEntry>& entries) {
+  return std::min(entries.count(), kMaxMailHostEntries);
+}
+
 // Probes the entries in order. Without connectAll the first definitive
 // answer (accepted or refused permanently) ends the run; otherwise the best
 // result over all hosts counts.
 ExitCode probeAll(MxTestServices& services, LockedList<MailHostEntry>& entries, const HostProbeRequest& request,
                   bool connectAll) {
   ExitCode aggregate = kExitNotTested;
-  for (std::int32_t i = 1; i <= entries.count(); ++i) {
+  for (std::int32_t i = 1; i <= testedCount(entries); ++i) {
     MailHostEntry& entry = entries[i];
     services.fillTlsa(entry);
     const ExitCode result = services.probe(entry, request);
@@ -94,8 +99,13 @@ ExitCode runMxTestWith(const MxTestRequest& request, MxTestServices& services) {
     return meansNoMailHost(lookup) ? kExitRefusedPermanently : kExitNotTested;
   }
 
-  for (const MailHostEntry& entry : entries) {
-    printLine(hostMode ? "Host resolved to " + entry.displayText() : "MX for " + domain + " is " + entry.displayText());
+  for (std::int32_t i = 1; i <= testedCount(entries); ++i) {
+    const SharedString text = entries[i].displayText();
+    printLine(hostMode ? "Host resolved to " + text : "MX for " + domain + " is " + text);
+  }
+  if (entries.count() > testedCount(entries)) {
+    printLine("Warning: only the first " + SharedString::fromInteger(kMaxMailHostEntries) + " of " +
+              SharedString::fromInteger(entries.count()) + " mail host entries are tested");
   }
 
   HostProbeRequest probe;

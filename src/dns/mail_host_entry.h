@@ -8,6 +8,11 @@
 
 namespace zarvik {
 
+// The most entries one run tests. A 64 KiB MX answer can name thousands of
+// hosts, each of which would cost its own time-outs; no real domain has
+// more than a few MX hosts times their addresses.
+inline constexpr std::int32_t kMaxMailHostEntries = 64;
+
 // One host to test: what the MX and host lookups hand to the driver, and
 // what the TLSA lookup fills before the host is probed.
 struct MailHostEntry {

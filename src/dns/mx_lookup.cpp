@@ -61,10 +61,13 @@ MailHostEntry entryFor(const SharedString& name, const IpAddress& address) {
 }
 
 // Appends the entries of one host; 107 when its first usable address is a
-// loopback address and nothing was listed before it.
+// loopback address and nothing was listed before it. Once there are as many
+// entries as a run tests, a host is no longer looked up: each lookup costs
+// its own time-outs, for an entry that is never tested.
 ResultCode appendHostEntries(const Resolver& resolver, MxHost& host, ResolverOptions options,
                              LockedList<MailHostEntry>& entries) {
-  if (host.addresses.isEmpty() && failed(lookupAddresses(resolver, host.name, options, host.addresses))) {
+  if (host.addresses.isEmpty() && (entries.count() >= kMaxMailHostEntries ||
+                                   failed(lookupAddresses(resolver, host.name, options, host.addresses)))) {
     entries.append(entryFor(host.name, IpAddress::none()));
     return ResultCode::kOk;
   }

@@ -16,7 +16,9 @@ namespace zarvik {
 // A domain without "." is not asked for MX records. When it has no MX
 // records (kNoMxRecords), or was not asked, the domain itself is the only mail host
 // (preference 10, RFC 5321 section 5.1). A host that cannot be resolved is
-// listed by name with no address. A loopback address ends the walk of that
+// listed by name with no address; so is a host without addresses in the
+// answer once kMaxMailHostEntries entries are listed, which is not looked
+// up. A loopback address ends the walk of that
 // host's addresses, and ends the lookup with kMxPointsToLocalhost when no
 // entry came before. Results: kOk; kInvalidDomain, before any query, for a
 // domain that isEncodableDnsName() refuses; kNoNameServers without name

@@ -275,6 +275,23 @@ TEST(MxTestDriver, HandsTheProbeEveryOption) {
   EXPECT_TRUE(services.lastProbe.toAddress.isEmpty());
 }
 
+TEST(MxTestDriver, TestsAtMostSixtyFourEntriesAndSaysSo) {
+  for (const bool hostMode : {false, true}) {
+    PrintedLines printed;
+    ScriptedServices services;
+    for (int i = 1; i <= 100; ++i) services.hosts.emplace_back("mx" + std::to_string(i) + ".example.org", "");
+    MxTestRequest request = domainRequest("example.org");
+    if (hostMode) request.host = "mx.example.org";
+    request.connectAll = true;
+    EXPECT_EQ(runMxTestWith(request, services), 99);
+    EXPECT_EQ(services.probed.size(), 64u);
+    ASSERT_EQ(printed.lines.size(), 3u + 64u + 1u);
+    EXPECT_EQ(printed.lines[2 + 64],
+              hostMode ? "Host resolved to mx64.example.org" : "MX for example.org is mx64.example.org");
+    EXPECT_EQ(printed.lines.back(), "Warning: only the first 64 of 100 mail host entries are tested");
+  }
+}
+
 }  // namespace
 
 }  // namespace zarvik

@@ -220,6 +220,30 @@ TEST_F(MxLookupTest, ImpossibleNamesAreRefusedBeforeAnyQuery) {
   EXPECT_TRUE(first().queries().empty());
 }
 
+TEST_F(MxLookupTest, HostsBeyondTheEntriesToTestAreNotLookedUp) {
+  // Only the first hosts are resolved, until there are entries enough to
+  // test; the rest are listed with the addresses the answer gave, or by
+  // name, so that the driver can say how many it leaves out.
+  ScriptedReply reply;
+  for (int i = 1; i <= 100; ++i) {
+    const std::string host = "mx" + std::to_string(i) + ".example.org";
+    reply.answers.push_back(fakeMx("example.org", static_cast<std::uint16_t>(i), host));
+    ScriptedReply address;
+    address.answers = {fakeA(host, "192.0.2." + std::to_string(i))};
+    first().script(host, kTypeA, address);
+  }
+  reply.additional = {fakeA("mx100.example.org", "198.51.100.100")};
+  first().script("example.org", kTypeMx, reply);
+  ASSERT_EQ(lookup("example.org"), ResultCode::kOk);
+  ASSERT_EQ(entries.count(), 100);
+  std::int32_t addressQueries = 0;
+  for (const ReceivedQuery& query : first().queries()) addressQueries += query.qtype == kTypeA ? 1 : 0;
+  EXPECT_EQ(addressQueries, kMaxMailHostEntries);
+  EXPECT_EQ(displayed()[63], "mx64.example.org [192.0.2.64]");
+  EXPECT_EQ(displayed()[64], "mx65.example.org");
+  EXPECT_EQ(displayed()[99], "mx100.example.org [198.51.100.100]");
+}
+
 TEST_F(MxLookupTest, EmptyServerListGivesTwo) {
   SharedString display;
   ASSERT_EQ(resolver.selectNameServers("no.servers.here", display), NameServerSelection::kNoneGiven);
