@@ -8,8 +8,11 @@ code, the time taken and the peak resident size of the program.  The peers
 stream bytes without a line end, send replies without end, trickle their
 lines one byte at a time, mix NUL bytes and bare line feeds into lines, hang
 up or reset in the middle of the dialogue and answer with codes that the
-reply tables do not name; hostile_tls.py adds the peers that misbehave in
-and around TLS.
+reply tables do not name.  Further cases put a scripted name server on
+127.0.0.1 port 53 (UDP and TCP) in the same namespace and run the program
+with -d: MX hosts on addresses of this host, impossible names, answers that
+answer another question or none, and thousands of MX hosts; hostile_tls.py
+adds the peers that misbehave in and around TLS.
 
 Run as root (the namespace needs it); exits 77 with the reason when the
 namespace cannot be made.  ZARVIK_BINARY names the program (else
@@ -19,10 +22,13 @@ build/zarvik beside the sources).  Prints "N passed, N failed" at the end.
 import ctypes
 import fcntl
 import os
+import select
 import signal
 import socket
 import struct
 import sys
+# The TLS cases live in a module beside this script; no bytecode is left behind.
+sys.dont_write_bytecode = True
 import tempfile
 import threading
 import time
@@ -210,6 +216,92 @@ class Peer:
         self.conn = None
 
 
+def dns_name(text):
+    """Uncompressed wire form of a dotted name."""
+    out = b""
+    for label in text.split(".") if text else []:
+        out += bytes([len(label)]) + label.encode()
+    return out + b"\0"
+
+
+def dns_record(owner, rtype, rdata, ttl=300):
+    return owner + struct.pack("!HHIH", rtype, 1, ttl, len(rdata)) + rdata
+
+
+class DnsQuery:
+    def __init__(self, message):
+        self.id, self.flags = struct.unpack("!HH", message[:4])
+        labels, at = [], 12
+        while message[at]:
+            labels.append(message[at + 1:at + 1 + message[at]].decode(errors="replace"))
+            at += 1 + message[at]
+        self.name = ".".join(labels)
+        self.type, self.qclass = struct.unpack("!HH", message[at + 1:at + 5])
+        self.question = message[12:at + 5]
+
+
+def dns_answer(query, answers=(), rcode=0, flags=0x8180, question=None):
+    """A response to query: question echoed (or the one given), then the
+    answer records, each already in wire form."""
+    question = query.question if question is None else question
+    header = struct.pack("!HHHHHH", query.id, flags | rcode, 1, len(answers), 0, 0)
+    return header + question + b"".join(answers)
+
+
+class DnsPeer:
+    """A name server on 127.0.0.1:53, UDP and TCP, on a thread. answer(query)
+    gives the message to send back, or None for silence."""
+
+    def __init__(self, answer):
+        self.answer = answer
+        self.errors = []
+        self.queries = []
+        self.stop = threading.Event()
+        self.udp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        self.udp.bind(("127.0.0.1", 53))
+        self.tcp = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.tcp.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self.tcp.bind(("127.0.0.1", 53))
+        self.tcp.listen(8)
+        self.thread = threading.Thread(target=self._run, daemon=True)
+        self.thread.start()
+
+    def _reply(self, message):
+        query = DnsQuery(message)
+        self.queries.append(query)
+        return self.answer(query)
+
+    def _run(self):
+        try:
+            while not self.stop.is_set():
+                ready = select.select([self.udp, self.tcp], [], [], 0.1)[0]
+                if self.udp in ready:
+                    message, client = self.udp.recvfrom(65535)
+                    reply = self._reply(message)
+                    if reply is not None:
+                        # Whole, even above 4096 bytes: the program then
+                        # asks again over TCP.
+                        self.udp.sendto(reply, client)
+                if self.tcp in ready:
+                    conn, _ = self.tcp.accept()
+                    with conn:
+                        conn.settimeout(2)
+                        prefix = conn.recv(2, socket.MSG_WAITALL)
+                        if len(prefix) == 2:
+                            length = struct.unpack("!H", prefix)[0]
+                            reply = self._reply(conn.recv(length, socket.MSG_WAITALL))
+                            if reply is not None:
+                                conn.sendall(struct.pack("!H", len(reply)) + reply)
+        except Exception as e:  # a fault in the script itself
+            self.errors.append("%r" % e)
+
+    def finish(self):
+        self.stop.set()
+        self.thread.join(5)
+        for s in (self.udp, self.tcp):
+            s.close()
+
+
 # The peak resident size is taken by GNU time in between: a child's
 # ru_maxrss also holds the size of the process it was spawned from (the
 # memory it had before exec), which for this script is Python's.
@@ -306,19 +398,25 @@ class Results:
         self.failed = 0
         self.rss_limit = None
 
-    def case(self, name, script, args, code, expected, max_seconds=CASE_DEADLINE_S, single=False,
-             rss_limit=None):
+    def case(self, name, script, args, code, expected, max_seconds=CASE_DEADLINE_S, dns=None, base=ARGS,
+             single=False, rss_limit=None):
         """Runs one case; expected is the list of output lines or a predicate
         that returns what is wrong with the output (None when nothing is).
-        rss_limit (KiB) holds for a build without sanitizers, whose own cost
-        it would not allow for."""
+        script is the SMTP peer's (None: no SMTP peer), dns the name
+        server's answer function (None: no name server); with single the
+        peer takes one connection only. rss_limit (KiB) holds for a build
+        without sanitizers, whose own cost it would not allow for."""
         problems = []
         with tempfile.TemporaryDirectory(prefix="hostile.") as work:
-            peer = Peer(script, single)
+            peer = Peer(script, single) if script is not None else None
+            server = DnsPeer(dns) if dns is not None else None
             try:
-                got_code, out, err, elapsed, rss = run_binary(ARGS + args, work)
+                got_code, out, err, elapsed, rss = run_binary(base + args, work)
             finally:
-                peer.finish()
+                if peer is not None:
+                    peer.finish()
+                if server is not None:
+                    server.finish()
         if got_code is None:
             problems.append("did not end within %.1f s" % CASE_DEADLINE_S)
         elif got_code != code:
@@ -337,7 +435,8 @@ class Results:
             problems.append("peak RSS %d KiB above %d KiB" % (rss, rss_limit))
         if err:
             problems.append("standard error: %r" % err[:300])
-        problems.extend("peer: " + e for e in peer.errors)
+        problems.extend("peer: " + e for e in (peer.errors if peer is not None else []))
+        problems.extend("name server: " + e for e in (server.errors if server is not None else []))
         detail = "(%.2f s, %d KiB)" % (elapsed, rss)
         if problems:
             self.failed += 1
@@ -508,6 +607,109 @@ def envelope_transcript(reply, error):
     return HEAD + EHLO_TRANSCRIPT + envelope_lines(reply) + [error] + QUIT_TRANSCRIPT
 
 
+# Name server scripts. The domain is x.test; its MX host is mx.x.test.
+DOMAIN = "x.test"
+DNS_ARGS = ["-qDNS127.0.0.1"]
+DNS_HEAD = [b"Using nameserver 127.0.0.1", b""]
+TYPE_A, TYPE_MX, TYPE_AAAA = 1, 15, 28
+
+
+def mx_to(address_type, address_bytes):
+    """One MX host whose address (in the additional section) is given."""
+    def answer(query):
+        if query.type != TYPE_MX:
+            return dns_answer(query)
+        mx = dns_record(b"\xc0\x0c", TYPE_MX, b"\0\x0a" + dns_name("mx." + DOMAIN))
+        glue = dns_record(dns_name("mx." + DOMAIN), address_type, address_bytes)
+        header_and_rest = dns_answer(query, [mx])
+        # The additional section holds the address.
+        return header_and_rest[:10] + b"\0\x01" + header_and_rest[12:] + glue
+    return answer
+
+
+def answered_by_another(change):
+    """Answers each query with an MX record, changed by change(query)."""
+    def answer(query):
+        mx = dns_record(b"\xc0\x0c", TYPE_MX, b"\0\x0a" + dns_name("mx." + DOMAIN))
+        return change(query, mx)
+    return answer
+
+
+def many_mx_hosts(count, asked):
+    """count MX hosts without addresses; each looked-up host is on an
+    address nothing answers on. asked collects the names asked for A."""
+    def answer(query):
+        if query.type == TYPE_A:
+            asked.append(query.name)
+        if query.type == TYPE_MX:
+            records = [dns_record(b"\xc0\x0c", TYPE_MX, struct.pack("!H", i % 100) +
+                                  bytes([5]) + b"m%04d" % i + b"\xc0\x0c") for i in range(count)]
+            return dns_answer(query, records)
+        if query.type == TYPE_A and query.name.endswith("." + DOMAIN):
+            return dns_answer(query, [dns_record(b"\xc0\x0c", TYPE_A, bytes([192, 0, 2, 1]))])
+        return dns_answer(query)
+    return answer
+
+
+def dns_cases(r):
+    localhost = DNS_HEAD + [b"Testing MX connection with domain " + DOMAIN.encode(),
+                            b"Error: The MX record points to localhost [107]"]
+    for what, rtype, data in [("0.0.0.0", TYPE_A, bytes(4)), ("::", TYPE_AAAA, bytes(16)),
+                              ("::ffff:127.0.0.1", TYPE_AAAA, bytes(10) + b"\xff\xff\x7f\0\0\x01")]:
+        r.case("MX host on " + what, None, ["-d" + DOMAIN], 1, localhost, dns=mx_to(rtype, data),
+               base=DNS_ARGS)
+
+    # Refused before any query: the name server would fail the case if asked.
+    def must_not_be_asked(query):
+        raise RuntimeError("asked for %d octets of name" % len(query.name))
+    long_name = ".".join(["a" * 63, "b" * 63, "c" * 63, "d" * 61, "e" * 50])
+    dotted = "abcdefgh." * (120 * 1024 // 9)
+    for what, name, extra in [("a 305-octet name", long_name, []), ("a 64-octet label", "x" * 64 + ".test", []),
+                              ("a 120 KiB name over TCP", dotted + "test", ["-u"])]:
+        r.case("-d with " + what, None, ["-d" + name] + extra, 99,
+               DNS_HEAD + [b"Testing MX connection with domain " + name.encode(), b"Error: Invalid domain [91]"],
+               dns=must_not_be_asked, base=DNS_ARGS)
+
+    # Answers that are no response to the question asked: as if the ID
+    # were wrong.
+    foreign = [
+        ("a query sent back (QR clear)", lambda q, mx: dns_answer(q, [mx], flags=0x0100)),
+        ("another name", lambda q, mx: dns_answer(q, [mx], question=dns_name("y.test") + q.question[-4:])),
+        ("another type", lambda q, mx: dns_answer(q, [mx], question=q.question[:-4] + b"\0\x01\0\x01")),
+        ("NXDOMAIN for another name",
+         lambda q, mx: dns_answer(q, rcode=3, question=dns_name("y.test") + q.question[-4:])),
+    ]
+    for what, change in foreign:
+        r.case("answer to " + what, None, ["-d" + DOMAIN], 99,
+               DNS_HEAD + [b"Testing MX connection with domain " + DOMAIN.encode(),
+                           b"Error: DNS server reported an unknown error [104]"],
+               dns=answered_by_another(change), base=DNS_ARGS)
+
+    asked = []
+
+    def at_most_64(out):
+        if len(asked) != 64:
+            return "%d hosts looked up, not 64" % len(asked)
+        lines = out.split(b"\r\n")
+        listed = [line for line in lines if line.startswith(b"MX for x.test is ")]
+        warning = b"Warning: only the first 64 of 2800 mail host entries are tested"
+        connecting = [line for line in lines if line.startswith(b"Connecting with ")]
+        if len(listed) != 64 or warning not in lines or len(connecting) != 64:
+            return "%d listed, %d probed, warning %s" % (len(listed), len(connecting), warning in lines)
+        return None
+    r.case("2800 MX hosts", None, ["-d" + DOMAIN, "-a"], 99, at_most_64, dns=many_mx_hosts(2800, asked),
+           base=DNS_ARGS)
+
+
+def forged_lines(peer):
+    # A bare LF, ESC and BEL inside a greeting line: shown as "?", so the
+    # peer can neither start a line of its own nor set the terminal title.
+    peer.send(b"220-ok\n< 250 forged acceptance\x1b]0;owned\x07\x08\r\n220 ready\r\n")
+    peer.expect(EHLO)
+    peer.send(EHLO_REPLY)
+    quit_politely(peer)
+
+
 def main():
     if not os.access(BINARY, os.X_OK):
         print("FAIL no program at %s (build it first)" % BINARY)
@@ -556,6 +758,17 @@ def main():
            envelope_transcript(b"590 5.9.0 What", b"Error: Unknown Error [177]"))
     r.case("RCPT TO answered with 550", answer_rcpt(b"550 5.1.1 No such user"), envelope, 1,
            envelope_transcript(b"550 5.1.1 No such user", b"Error: Permanent message handling problem [60]"))
+
+    r.case("bare LF, ESC and BEL in a reply", forged_lines, [], 0,
+           HEAD + [b"< 220-ok?< 250 forged acceptance?]0;owned??", b"< 220 ready"] + EHLO_TRANSCRIPT[1:] +
+           QUIT_TRANSCRIPT)
+    # 64 KiB of NUL bytes a line: the NULs count, so the mebibyte a reply
+    # may take is full after 16 lines, not after 1000.
+    nul_line = b"250-" + b"\0" * 65536 + b"\r\n"
+    r.case("endless continuation lines of NUL bytes", endless_reply_lines(nul_line, 1), [], 99,
+           HEAD + EHLO_TRANSCRIPT[:2] + [b"< 250-"] * 16 + [b"Error: Client not responding [8]"])
+
+    dns_cases(r)
 
     import hostile_tls
     hostile_tls.tls_cases(r, sys.modules[__name__])
