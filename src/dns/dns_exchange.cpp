@@ -130,8 +130,12 @@ ResultCode exchangeDnsQuery(const NameServer& server, std::string_view name, std
   // very question (a stray or forged one, or a query sent back) counts as an
   // answer with another ID, whatever its RCODE says. One that does not
   // decode keeps its own result.
-  if (succeeded(code) && !dnsAnswerMatchesQuery(query, answerBytes)) code = ResultCode::kDnsUnknownError;
-  if (failed(header) && code != ResultCode::kDnsUnknownError) code = header;
+  const bool foreign = succeeded(code) && !dnsAnswerMatchesQuery(query, answerBytes);
+  if (foreign) {
+    code = ResultCode::kDnsUnknownError;
+  } else if (failed(header)) {
+    code = header;
+  }
   if (failed(code)) {
     result.records.clear();
     return code;

@@ -43,8 +43,7 @@ ResultCode readLine(Connection& connection, SharedString& line, std::uint32_t ti
   std::string collected;
   // Bytes taken from the connection for this line, the dropped NUL bytes
   // included, so that a stream of NULs meets the same bound as any other.
-  std::size_t& received = bytesTaken;
-  received = 0;
+  bytesTaken = 0;
   const std::uint32_t start = tickCount();
   for (;;) {
     // Two bytes at a time, but one after a CR, so that no byte behind the LF
@@ -55,7 +54,7 @@ ResultCode readLine(Connection& connection, SharedString& line, std::uint32_t ti
     std::size_t count = 0;
     const ResultCode result = connection.receiveSome(chunk, wanted, count);
     if (succeeded(result)) {
-      received += count;
+      bytesTaken += count;
       for (std::size_t i = 0; i < count; ++i) {
         if (chunk[i] != '\0') collected.push_back(chunk[i]);
       }
@@ -67,7 +66,7 @@ ResultCode readLine(Connection& connection, SharedString& line, std::uint32_t ti
       }
       // RFC 5321 section 4.5.3.1.5 allows 512 octets; a peer that goes on for
       // a mebibyte without a line end is broken or hostile.
-      if (received >= static_cast<std::size_t>(kMaxLineLength)) return ResultCode::kWsaMessageTooLong;
+      if (bytesTaken >= static_cast<std::size_t>(kMaxLineLength)) return ResultCode::kWsaMessageTooLong;
       continue;
     }
     if (result != ResultCode::kWsaWouldBlock) return result;
