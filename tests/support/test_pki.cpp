@@ -31,20 +31,9 @@ struct CertificatePoliciesDeleter {
 };
 using CertificatePoliciesPtr = std::unique_ptr<CERTIFICATEPOLICIES, CertificatePoliciesDeleter>;
 
-// The OpenSSL errors queued on this thread as one line, and the queue cleared.
-std::string opensslErrors() {
-  std::string text;
-  for (unsigned long error = ERR_get_error(); error != 0; error = ERR_get_error()) {
-    char buffer[256];
-    ERR_error_string_n(error, buffer, sizeof buffer);
-    if (!text.empty()) text += "; ";
-    text += buffer;
-  }
-  return text.empty() ? "no OpenSSL error queued" : text;
-}
-
 bool failed(const std::string& what) {
-  ADD_FAILURE() << "test PKI: " << what << ": " << opensslErrors();
+  const std::string queued = queuedOpensslErrors();
+  ADD_FAILURE() << "test PKI: " << what << ": " << (queued.empty() ? "no OpenSSL error queued" : queued);
   return false;
 }
 
@@ -348,6 +337,17 @@ std::string tlsaAssociationData(const X509* certificate, int selector, int match
   const std::vector<std::uint8_t> der = selector == 0 ? certificateDer(certificate) : publicKeyInfoDer(certificate);
   if (matchingType == 0) return upperHex(der);
   return digestHex(der, matchingType == 1 ? EVP_sha256() : EVP_sha512());
+}
+
+std::string queuedOpensslErrors() {
+  std::string text;
+  for (unsigned long error = ERR_get_error(); error != 0; error = ERR_get_error()) {
+    char buffer[256];
+    ERR_error_string_n(error, buffer, sizeof buffer);
+    if (!text.empty()) text += "; ";
+    text += buffer;
+  }
+  return text;
 }
 
 }  // namespace zarvik

@@ -136,4 +136,8 @@ std::string fingerprintHex(const X509* certificate);
 // itself, 1 its SHA-256, 2 its SHA-512. Empty for other values.
 std::string tlsaAssociationData(const X509* certificate, int selector, int matchingType);
 
+// The OpenSSL errors queued on this thread as one line (empty when there
+// are none), and the queue cleared.
+std::string queuedOpensslErrors();
+
 }  // namespace zarvik

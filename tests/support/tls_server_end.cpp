@@ -18,18 +18,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The OpenSSL errors queued on this thread as one line, and the queue cleared.
-std::string queuedErrors() {
-  std::string text;
-  for (unsigned long error = ERR_get_error(); error != 0; error = ERR_get_error()) {
-    char buffer[256];
-    ERR_error_string_n(error, buffer, sizeof buffer);
-    if (!text.empty()) text += "; ";
-    text += buffer;
-  }
-  return text;
-}
-
 // The server end accepts whatever certificate the client offers: the tests
 // look at what was sent, not at whether it would be trusted.
 int acceptAnyCertificate(int /*preverified*/, X509_STORE_CTX* /*context*/) { return 1; }
@@ -86,7 +74,7 @@ TlsServerEnd::TlsServerEnd(const TlsServerConfig& config) : waitMs_(config.waitM
   ERR_clear_error();
   context_.reset(SSL_CTX_new(TLS_server_method()));
   if (!context_) {
-    setError("SSL_CTX_new: " + queuedErrors());
+    setError("SSL_CTX_new: " + queuedOpensslErrors());
   } else if (!configure(config)) {
     context_.reset();
   }
@@ -110,18 +98,18 @@ bool TlsServerEnd::configure(const TlsServerConfig& config) {
       (config.cipherSuites.empty() || SSL_CTX_set_ciphersuites(context, config.cipherSuites.c_str()) == 1) &&
       (config.groups.empty() || SSL_CTX_set1_groups_list(context, config.groups.c_str()) == 1);
   if (!built) {
-    setError("TLS server settings: " + queuedErrors());
+    setError("TLS server settings: " + queuedOpensslErrors());
     return false;
   }
   if (config.certificates.empty() || config.certificates.front() == nullptr || config.privateKey == nullptr ||
       SSL_CTX_use_certificate(context, config.certificates.front()) != 1 ||
       SSL_CTX_use_PrivateKey(context, config.privateKey) != 1 || SSL_CTX_check_private_key(context) != 1) {
-    setError("TLS server certificate: " + queuedErrors());
+    setError("TLS server certificate: " + queuedOpensslErrors());
     return false;
   }
   for (std::size_t i = 1; i < config.certificates.size(); ++i) {
     if (SSL_CTX_add1_chain_cert(context, config.certificates[i]) != 1) {
-      setError("TLS server chain: " + queuedErrors());
+      setError("TLS server chain: " + queuedOpensslErrors());
       return false;
     }
   }
@@ -182,7 +170,7 @@ int TlsServerEnd::drive(const char* what, std::uint32_t waitMs, Call call) {
       ERR_clear_error();
       return 0;
     } else {
-      const std::string queued = queuedErrors();
+      const std::string queued = queuedOpensslErrors();
       const std::string system = callErrno != 0 ? std::strerror(callErrno) : "no error queued";
       setError(std::string(what) + ": " + (queued.empty() ? system : queued));
       return -2;
@@ -204,7 +192,7 @@ bool TlsServerEnd::handshake(int descriptor) {
   descriptor_ = descriptor;
   session_.reset(SSL_new(context_.get()));
   if (!session_ || setSocketNonBlocking(descriptor, true) != 0 || SSL_set_fd(session_.get(), descriptor) != 1) {
-    setError("TLS server session: " + queuedErrors());
+    setError("TLS server session: " + queuedOpensslErrors());
     return false;
   }
   const int result = drive("TLS handshake", waitMs_, [this] { return SSL_accept(session_.get()); });
