@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "tls/certificate_digest.h"
 #include "tls/certificate_strength.h"
 #include "tls/chain_check.h"
 #include "tls/dane_cache.h"
@@ -46,17 +47,6 @@ bool decodeHex(std::string_view hex, Bytes& bytes) {
   return true;
 }
 
-// The DER form of what the selector names.
-Bytes selectedDer(const X509* certificate, int selector) {
-  unsigned char* der = nullptr;
-  const int length = selector == kSelectorFullCertificate ? i2d_X509(certificate, &der)
-                                                          : i2d_X509_PUBKEY(X509_get_X509_PUBKEY(certificate), &der);
-  Bytes bytes;
-  if (length > 0) bytes.assign(der, der + length);
-  OPENSSL_free(der);
-  return bytes;
-}
-
 bool exactMatch(const X509* certificate, const Bytes& data, int selector) {
   const unsigned char* cursor = data.data();
   const long length = static_cast<long>(data.size());
@@ -69,15 +59,10 @@ bool exactMatch(const X509* certificate, const Bytes& data, int selector) {
 }
 
 bool digestMatch(const X509* certificate, std::string_view data, int selector, int matchingType) {
-  const Bytes der = selectedDer(certificate, selector);
-  if (der.empty()) return false;
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  const EVP_MD* md = matchingType == kMatchingSha256 ? EVP_sha256() : EVP_sha512();
-  if (EVP_Digest(der.data(), der.size(), digest, &length, md, nullptr) != 1) return false;
-  SharedString hex;
-  for (unsigned int i = 0; i < length; ++i) hex.append(SharedString::byteToHex(digest[i]));
-  return SharedString::compare(hex.view(), data, SharedString::kIgnoreCase | SharedString::kEqualLength);
+  const SharedString hex = certificateDigestHex(certificate, static_cast<CertificatePart>(selector),
+                                                matchingType == kMatchingSha256 ? EVP_sha256() : EVP_sha512());
+  return !hex.isEmpty() &&
+         SharedString::compare(hex.view(), data, SharedString::kIgnoreCase | SharedString::kEqualLength);
 }
 
 // The certificate at a 0-based index of the chain.

@@ -7,6 +7,7 @@
 
 #include "base/output_sink.h"
 #include "net/line_session.h"
+#include "tls/certificate_digest.h"
 #include "tls/certificate_names.h"
 #include "tls/openssl_channel.h"
 #include "tls/openssl_handles.h"
@@ -134,12 +135,7 @@ SharedString cipherText(const SSL* ssl) {
 }
 
 SharedString sha1Fingerprint(const X509* certificate) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  if (certificate == nullptr || X509_digest(certificate, EVP_sha1(), digest, &length) != 1) return {};
-  SharedString hex;
-  for (unsigned int i = 0; i < length; ++i) hex.append(SharedString::byteToHex(digest[i]));
-  return hex;
+  return certificateDigestHex(certificate, CertificatePart::kWhole, EVP_sha1());
 }
 
 void appendCertificateLines(const X509* certificate, LockedList<SharedString>& lines) {
