@@ -29,24 +29,6 @@ constexpr int kMatchingSha256 = 1;
 
 using Bytes = std::vector<unsigned char>;
 
-bool decodeHex(std::string_view hex, Bytes& bytes) {
-  bytes.clear();
-  if (hex.size() % 2 != 0) return false;
-  const auto digit = [](char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-  };
-  for (std::size_t i = 0; i < hex.size(); i += 2) {
-    const int high = digit(hex[i]);
-    const int low = digit(hex[i + 1]);
-    if (high < 0 || low < 0) return false;
-    bytes.push_back(static_cast<unsigned char>(high * 16 + low));
-  }
-  return true;
-}
-
 bool exactMatch(const X509* certificate, const Bytes& data, int selector) {
   const unsigned char* cursor = data.data();
   const long length = static_cast<long>(data.size());

@@ -17,6 +17,18 @@ int hexPair(std::string_view line, std::size_t at) { return hexDigit(line[at]) *
 
 }  // namespace
 
+bool decodeHex(std::string_view hex, std::vector<unsigned char>& bytes) {
+  bytes.clear();
+  if (hex.size() % 2 != 0) return false;
+  for (std::size_t i = 0; i < hex.size(); i += 2) {
+    const int high = hexDigit(hex[i]);
+    const int low = hexDigit(hex[i + 1]);
+    if (high < 0 || low < 0) return false;
+    bytes.push_back(static_cast<unsigned char>(high * 16 + low));
+  }
+  return true;
+}
+
 bool TlsaRecord::isUsable() const {
   return validated && usage >= 0 && usage <= 3 && (selector == 0 || selector == 1) && matchingType >= 0 &&
          matchingType <= 2 && data.length() >= kMinDataDigits;

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 #include "base/shared_string.h"
 
@@ -30,6 +31,10 @@ struct TlsaRecord {
 // Parses a TLSA line; false when it is not one (odd length, a character
 // that is no hexadecimal digit, fewer than four pairs).
 bool parseTlsaLine(std::string_view line, TlsaRecord& record);
+
+// Decodes hexadecimal text (either case) into bytes; false for an odd
+// length or a character that is no hexadecimal digit.
+bool decodeHex(std::string_view hex, std::vector<unsigned char>& bytes);
 
 // True when the line's DNSSEC marker says its answer was authenticated
 // (RFC 7672 section 2.2: only such records may be used). Only "2A" counts.
