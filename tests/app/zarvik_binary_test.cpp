@@ -374,6 +374,8 @@ class ZarvikBinarySignals : public ZarvikBinary {
     ZarvikBinary::TearDown();
   }
 
+  // Each test listens on a loopback address of its own: ctest runs the
+  // tests in parallel, and a test that finds its address taken is skipped.
   bool listenOn(const std::string& dottedAddress, int backlog = 8) {
     listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int yes = 1;
@@ -501,7 +503,7 @@ TEST_F(ZarvikBinarySignals, InterruptEndsTheRunAtOnceWhenTheServerStopsReading) 
   // MAIL FROM fills its receive window and the rest waits in the program's
   // socket. After the signal the program must close without lingering on
   // the bytes still queued.
-  if (!listenOn("127.0.0.6")) GTEST_SKIP() << "cannot listen on 127.0.0.6:25";
+  if (!listenOn("127.0.0.8")) GTEST_SKIP() << "cannot listen on 127.0.0.8:25";
   writeFile(folder_ / "sender.rsp", "-f" + std::string(900 * 1024, 's') + "@example.org\n");
   // Standard output goes to a file: a pipe would fill with the long
   // transcript line before the socket does.
@@ -509,7 +511,7 @@ TEST_F(ZarvikBinarySignals, InterruptEndsTheRunAtOnceWhenTheServerStopsReading) 
   const int output = ::open(transcript.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   ASSERT_GE(output, 0);
   const pid_t child =
-      spawn(binary_, {"-hlocalhost", "-IP127.0.0.6", "-qDNSnot-a-server", "-@sender.rsp"}, folder_, output);
+      spawn(binary_, {"-hlocalhost", "-IP127.0.0.8", "-qDNSnot-a-server", "-@sender.rsp"}, folder_, output);
   ::close(output);
   pollfd incoming{listener_, POLLIN, 0};
   const int peer = ::poll(&incoming, 1, 20000) == 1 ? ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC) : -1;
