@@ -3,7 +3,8 @@
 #include <openssl/err.h>
 #include <openssl/obj_mac.h>
 
-#include <set>
+#include <algorithm>
+#include <vector>
 
 #include "tls/openssl_handles.h"
 
@@ -19,16 +20,23 @@ constexpr const char* kAllTls13Suites =
 
 // OpenSSL keeps a cipher's strength class to itself; the ciphers that its
 // "HIGH" string selects, at security level 0 so that none is filtered out,
-// are the class.
-std::set<std::uint32_t> highStrengthIds() {
-  std::set<std::uint32_t> ids;
-  SslCtxPtr context(SSL_CTX_new(TLS_method()));
-  if (!context) return ids;
-  SSL_CTX_set_security_level(context.get(), 0);
-  if (SSL_CTX_set_cipher_list(context.get(), "HIGH") == 1 &&
-      SSL_CTX_set_ciphersuites(context.get(), kAllTls13Suites) == 1) {
-    const STACK_OF(SSL_CIPHER)* ciphers = SSL_CTX_get_ciphers(context.get());
-    for (int i = 0; i < sk_SSL_CIPHER_num(ciphers); ++i) ids.insert(SSL_CIPHER_get_id(sk_SSL_CIPHER_value(ciphers, i)));
+// are the class. A session object of the run's own context parses the
+// string; a context made for it alone would cost as much as the run's
+// first context did, most of it in fetching every cipher again.
+std::vector<std::uint32_t> highStrengthIds(SSL_CTX* runContext) {
+  std::vector<std::uint32_t> ids;
+  SslCtxPtr ownContext;
+  if (runContext == nullptr) {
+    ownContext.reset(SSL_CTX_new(TLS_method()));
+    runContext = ownContext.get();
+  }
+  SslPtr probe(runContext != nullptr ? SSL_new(runContext) : nullptr);
+  if (!probe) return ids;
+  SSL_set_security_level(probe.get(), 0);
+  if (SSL_set_cipher_list(probe.get(), "HIGH") == 1 && SSL_set_ciphersuites(probe.get(), kAllTls13Suites) == 1) {
+    const STACK_OF(SSL_CIPHER)* ciphers = SSL_get_ciphers(probe.get());
+    for (int i = 0; i < sk_SSL_CIPHER_num(ciphers); ++i)
+      ids.push_back(SSL_CIPHER_get_id(sk_SSL_CIPHER_value(ciphers, i)));
   }
   ERR_clear_error();
   return ids;
@@ -36,9 +44,11 @@ std::set<std::uint32_t> highStrengthIds() {
 
 }  // namespace
 
-bool isHighStrengthCipher(const SSL_CIPHER* cipher) {
-  static const std::set<std::uint32_t> high = highStrengthIds();
-  return cipher != nullptr && high.count(SSL_CIPHER_get_id(cipher)) != 0;
+bool isHighStrengthCipher(const SSL_CIPHER* cipher, SSL_CTX* runContext) {
+  // The set depends on nothing a context configures, so the first one read
+  // serves the whole run.
+  static const std::vector<std::uint32_t> high = highStrengthIds(runContext);
+  return cipher != nullptr && std::find(high.begin(), high.end(), SSL_CIPHER_get_id(cipher)) != high.end();
 }
 
 bool hasForwardSecrecy(const SSL_CIPHER* cipher) {

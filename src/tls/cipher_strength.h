@@ -7,8 +7,9 @@ namespace zarvik {
 // The judgement of a negotiated cipher and protocol.
 
 // True for a cipher of OpenSSL's own "HIGH" set, to which every TLS 1.3
-// suite belongs. Null is no such cipher.
-bool isHighStrengthCipher(const SSL_CIPHER* cipher);
+// suite belongs. Null is no such cipher. runContext, when given, is a
+// context of the run to read the set with (null: one made for it).
+bool isHighStrengthCipher(const SSL_CIPHER* cipher, SSL_CTX* runContext = nullptr);
 
 // True when the key exchange gives forward secrecy: DHE or ECDHE, and every
 // TLS 1.3 suite, whose key exchange is always one of them (RFC 8446 section

@@ -20,7 +20,7 @@ void judgeName(const X509* leaf, const SharedString& hostName, Verdict& v) {
 }
 
 void judgeCipherAndProtocol(const NegotiatedTls& negotiated, Verdict& v) {
-  if (isHighStrengthCipher(negotiated.cipher)) {
+  if (isHighStrengthCipher(negotiated.cipher, negotiated.context)) {
     v.high |= Verdict::kStrongCipher;
   } else {
     v.low |= Verdict::kWeakCipher;

@@ -15,6 +15,7 @@ namespace zarvik {
 struct NegotiatedTls {
   const SSL_CIPHER* cipher = nullptr;  // null: none
   int protocolVersion = 0;             // 0: no session
+  SSL_CTX* context = nullptr;          // the session's, for the cipher's class
 };
 
 // The verdict on a peer after a handshake, under the connection's policy:

@@ -105,7 +105,8 @@ void judgePeer(Connection& connection, SSL* ssl, X509* leaf, const SharedString&
   const PeerCertificates peer{leaf, SSL_get_peer_cert_chain(ssl), SSL_CTX_get_cert_store(SSL_get_SSL_CTX(ssl))};
   const SSL_SESSION* session = SSL_get_session(ssl);
   const NegotiatedTls negotiated{SSL_get_current_cipher(ssl),
-                                 session != nullptr ? SSL_SESSION_get_protocol_version(session) : 0};
+                                 session != nullptr ? SSL_SESSION_get_protocol_version(session) : 0,
+                                 SSL_get_SSL_CTX(ssl)};
   const TlsPolicy policy{state.checkMask, state.toleranceMask};
   const std::time_t now = std::time(nullptr);
   loadTrustStore();
