@@ -104,7 +104,10 @@ void addPemToStore(const std::string& pem, X509_STORE* store) {
 }  // namespace
 
 ResultCode startTlsLibrary() {
-  if (OPENSSL_init_ssl(0, nullptr) != 1) return ResultCode::kTlsInitFailed;
+  // The library's exit handler would free every table it built, a few
+  // percent of a short run's time, for memory the process gives back
+  // anyway when it ends.
+  if (OPENSSL_init_ssl(OPENSSL_INIT_NO_ATEXIT, nullptr) != 1) return ResultCode::kTlsInitFailed;
   ERR_clear_error();
   return ResultCode::kOk;
 }
