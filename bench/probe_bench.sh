@@ -7,7 +7,11 @@
 #   swaks --tls -s mx1.lab.example -f sender@example.net -t known@lab.example
 #         --quit-after RCPT
 #
-# and zarvik's start-up with a CA bundle of 200 certificates ("-lCA"),
+# and bench/starttls_floor, the least a STARTTLS probe can do with OpenSSL
+# (greeting, EHLO, STARTTLS, one handshake, QUIT), linked to the shared and
+# to the static libraries: the floor that OpenSSL's own start-up and
+# handshake set for every tool here.  Then zarvik's start-up with a CA
+# bundle of 200 certificates ("-lCA"),
 # against 127.0.0.1, where the connection is refused at once, so that
 # little else than start-up and the bundle's loading is measured; the same
 # without "-lCA" is the baseline.
@@ -20,8 +24,9 @@
 # run finds the resolver's cache warm.  The table gives medians: wall time
 # (from the shell's microsecond clock around each run), CPU time (user plus
 # system, from the shell's account of its children, which includes the
-# small share of /usr/bin/time itself) and peak resident size (from
-# /usr/bin/time -f %M).  /usr/bin/time's own times are kept to 10 ms, too
+# small share of /usr/bin/time itself), peak resident size (from
+# /usr/bin/time -f %M) and, as the one figure that a shared machine does not
+# blur, the instructions of one run under valgrind's callgrind.  /usr/bin/time's own times are kept to 10 ms, too
 # coarse for runs this short.  The machine is shared: run it under the
 # build lock (flock /tmp/zarvik-build.lock bench/probe_bench.sh) for quiet
 # numbers.
@@ -74,6 +79,23 @@ children_cpu_us() {
 # for an even count).
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
+# The floor program, against the same host (mx1's address in the lab).
+floor_source="$root/bench/starttls_floor.cpp"
+c++ -O2 -o "$work/starttls_floor" "$floor_source" -lssl -lcrypto
+c++ -O2 -o "$work/starttls_floor_static" "$floor_source" -Wl,-Bstatic -lssl -lcrypto -Wl,-Bdynamic
+floor_target=(192.0.2.25 mx1.lab.example)
+
+# instructions COMMAND...: the instructions of one run in millions, or "-"
+# without valgrind.  The output file is made writable for everyone first:
+# posttls-finger gives up root before valgrind writes it.
+instructions() {
+  local out="$work/callgrind/out"
+  command -v valgrind >/dev/null 2>&1 || { echo -; return; }
+  chmod 711 "$work" && mkdir -p "$work/callgrind" && chmod 1777 "$work/callgrind" && : >"$out" && chmod 666 "$out"
+  valgrind --tool=callgrind --callgrind-out-file="$out" "$@" >/dev/null 2>"$work/callgrind/log" </dev/null || true
+  sed -n 's/.*refs: *\([0-9,]*\).*/\1/p' "$work/callgrind/log" | tr -d , | awk '{ printf "%.1f", $1 / 1e6 }'
+}
+
 rows=()
 # measure LABEL COMMAND...: RUNS timed runs after one untimed one; appends a
 # table row.
@@ -99,10 +121,10 @@ measure() {
     echo $((c1 - c0)) >>"$work/cpu"
     tail -n 1 "$work/time" >>"$work/rss"
   done
-  rows+=("$(printf '%-34s %5d %9.1f %9.1f %10.1f %5s' "$label" "$runs" \
+  rows+=("$(printf '%-34s %5d %9.1f %9.1f %10.1f %8s %5s' "$label" "$runs" \
     "$(median <"$work/wall" | awk '{ print $1 / 1000 }')" \
     "$(median <"$work/cpu" | awk '{ print $1 / 1000 }')" \
-    "$(median <"$work/rss" | awk '{ print $1 / 1024 }')" "$first_rc")")
+    "$(median <"$work/rss" | awk '{ print $1 / 1024 }')" "$(instructions "$@")" "$first_rc")")
 }
 
 echo "Probing mx1.lab.example, $runs runs each, in the lab with LAB_TLS=on ..." >&2
@@ -115,6 +137,8 @@ if [ -n "${ZARVIK_STATIC_BINARY:-}" ]; then
     -tknown@lab.example
 fi
 measure "posttls-finger (DANE)" posttls-finger -c -a ipv4 -l dane '[mx1.lab.example]'
+measure "STARTTLS floor, shared OpenSSL" "$work/starttls_floor" "${floor_target[@]}"
+measure "STARTTLS floor, static OpenSSL" "$work/starttls_floor_static" "${floor_target[@]}"
 measure "swaks --tls" swaks --tls -s mx1.lab.example -f sender@example.net \
   -t known@lab.example --quit-after RCPT
 measure "zarvik start-up" "$bin" -h127.0.0.1
@@ -123,6 +147,6 @@ if [ -n "${ZARVIK_STATIC_BINARY:-}" ]; then
   measure "zarvik start-up, static OpenSSL" "$ZARVIK_STATIC_BINARY" -h127.0.0.1
 fi
 
-printf '%-34s %5s %9s %9s %10s %5s\n' "" runs "wall ms" "CPU ms" "peak MiB" exit
+printf '%-34s %5s %9s %9s %10s %8s %5s\n' "" runs "wall ms" "CPU ms" "peak MiB" "M instr" exit
 printf '%s\n' "${rows[@]}"
 [ ${#notes[@]} -eq 0 ] || printf 'Note: %s\n' "${notes[@]}"
