@@ -26,8 +26,9 @@
 # system, from the shell's account of its children, which includes the
 # small share of /usr/bin/time itself), peak resident size (from
 # /usr/bin/time -f %M) and, as the one figure that a shared machine does not
-# blur, the instructions of one run under valgrind's callgrind.  /usr/bin/time's own times are kept to 10 ms, too
-# coarse for runs this short.  The machine is shared: run it under the
+# blur, the instructions of one run under valgrind's callgrind.
+# /usr/bin/time's own times are kept to 10 ms, too coarse for runs this
+# short.  The machine is shared: run it under the
 # build lock (flock /tmp/zarvik-build.lock bench/probe_bench.sh) for quiet
 # numbers.
 set -euo pipefail
@@ -85,13 +86,17 @@ c++ -O2 -o "$work/starttls_floor" "$floor_source" -lssl -lcrypto
 c++ -O2 -o "$work/starttls_floor_static" "$floor_source" -Wl,-Bstatic -lssl -lcrypto -Wl,-Bdynamic
 floor_target=(192.0.2.25 mx1.lab.example)
 
+# callgrind's output file is writable for everyone: posttls-finger gives up
+# root before valgrind writes it.
+chmod 711 "$work"
+mkdir -m 1777 "$work/callgrind"
+
 # instructions COMMAND...: the instructions of one run in millions, or "-"
-# without valgrind.  The output file is made writable for everyone first:
-# posttls-finger gives up root before valgrind writes it.
+# without valgrind.
 instructions() {
   local out="$work/callgrind/out"
   command -v valgrind >/dev/null 2>&1 || { echo -; return; }
-  chmod 711 "$work" && mkdir -p "$work/callgrind" && chmod 1777 "$work/callgrind" && : >"$out" && chmod 666 "$out"
+  : >"$out" && chmod 666 "$out"
   valgrind --tool=callgrind --callgrind-out-file="$out" "$@" >/dev/null 2>"$work/callgrind/log" </dev/null || true
   sed -n 's/.*refs: *\([0-9,]*\).*/\1/p' "$work/callgrind/log" | tr -d , | awk '{ printf "%.1f", $1 / 1e6 }'
 }
