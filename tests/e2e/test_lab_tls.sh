@@ -73,6 +73,16 @@ lab_check "posttls-finger: mx1 is DANE-verified" verdict Verified mx1.lab.exampl
 lab_check "posttls-finger: mx2 is not" verdict Untrusted mx2.lab.example
 lab_check "posttls-finger: mx1 without AD (Knot directly) is not" \
   verdict Untrusted mx1.lab.example 192.0.2.54
+# Where Postfix was installed with "No configuration" there is no
+# /etc/postfix/main.cf: posttls-finger must read the lab's own.
+# without_etc_postfix FUNCTION [ARG...]: FUNCTION, of this script, in a
+# mount namespace where /etc/postfix is empty.
+without_etc_postfix() {
+  unshare --mount bash -c "$(declare -f "$1" lab_dane_verdict)"'
+    mount -t tmpfs -o size=1m lab-empty /etc/postfix && "$@"' without_etc_postfix "$@"
+}
+lab_check "posttls-finger: mx1 is DANE-verified with an empty /etc/postfix" \
+  without_etc_postfix verdict Verified mx1.lab.example
 
 # facts_match HOST CERT PROTOCOL CIPHER: lab_tls_facts agrees with the
 # certificate file and the expected session.

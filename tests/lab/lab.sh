@@ -24,8 +24,9 @@
 #   LAB_VERBOSE=1                say what the lab is doing on stderr
 #
 # Inside the lab COMMAND sees LAB_INSIDE=1, LAB_DIR (the lab's folder),
-# LAB_DOMAIN, LAB_RESOLVER and LAB_RESOLVER6.  See README.md beside this file
-# for the addresses and zone contents.
+# LAB_DOMAIN, LAB_RESOLVER, LAB_RESOLVER6 and MAIL_CONFIG (a Postfix
+# configuration folder for the client tools).  See README.md beside this
+# file for the addresses and zone contents.
 #
 # Everything runs inside new network, mount, UTS and PID namespaces: the
 # servers can reach nothing but each other, /etc/resolv.conf and /etc/hosts
@@ -324,6 +325,13 @@ done
 install -d -o postfix -g postdrop -m 730 "$pf/queue/maildrop"
 install -d -o postfix -g postdrop -m 710 "$pf/queue/public"
 install -d -o root -m 755 "$pf/queue/pid"
+# The Postfix client tools that the command runs (posttls-finger) get a
+# main.cf of their own through MAIL_CONFIG: /etc/postfix/main.cf is missing
+# where Postfix was installed with "No configuration", and elsewhere holds
+# the host's settings. The tools need Postfix's defaults only, not the
+# listeners' settings in $pf/conf.
+mkdir -p "$pf/tools"
+echo "compatibility_level = 3.6" >"$pf/tools/main.cf"
 /usr/lib/postfix/sbin/master -c "$pf/conf" >>"$pf/maillog" 2>&1 &
 postfix_pid=$!
 pids+=("$postfix_pid")
@@ -460,7 +468,7 @@ say "ready in ${SECONDS}s"
 
 # --- The command ---------------------------------------------------------------
 export LAB_INSIDE=1 LAB_DIR="$dir" LAB_DOMAIN="$domain" \
-  LAB_RESOLVER="$resolver" LAB_RESOLVER6="$resolver6"
+  LAB_RESOLVER="$resolver" LAB_RESOLVER6="$resolver6" MAIL_CONFIG="$pf/tools"
 # The command runs in the background so that a signal to the lab is handled
 # at once (bash runs traps only between foreground commands, but during
 # "wait"); it keeps our standard input, which bash would otherwise replace
