@@ -82,6 +82,13 @@ ResultCode receiveOverTcp(Connection& connection, const Bytes& query, std::size_
   return ResultCode::kOk;
 }
 
+// True when the answer has TC set: the server cut it to fit a datagram.
+bool isTruncated(const Bytes& answer) {
+  ByteReader reader{std::span<const std::uint8_t>(answer)};
+  std::uint8_t flags2 = 0;
+  return reader.skip(2) && reader.readU8(flags2) && (flags2 & kDnsFlagTC) != 0;
+}
+
 // One round trip on a fresh socket, closed again on every path.
 ResultCode sendAndReceive(const NameServer& server, const Bytes& query, std::size_t minimumLength, bool udp,
                           std::uint32_t timeoutMs, Bytes& answer) {
@@ -112,9 +119,12 @@ ResultCode exchangeDnsQuery(const NameServer& server, std::string_view name, std
   Bytes answer;
   bool udp = options.usesUdp();
   ResultCode code = sendAndReceive(server, query, minimumLength, udp, options.stepTimeoutMs, answer);
-  if (udp && code == ResultCode::kWsaMessageTooLong) {
-    // The answer did not fit the UDP buffer: ask again over TCP (RFC 7766
-    // section 5), with the same ID.
+  // An answer that did not fit the UDP buffer, or one the server cut to fit
+  // its datagram (TC, RFC 1035 section 4.2.1), is asked for again over TCP
+  // (RFC 7766 section 5) with the same ID and the same per-step bound. The
+  // cut answer is never used: its records are a part of the answer, or none
+  // of it, and would pass for the whole.
+  if (udp && (code == ResultCode::kWsaMessageTooLong || (succeeded(code) && isTruncated(answer)))) {
     udp = false;
     code = sendAndReceive(server, query, minimumLength, udp, options.stepTimeoutMs, answer);
   }

@@ -31,8 +31,11 @@ inline constexpr std::uint16_t kDnsPort = 53;
 // server and returns its answer; each step waits at most
 // options.stepTimeoutMs. Over UDP (options.usesUdp()) the message
 // goes without its length prefix and one datagram of up to 4096 bytes is
-// read; a datagram that does not fit (kWsaMessageTooLong) makes the same
-// query go once more over TCP. A truncated UDP answer is decoded as it came.
+// read; a datagram that does not fit (kWsaMessageTooLong), or an answer
+// with TC set (truncated, RFC 1035 section 4.2.1), makes the same query go
+// once more over TCP (RFC 7766 section 5), each of its steps under the same
+// bound, and only the TCP answer counts: when that exchange fails, its
+// failure is the result. TC in a TCP answer is not looked at.
 // Results: kOk with records (never empty) and the AD flag;
 // kInvalidNameServer for a server without usable address; kInvalidDomain
 // for an empty name or one that isEncodableDnsName() refuses (nothing is

@@ -81,6 +81,70 @@ TEST_F(DnsExchangeTest, RetriesOverTcpWhenTheDatagramDoesNotFit) {
   EXPECT_TRUE(resolver.options().usesUdp());
 }
 
+TEST_F(DnsExchangeTest, RetriesOverTcpWhenTheAnswerIsTruncated) {
+  // TC over UDP (RFC 1035 section 4.2.1): the records that came are only a
+  // part, or none, of the answer. The same query goes again over TCP.
+  ScriptedReply reply;
+  reply.truncatedOverUdp = true;
+  reply.udpAnswersKept = 1;
+  reply.answers = {fakeA("many.example.org", "192.0.2.1"), fakeA("many.example.org", "192.0.2.2"),
+                   fakeA("many.example.org", "192.0.2.3")};
+  first().script("many.example.org", kTypeA, reply);
+  DnsExchangeResult result;
+  ASSERT_EQ(exchange("many.example.org", kTypeA, kDnsQueryEdns, result), ResultCode::kOk);
+  ASSERT_EQ(result.records.count(), 3);
+  EXPECT_EQ(result.records[3].address.text(), "192.0.2.3");
+  const auto queries = first().queries();
+  ASSERT_EQ(queries.size(), 2u);
+  EXPECT_FALSE(queries[0].overTcp);
+  EXPECT_TRUE(queries[1].overTcp);
+  EXPECT_EQ(queries[0].id, queries[1].id);
+  EXPECT_TRUE(resolver.options().usesUdp());
+}
+
+TEST_F(DnsExchangeTest, TruncatedAnswerIsNotUsedWhenTcpFails) {
+  // The cut answer is never taken for the whole one: when the TCP retry
+  // fails, its failure is the result.
+  ScriptedReply reply;
+  reply.truncatedOverUdp = true;
+  reply.udpAnswersKept = 1;
+  reply.silentOverTcp = true;
+  reply.answers = {fakeA("many.example.org", "192.0.2.1"), fakeA("many.example.org", "192.0.2.2")};
+  first().script("many.example.org", kTypeA, reply);
+  DnsExchangeResult result;
+  EXPECT_EQ(exchange("many.example.org", kTypeA, kDnsQueryEdns, result), ResultCode::kDnsNoResponse);
+  EXPECT_TRUE(result.records.isEmpty());
+  EXPECT_EQ(first().countQueries("many.example.org", kTypeA), 2u);
+
+  // TC in a TCP answer (a broken server's) asks for nothing more: there is
+  // no larger message to go to, and the answer is taken as it came.
+  ScriptedReply truncatedEverywhere;
+  truncatedEverywhere.truncated = true;
+  truncatedEverywhere.answers = {fakeA("tc.example.org", "192.0.2.9")};
+  first().script("tc.example.org", kTypeA, truncatedEverywhere);
+  ASSERT_EQ(exchange("tc.example.org", kTypeA, kDnsQueryEdns, result), ResultCode::kOk);
+  EXPECT_EQ(result.records.count(), 1);
+  EXPECT_EQ(first().countQueries("tc.example.org", kTypeA), 2u);
+  EXPECT_TRUE(first().queries().back().overTcp);
+}
+
+TEST_F(DnsExchangeTest, TcpRetryOfATruncatedAnswerKeepsTheStepBound) {
+  // Each step of the retry waits the resolver's per-step bound, as every
+  // other step does: a TCP end that takes the query and never answers
+  // costs one bound, not the default 10 s.
+  resolver.setStepTimeout(300);
+  ScriptedReply reply;
+  reply.truncatedOverUdp = true;
+  reply.stallOverTcp = true;
+  reply.answers = {fakeA("slow.example.org", "192.0.2.1")};
+  first().script("slow.example.org", kTypeA, reply);
+  DnsExchangeResult result;
+  const std::uint32_t start = tickCount();
+  EXPECT_EQ(exchange("slow.example.org", kTypeA, kDnsQueryEdns, result), ResultCode::kReadTimeout);
+  EXPECT_GE(elapsedSince(start), 250u);
+  EXPECT_LT(elapsedSince(start), 3000u);
+}
+
 TEST_F(DnsExchangeTest, RejectsShortAndEmptyAnswers) {
   ScriptedReply shortReply;
   shortReply.raw = WireBytes{0x12, 0x34, 0x81, 0x80, 0x00};

@@ -107,6 +107,29 @@ TEST_F(MxLookupTest, FallsBackToTheDomainsOwnAddress) {
   EXPECT_EQ(lookup("nothing.example.org"), ResultCode::kNoMailHostName);
 }
 
+TEST_F(MxLookupTest, EmptyTruncatedAnswerIsAskedAgainOverTcp) {
+  // TC set and no record over UDP is no answer of "no MX records": the
+  // records are asked for again over TCP (RFC 1035 section 4.2.1, RFC 7766
+  // section 5) instead of the domain's own address being taken.
+  ScriptedReply reply;
+  reply.truncatedOverUdp = true;
+  reply.answers = {fakeMx("example.org", 10, "mx.example.org")};
+  reply.additional = {fakeA("mx.example.org", "192.0.2.62")};
+  first().script("example.org", kTypeMx, reply);
+  ScriptedReply address;
+  address.answers = {fakeA("example.org", "192.0.2.99")};
+  first().script("example.org", kTypeA, address);
+  ASSERT_EQ(lookup("example.org"), ResultCode::kOk);
+  EXPECT_EQ(displayed(), (std::vector<std::string>{"mx.example.org [192.0.2.62]"}));
+  EXPECT_EQ(first().countQueries("example.org", kTypeA), 0u);
+  const auto queries = first().queries();
+  ASSERT_EQ(queries.size(), 2u);
+  EXPECT_FALSE(queries[0].overTcp);
+  EXPECT_TRUE(queries[1].overTcp);
+  // The UDP setting holds for the next query.
+  EXPECT_TRUE(resolver.options().usesUdp());
+}
+
 TEST_F(MxLookupTest, DomainWithoutDotIsResolvedAsHost) {
   ScriptedReply address;
   address.answers = {fakeA("intranet", "192.0.2.45")};

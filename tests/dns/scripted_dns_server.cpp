@@ -159,7 +159,8 @@ FakeRecord fakeSoa(const std::string& owner) {
 WireBytes buildAnswer(const ReceivedQuery& query, const ScriptedReply& reply) {
   WireBytes out;
   putU16(out, query.id);
-  out.push_back(static_cast<std::uint8_t>((reply.notResponse ? 0 : 0x80) | (query.flags2 & 0x01)));  // QR, RD copied
+  out.push_back(static_cast<std::uint8_t>((reply.notResponse ? 0 : 0x80) | (reply.truncated ? 0x02 : 0) |
+                                          (query.flags2 & 0x01)));  // QR, TC, RD copied
   out.push_back(static_cast<std::uint8_t>(0x80 | (reply.authenticated ? 0x20 : 0) | (reply.rcode & 0x0F)));
   putU16(out, reply.withoutQuestion ? 0 : 1);
   putU16(out, static_cast<std::uint16_t>(reply.answers.size()));
@@ -313,8 +314,14 @@ void ScriptedDnsServer::serveUdp() {
   ReceivedQuery query;
   if (!parseQuery(message, query)) return;
   record(query);
-  const ScriptedReply reply = replyFor(query);
+  ScriptedReply reply = replyFor(query);
   if (reply.silent) return;
+  if (reply.truncatedOverUdp) {
+    reply.truncated = true;
+    if (reply.answers.size() > reply.udpAnswersKept) reply.answers.resize(reply.udpAnswersKept);
+    reply.authority.clear();
+    reply.additional.clear();
+  }
   WireBytes answer = reply.raw ? *reply.raw : buildAnswer(query, reply);
   if (reply.oversizeOverUdp) answer.resize(5000, 0);
   ::sendto(udp_, answer.data(), answer.size(), 0, reinterpret_cast<sockaddr*>(&peer), peerLength);
@@ -332,7 +339,11 @@ void ScriptedDnsServer::serveTcp() {
       query.tcpPrefixMatches = true;
       record(query);
       const ScriptedReply reply = replyFor(query);
-      if (!reply.silent) {
+      if (reply.stallOverTcp) {
+        // Until the client gives up and closes, or 3 s.
+        pollfd p{client, POLLIN, 0};
+        static_cast<void>(::poll(&p, 1, 3000));
+      } else if (!reply.silent && !reply.silentOverTcp) {
         WireBytes out;
         if (reply.raw) {
           out = *reply.raw;

@@ -50,6 +50,14 @@ struct ScriptedReply {
   bool authenticated = false;    // AD in the header
   bool silent = false;           // read the query, answer nothing (TCP: close at once)
   bool oversizeOverUdp = false;  // over UDP send a 5000-byte datagram; over TCP the real answer
+  // Over UDP TC set, the first udpAnswersKept answer records and nothing
+  // of the other two sections, as a server whose answer does not fit the
+  // datagram sends (RFC 2181 section 9); over TCP the real answer.
+  bool truncatedOverUdp = false;
+  std::size_t udpAnswersKept = 0;
+  bool truncated = false;        // TC in the header, over both transports
+  bool silentOverTcp = false;    // over TCP read the query and close at once
+  bool stallOverTcp = false;     // over TCP read the query and hold the connection (up to 3 s) without answering
   bool echoOpt = true;           // answer an EDNS query with an OPT record (RFC 6891)
   std::optional<WireBytes> raw;  // exact bytes to send instead (over TCP without added prefix)
   bool notResponse = false;      // QR clear, as in a query

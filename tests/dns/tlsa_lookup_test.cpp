@@ -139,6 +139,32 @@ TEST_F(TlsaLookupTest, TakesOnlyAnswerRecordsOfTheNameOrItsAlias) {
   EXPECT_EQ(first().countQueries("t.example.org", kTypeTlsa), 0u);
 }
 
+TEST_F(TlsaLookupTest, TruncatedUdpAnswerIsAskedAgainOverTcp) {
+  // 500 records of a SHA-256 digest each do not fit a datagram: the server
+  // sets TC and sends none of them (RFC 2181 section 9). The answer is asked
+  // again over TCP (RFC 7766 section 5), where all of them come.
+  ScriptedReply reply;
+  reply.authenticated = true;
+  reply.truncatedOverUdp = true;
+  for (int i = 0; i < 500; ++i) {
+    WireBytes digest(32, static_cast<std::uint8_t>(i));
+    reply.answers.push_back(fakeTlsa(kService, 3, 1, 1, digest));
+  }
+  first().script(kService, kTypeTlsa, reply);
+  ASSERT_EQ(lookupTlsa(resolver, entry), ResultCode::kOk);
+  ASSERT_EQ(entry.tlsaLines.count(), 500);
+  EXPECT_EQ(lines().front(), "2A030101" + std::string(64, '0'));
+  std::string last = "2A030101";
+  for (int i = 0; i < 32; ++i) last += "F3";  // 499 as a byte
+  EXPECT_EQ(lines().back(), last);
+  const auto queries = first().queries();
+  ASSERT_EQ(queries.size(), 2u);
+  EXPECT_FALSE(queries[0].overTcp);
+  EXPECT_TRUE(queries[1].overTcp);
+  EXPECT_EQ(queries[0].id, queries[1].id);
+  EXPECT_EQ(queries[1].optFlags, 0x8000);  // still asking for DNSSEC data
+}
+
 TEST_F(TlsaLookupTest, NameErrorAndMissingServers) {
   useServers("127.0.0.1 127.0.0.2");
   ScriptedReply nxdomain;
