@@ -1,5 +1,6 @@
 #include "dns/host_lookup.h"
 
+#include "base/run_flag.h"
 #include "dns/address_lookup.h"
 
 namespace zarvik {
@@ -10,8 +11,12 @@ ResultCode lookupHosts(const Resolver& resolver, const LockedList<SharedString>&
   bool anyInvalid = false;
   ScopedLock guard(names);
   for (const SharedString& name : names) {
+    // After a termination request no name is asked for, and none is listed
+    // as if it had no address.
+    if (!runAllowed()) return ResultCode::kTerminationRequested;
     LockedList<IpAddress> addresses;
     const ResultCode code = lookupAddresses(resolver, name, options, addresses);
+    if (code == ResultCode::kTerminationRequested) return code;
     if (succeeded(code)) {
       anyResolved = true;
     } else {

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "base/address_order.h"
+#include "base/run_flag.h"
 #include "dns/address_lookup.h"
 #include "dns/dns_constants.h"
 #include "dns/dns_query.h"
@@ -63,13 +64,23 @@ MailHostEntry entryFor(const SharedString& name, const IpAddress& address) {
 // Appends the entries of one host; 107 when its first usable address is a
 // loopback address and nothing was listed before it. Once there are as many
 // entries as a run tests, a host is no longer looked up: each lookup costs
-// its own time-outs, for an entry that is never tested.
+// its own time-outs, for an entry that is never tested. A termination
+// request, seen before the lookup or ending it, gives kTerminationRequested
+// and lists nothing: the host was not found wanting, only not asked about.
 ResultCode appendHostEntries(const Resolver& resolver, MxHost& host, ResolverOptions options,
                              LockedList<MailHostEntry>& entries) {
-  if (host.addresses.isEmpty() && (entries.count() >= kMaxMailHostEntries ||
-                                   failed(lookupAddresses(resolver, host.name, options, host.addresses)))) {
-    entries.append(entryFor(host.name, IpAddress::none()));
-    return ResultCode::kOk;
+  if (host.addresses.isEmpty()) {
+    bool unresolved = entries.count() >= kMaxMailHostEntries;
+    if (!unresolved) {
+      if (!runAllowed()) return ResultCode::kTerminationRequested;
+      const ResultCode code = lookupAddresses(resolver, host.name, options, host.addresses);
+      if (code == ResultCode::kTerminationRequested) return code;
+      unresolved = failed(code);
+    }
+    if (unresolved) {
+      entries.append(entryFor(host.name, IpAddress::none()));
+      return ResultCode::kOk;
+    }
   }
   orderAddresses(host.addresses, options.prefersIPv4(), options.prefersIPv6());
   for (const IpAddress& address : host.addresses) {

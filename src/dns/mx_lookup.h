@@ -25,7 +25,9 @@ namespace zarvik {
 // servers;
 // kDomainNotFound when the domain does not exist; kNullMx for a null MX (RFC
 // 7505), which never falls back to the domain's address; kNoMailHostName
-// when the fallback finds no address; kMxPointsToLocalhost; and the
+// when the fallback finds no address; kMxPointsToLocalhost;
+// kTerminationRequested, with no entries, when RunFlag is cleared before or
+// during the lookup of a host (no further host is looked up); and the
 // failures of the exchange (kInvalidNameServer to kDnsUnknownError,
 // time-outs and socket errors).
 ResultCode lookupMx(const Resolver& resolver, const SharedString& domain, LockedList<MailHostEntry>& entries,

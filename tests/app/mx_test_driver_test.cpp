@@ -200,6 +200,25 @@ TEST(MxTestDriver, MapsLookupFailuresToExitCodes) {
   }
 }
 
+TEST(MxTestDriver, ReportsATerminationDuringTheLookupsOnce) {
+  // Ctrl+C while the hosts are looked up (the lookups end with
+  // kTerminationRequested): one line says so, as a probe cut short does,
+  // no host is listed or probed, and the run counts as not tested.
+  for (const bool hostMode : {false, true}) {
+    PrintedLines printed;
+    ScriptedServices services;
+    services.lookupResult = ResultCode::kTerminationRequested;
+    MxTestRequest request = domainRequest("example.org");
+    if (hostMode) request.host = "mail.example.org";
+    EXPECT_EQ(runMxTestWith(request, services), 99);
+    EXPECT_EQ(printed.lines, (std::vector<std::string>{"Using nameserver 192.0.2.53", "",
+                                                       hostMode ? "Testing connection with host mail.example.org"
+                                                                : "Testing MX connection with domain example.org",
+                                                       "Error: Program termination requested [1]"}));
+    EXPECT_TRUE(services.probed.empty());
+  }
+}
+
 TEST(MxTestDriver, ListsHostsInHostMode) {
   PrintedLines printed;
   ScriptedServices services;

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "base/run_flag.h"
 #include "dns/host_lookup.h"
 #include "dns_test_servers.h"
 #include "platform/clock.h"
@@ -38,6 +39,32 @@ class MxLookupTest : public DnsServersTest {
 
   LockedList<MailHostEntry> entries;
 };
+
+// Clears RunFlag, as a Ctrl+C does, when the server gets the first A query;
+// sets it back when the test ends.
+class TerminationAtFirstAddressQuery {
+ public:
+  explicit TerminationAtFirstAddressQuery(ScriptedDnsServer& server) : server_(server) {
+    server_.onQuery([](const ReceivedQuery& query) {
+      if (query.qtype == kTypeA) RunFlag = 0;
+    });
+  }
+  ~TerminationAtFirstAddressQuery() {
+    server_.onQuery({});
+    RunFlag = 1;
+  }
+  TerminationAtFirstAddressQuery(const TerminationAtFirstAddressQuery&) = delete;
+  TerminationAtFirstAddressQuery& operator=(const TerminationAtFirstAddressQuery&) = delete;
+
+ private:
+  ScriptedDnsServer& server_;
+};
+
+std::size_t countAddressQueries(const ScriptedDnsServer& server) {
+  std::size_t count = 0;
+  for (const ReceivedQuery& query : server.queries()) count += query.qtype == kTypeA ? 1 : 0;
+  return count;
+}
 
 }  // namespace
 
@@ -265,6 +292,43 @@ TEST_F(MxLookupTest, HostsBeyondTheEntriesToTestAreNotLookedUp) {
   EXPECT_EQ(displayed()[63], "mx64.example.org [192.0.2.64]");
   EXPECT_EQ(displayed()[64], "mx65.example.org");
   EXPECT_EQ(displayed()[99], "mx100.example.org [198.51.100.100]");
+}
+
+TEST_F(MxLookupTest, TerminationDuringTheHostLookupsEndsThem) {
+  // Ctrl+C while the hosts of the answer are looked up: no further host is
+  // asked for, none is listed by name as if it had no address, and the
+  // lookup reports the termination request.
+  ScriptedReply reply;
+  for (int i = 1; i <= 8; ++i) {
+    const std::string host = "mx" + std::to_string(i) + ".example.org";
+    reply.answers.push_back(fakeMx("example.org", static_cast<std::uint16_t>(i), host));
+    ScriptedReply address;
+    address.answers = {fakeA(host, "192.0.2." + std::to_string(i))};
+    first().script(host, kTypeA, address);
+  }
+  first().script("example.org", kTypeMx, reply);
+  const TerminationAtFirstAddressQuery termination(first());
+  EXPECT_EQ(lookup("example.org"), ResultCode::kTerminationRequested);
+  EXPECT_TRUE(entries.isEmpty());
+  EXPECT_EQ(countAddressQueries(first()), 1u);
+}
+
+TEST_F(MxLookupTest, TerminationDuringTheLookupOfGivenHostsEndsThem) {
+  LockedList<SharedString> names;
+  for (int i = 1; i <= 8; ++i) {
+    const std::string host = "h" + std::to_string(i) + ".example.org";
+    names.append(SharedString(std::string_view(host)));
+    ScriptedReply address;
+    address.answers = {fakeA(host, "192.0.2." + std::to_string(i))};
+    first().script(host, kTypeA, address);
+  }
+  const TerminationAtFirstAddressQuery termination(first());
+  EXPECT_EQ(lookupHosts(resolver, names, 25, entries, kNoPreference), ResultCode::kTerminationRequested);
+  // The first answer may have come before the flag was seen; no host is
+  // listed without an address.
+  EXPECT_LE(entries.count(), 1);
+  for (const MailHostEntry& entry : entries) EXPECT_EQ(entry.displayText(), "h1.example.org [192.0.2.1]");
+  EXPECT_EQ(countAddressQueries(first()), 1u);
 }
 
 TEST_F(MxLookupTest, EmptyServerListGivesTwo) {

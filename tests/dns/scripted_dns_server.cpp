@@ -289,9 +289,19 @@ ScriptedReply ScriptedDnsServer::replyFor(const ReceivedQuery& query) const {
   return default_.value_or(ScriptedReply{});
 }
 
-void ScriptedDnsServer::record(const ReceivedQuery& query) {
+void ScriptedDnsServer::onQuery(std::function<void(const ReceivedQuery&)> hook) {
   std::scoped_lock guard(mutex_);
-  queries_.push_back(query);
+  hook_ = std::move(hook);
+}
+
+void ScriptedDnsServer::record(const ReceivedQuery& query) {
+  std::function<void(const ReceivedQuery&)> hook;
+  {
+    std::scoped_lock guard(mutex_);
+    queries_.push_back(query);
+    hook = hook_;
+  }
+  if (hook) hook(query);
 }
 
 void ScriptedDnsServer::run() {

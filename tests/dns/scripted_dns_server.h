@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -115,6 +116,10 @@ class ScriptedDnsServer {
   // The reply to every query that has no script of its own.
   void scriptDefault(ScriptedReply reply);
 
+  // Called on the server's thread with every query it parsed, before it
+  // answers; an empty function removes the hook.
+  void onQuery(std::function<void(const ReceivedQuery&)> hook);
+
   std::vector<ReceivedQuery> queries() const;
   std::size_t countQueries(const std::string& name, std::uint16_t type) const;
 
@@ -137,6 +142,7 @@ class ScriptedDnsServer {
   std::map<std::pair<std::string, std::uint16_t>, ScriptedReply> script_;
   std::optional<ScriptedReply> default_;
   std::vector<ReceivedQuery> queries_;
+  std::function<void(const ReceivedQuery&)> hook_;
   std::thread thread_;
 };
 
