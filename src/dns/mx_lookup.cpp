@@ -44,6 +44,8 @@ ResultCode fallBackToDomain(const Resolver& resolver, const SharedString& domain
     hosts.assign(1, host);
     return code;
   }
+  // A lookup cut short by a termination request says nothing of the domain.
+  if (code == ResultCode::kTerminationRequested) return code;
   if (!hasDot) return ResultCode::kDomainNotFound;
   switch (code) {
     case ResultCode::kHostUnresolved:

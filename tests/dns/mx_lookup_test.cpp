@@ -40,21 +40,21 @@ class MxLookupTest : public DnsServersTest {
   LockedList<MailHostEntry> entries;
 };
 
-// Clears RunFlag, as a Ctrl+C does, when the server gets the first A query;
-// sets it back when the test ends.
-class TerminationAtFirstAddressQuery {
+// Clears RunFlag, as a Ctrl+C does, when the server gets the first query of
+// the type (A unless told otherwise); sets it back when the test ends.
+class TerminationAtFirstQuery {
  public:
-  explicit TerminationAtFirstAddressQuery(ScriptedDnsServer& server) : server_(server) {
-    server_.onQuery([](const ReceivedQuery& query) {
-      if (query.qtype == kTypeA) RunFlag = 0;
+  explicit TerminationAtFirstQuery(ScriptedDnsServer& server, std::uint16_t type = kTypeA) : server_(server) {
+    server_.onQuery([type](const ReceivedQuery& query) {
+      if (query.qtype == type) RunFlag = 0;
     });
   }
-  ~TerminationAtFirstAddressQuery() {
+  ~TerminationAtFirstQuery() {
     server_.onQuery({});
     RunFlag = 1;
   }
-  TerminationAtFirstAddressQuery(const TerminationAtFirstAddressQuery&) = delete;
-  TerminationAtFirstAddressQuery& operator=(const TerminationAtFirstAddressQuery&) = delete;
+  TerminationAtFirstQuery(const TerminationAtFirstQuery&) = delete;
+  TerminationAtFirstQuery& operator=(const TerminationAtFirstQuery&) = delete;
 
  private:
   ScriptedDnsServer& server_;
@@ -307,10 +307,30 @@ TEST_F(MxLookupTest, TerminationDuringTheHostLookupsEndsThem) {
     first().script(host, kTypeA, address);
   }
   first().script("example.org", kTypeMx, reply);
-  const TerminationAtFirstAddressQuery termination(first());
+  const TerminationAtFirstQuery termination(first());
   EXPECT_EQ(lookup("example.org"), ResultCode::kTerminationRequested);
   EXPECT_TRUE(entries.isEmpty());
   EXPECT_EQ(countAddressQueries(first()), 1u);
+}
+
+TEST_F(MxLookupTest, TerminationDuringTheFallbackIsNoMissingDomain) {
+  // The domain's own address, looked up for a name without a dot or a
+  // domain without MX records: a lookup cut short says nothing about the
+  // domain.
+  ScriptedReply address;
+  address.answers = {fakeA("example.org", "192.0.2.44")};
+  first().script("example.org", kTypeA, address);
+  first().script("example.org", kTypeMx, ScriptedReply{});
+  {
+    const TerminationAtFirstQuery termination(first(), kTypeMx);
+    EXPECT_EQ(lookup("example.org"), ResultCode::kTerminationRequested);
+    EXPECT_TRUE(entries.isEmpty());
+    EXPECT_EQ(first().countQueries("example.org", kTypeA), 0u);
+  }
+  RunFlag = 0;
+  EXPECT_EQ(lookup("intranet"), ResultCode::kTerminationRequested);
+  RunFlag = 1;
+  EXPECT_TRUE(entries.isEmpty());
 }
 
 TEST_F(MxLookupTest, TerminationDuringTheLookupOfGivenHostsEndsThem) {
@@ -322,7 +342,7 @@ TEST_F(MxLookupTest, TerminationDuringTheLookupOfGivenHostsEndsThem) {
     address.answers = {fakeA(host, "192.0.2." + std::to_string(i))};
     first().script(host, kTypeA, address);
   }
-  const TerminationAtFirstAddressQuery termination(first());
+  const TerminationAtFirstQuery termination(first());
   EXPECT_EQ(lookupHosts(resolver, names, 25, entries, kNoPreference), ResultCode::kTerminationRequested);
   // The first answer may have come before the flag was seen; no host is
   // listed without an address.
