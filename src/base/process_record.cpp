@@ -5,6 +5,7 @@
 
 #include "platform/clock.h"
 #include "platform/file_handle.h"
+#include "platform/private_folder.h"
 #include "platform/process_info.h"
 
 namespace zarvik {
@@ -31,6 +32,8 @@ SharedString firstFolderOf(const SharedString& value) {
   return withTrailingSlash(folder);
 }
 
+bool isAbsolute(const SharedString& path) { return !path.isEmpty() && path.at(0) == '/'; }
+
 std::uint32_t swapBytes16(std::uint32_t value) { return ((value & 0xFF) << 8) | ((value >> 8) & 0xFF); }
 
 }  // namespace
@@ -40,6 +43,9 @@ ProcessFacts ProcessFacts::ofThisProcess() {
   facts.exePath = SharedString(std::string_view(programFilePath()));
   facts.tempVariable = SharedString(std::string_view(environmentValue("TEMP")));
   facts.tmpdirVariable = SharedString(std::string_view(environmentValue("TMPDIR")));
+  facts.xdgCacheHomeVariable = SharedString(std::string_view(environmentValue("XDG_CACHE_HOME")));
+  facts.homeVariable = SharedString(std::string_view(environmentValue("HOME")));
+  facts.systemTempFolder = SharedString(std::string_view(zarvik::systemTempFolder()));
   facts.startProcessId = processId();
   facts.startTick = tickCount();
   return facts;
@@ -87,10 +93,20 @@ ProcessRecord::ProcessRecord(const ProcessFacts& facts) {
   // "" it would put the work files in whatever the current folder is.
   for (const SharedString* variable : {&facts.tempVariable, &facts.tmpdirVariable}) {
     SharedString candidate = firstFolderOf(*variable);
-    if (!candidate.isEmpty()) workFolderCandidates_.append(candidate);
+    if (!candidate.isEmpty()) workFolderCandidates_.append({candidate, false});
   }
-  if (!programFolder_.isEmpty()) workFolderCandidates_.append(programFolder_);
-  workFolder_ = workFolderCandidates_.isEmpty() ? SharedString() : workFolderCandidates_[1];
+  // The XDG Base Directory rules: a relative path in XDG_CACHE_HOME is
+  // ignored, and without it the cache is $HOME/.cache.
+  if (isAbsolute(facts.xdgCacheHomeVariable)) {
+    workFolderCandidates_.append({withTrailingSlash(facts.xdgCacheHomeVariable).append("zarvik/"), true});
+  }
+  if (isAbsolute(facts.homeVariable)) {
+    workFolderCandidates_.append({withTrailingSlash(facts.homeVariable).append(".cache/zarvik/"), true});
+  }
+  if (isAbsolute(facts.systemTempFolder)) {
+    workFolderCandidates_.append({withTrailingSlash(facts.systemTempFolder), false});
+  }
+  workFolder_ = workFolderCandidates_.isEmpty() ? SharedString() : workFolderCandidates_[1].folder;
 }
 
 ProcessRecord::~ProcessRecord() {
@@ -111,15 +127,16 @@ SharedString ProcessRecord::workFolder() {
 
 void ProcessRecord::fixWorkFolder() {
   workFolderFixed_ = true;
-  for (const SharedString& candidate : workFolderCandidates_) {
-    if (testFolder(candidate) || (createFolders(candidate.characters()) && testFolder(candidate))) {
-      workFolder_ = candidate;
+  for (const WorkFolderCandidate& candidate : workFolderCandidates_) {
+    const SharedString& folder = candidate.folder;
+    if (testFolder(folder) ||
+        ((candidate.userCache ? createPrivateFolders(folder.view()) : createFolders(folder.characters())) &&
+         testFolder(folder))) {
+      workFolder_ = folder;
       return;
     }
   }
-  // Nothing writable: the program folder, or the current folder when even
-  // the program's path is unknown.
-  workFolder_ = programFolder_.isEmpty() ? SharedString("./") : programFolder_;
+  workFolder_ = SharedString();
 }
 
 bool ProcessRecord::testFolder(const SharedString& folder) {

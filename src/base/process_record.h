@@ -13,10 +13,13 @@ namespace zarvik {
 // What a process record is built from. ofThisProcess() reads the running
 // process; tests give their own values.
 struct ProcessFacts {
-  SharedString exePath;              // full path of the program file; may be empty
-  SharedString tempVariable;         // TEMP, empty when unset
-  SharedString tmpdirVariable;       // TMPDIR, empty when unset
-  std::uint32_t startProcessId = 0;  // seeds the random generator with startTick
+  SharedString exePath;               // full path of the program file; may be empty
+  SharedString tempVariable;          // TEMP, empty when unset
+  SharedString tmpdirVariable;        // TMPDIR, empty when unset
+  SharedString xdgCacheHomeVariable;  // XDG_CACHE_HOME, empty when unset
+  SharedString homeVariable;          // HOME, empty when unset
+  SharedString systemTempFolder;      // the system's temporary folder ("/tmp")
+  std::uint32_t startProcessId = 0;   // seeds the random generator with startTick
   std::uint32_t startTick = 0;
 
   static ProcessFacts ofThisProcess();
@@ -49,10 +52,14 @@ class ProcessRecord : public LockHolder {
   const SharedString& defaultsPath() const { return defaultsPath_; }
 
   // The folder for temporary and cache files, ending with "/". Fixed on the
-  // first call: TEMP, then TMPDIR, then the program folder, each cut at the
-  // first ";" and tested by creating and deleting a file in it (the folder is
-  // created when missing); the first that passes stays. If none does, it is
-  // the program folder.
+  // first call; the candidates in order: TEMP and TMPDIR, each cut at the
+  // first ";"; $XDG_CACHE_HOME/zarvik and $HOME/.cache/zarvik, when the
+  // variable is an absolute path (XDG Base Directory); the system's
+  // temporary folder. Each is tested by creating and deleting a file in it,
+  // and created when missing (the cache folders with mode 0700); the first
+  // that passes stays. If none does, it is empty: no cache. Never the
+  // program folder, which an installed program must not write to and which
+  // removing the package would not clean.
   SharedString workFolder();
 
   // Pseudo-random number from 0 to 32767 (linear congruential generator).
@@ -72,12 +79,17 @@ class ProcessRecord : public LockHolder {
   bool testFolder(const SharedString& folder);
   SharedString nextCounterText(bool shortForm);
 
+  struct WorkFolderCandidate {
+    SharedString folder;     // ends with "/"
+    bool userCache = false;  // a user's cache folder: created with mode 0700
+  };
+
   bool registered_ = false;
   SharedString exePath_;
   SharedString programFolder_;
   SharedString defaultsPath_;
   SharedString workFolder_;
-  LockedList<SharedString> workFolderCandidates_;
+  LockedList<WorkFolderCandidate> workFolderCandidates_;
   bool workFolderFixed_ = false;
 
   std::mutex randomLock_;

@@ -61,7 +61,11 @@ bool PrivateFolder::open(std::string_view parent, std::string_view name) {
   ::close(parentFd);
   if (fd < 0) return false;
   struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid()) {
+  // A folder of the user's that others may read or write into (made by
+  // hand, by an older version, under a loose umask) is closed to them
+  // before any file in it is trusted.
+  if (::fstat(fd, &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid() ||
+      ((info.st_mode & 07777) != 0700 && ::fchmod(fd, 0700) != 0)) {
     ::close(fd);
     return false;
   }
@@ -107,6 +111,24 @@ bool PrivateFolder::readFile(std::string_view name, std::size_t maxBytes, std::s
   const bool ok = readOpenRegularFile(fd, maxBytes, contents);
   ::close(fd);
   return ok;
+}
+
+bool createPrivateFolders(std::string_view path) {
+  if (path.empty() || path.find('\0') != std::string_view::npos) return false;
+  const std::string full(path);
+  // Each ancestor in turn; one that is made is set to 0700, since mkdir
+  // takes the umask off the mode.
+  for (std::size_t at = 1; at <= full.size(); ++at) {
+    if (at != full.size() && full[at] != '/') continue;
+    const std::string prefix = full.substr(0, at);
+    if (::mkdir(prefix.c_str(), 0700) == 0) {
+      if (::chmod(prefix.c_str(), 0700) != 0) return false;
+    } else if (errno != EEXIST) {
+      return false;
+    }
+  }
+  struct stat info {};
+  return ::stat(full.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 }  // namespace zarvik

@@ -20,8 +20,9 @@ class PrivateFolder {
   PrivateFolder& operator=(const PrivateFolder&) = delete;
 
   // Opens the folder name inside parent, creating it with mode 0700 when it
-  // is missing. False when it cannot be made or opened, when name is a
-  // symbolic link or no folder, or when it belongs to another user.
+  // is missing and setting a folder of the user's with any other mode to
+  // 0700. False when it cannot be made, opened or set to 0700, when name is
+  // a symbolic link or no folder, or when it belongs to another user.
   [[nodiscard]] bool open(std::string_view parent, std::string_view name);
   bool isOpen() const { return fd_ >= 0; }
 
@@ -43,5 +44,10 @@ class PrivateFolder {
  private:
   int fd_ = -1;
 };
+
+// Creates the folder path and its missing parents, each with mode 0700
+// whatever the umask (a user's cache folder, XDG Base Directory). Folders
+// that exist stay as they are. True when path is a folder afterwards.
+[[nodiscard]] bool createPrivateFolders(std::string_view path);
 
 }  // namespace zarvik

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
@@ -26,5 +27,7 @@ std::string environmentValue(const char* name) {
   const char* value = std::getenv(name);
   return value == nullptr ? std::string() : std::string(value);
 }
+
+std::string systemTempFolder() { return P_tmpdir; }
 
 }  // namespace zarvik

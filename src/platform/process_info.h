@@ -15,4 +15,7 @@ std::uint32_t processId();
 // The value of an environment variable; empty when it is unset or empty.
 std::string environmentValue(const char* name);
 
+// The system's folder for temporary files ("/tmp"), without a trailing "/".
+std::string systemTempFolder();
+
 }  // namespace zarvik

@@ -20,8 +20,9 @@ namespace zarvik {
 //   4  the verdict, high word in the upper half, as one decimal number
 //   5  the policy, toleranceMask in the upper half, as one decimal number
 //   6- the report's certificate, issuer and validity lines
-// The CRL folder belongs to the user (mode 0700); a folder of another user,
-// or anything but a regular file at the file's name, turns the cache off.
+// The CRL folder belongs to the user and is made, or set, to mode 0700; a
+// folder of another user or a symbolic link in its place, or anything but a
+// regular file at the file's name, turns the cache off.
 // Every failure to write or delete is silent: the cache only saves work.
 
 // How long an entry stands in for a check, in seconds (eight hours).

@@ -53,21 +53,59 @@ TEST_F(ProcessRecordTest, DerivesProgramFolderAndDefaultsPath) {
   EXPECT_TRUE(unknown.defaultsPath().isEmpty());
 }
 
-TEST_F(ProcessRecordTest, WorkFolderPrefersTempThenTmpdirThenProgramFolder) {
+TEST_F(ProcessRecordTest, WorkFolderIsTheFirstUsableCandidateButNeverTheProgramFolder) {
   fs::create_directories(folder("temp"));
   fs::create_directories(folder("tmpdir"));
-  ProcessRecord both(factsWith(folder("temp"), folder("tmpdir")));
-  EXPECT_EQ(both.workFolder().toStdString(), folder("temp") + "/");
+  fs::create_directories(folder("tmp"));
+  // Below a plain file nothing can be written or made, even as root.
+  std::ofstream(folder("plain")) << "x";
+  // Each value is a name under the test's folder, "" for unset, or (with
+  // "./") a relative path as it stands.
+  const struct {
+    const char* temp;
+    const char* tmpdir;
+    const char* xdgCacheHome;
+    const char* home;
+    const char* systemTemp;
+    const char* workFolder;  // under the test's folder; "" for none
+  } cases[] = {
+      {"temp", "tmpdir", "xdg", "home", "tmp", "temp/"},
+      {"", "tmpdir/", "xdg", "home", "tmp", "tmpdir/"},
+      {"", "", "xdg", "home", "tmp", "xdg/zarvik/"},
+      {"", "", "", "home", "tmp", "home/.cache/zarvik/"},
+      {"", "", "./relative", "home", "tmp", "home/.cache/zarvik/"},
+      {"", "", "plain/xdg", "home", "tmp", "home/.cache/zarvik/"},
+      {"", "", "", "plain/home", "tmp", "tmp/"},
+      {"", "", "", "", "tmp", "tmp/"},
+      {"", "", "", "", "", ""},
+      {"plain/a", "plain/b", "plain/c", "plain/d", "plain/e", ""},
+  };
+  const auto value = [this](const char* name) {
+    const std::string text(name);
+    return SharedString(std::string_view(text.empty() || text.rfind("./", 0) == 0 ? text : folder(text)));
+  };
+  for (const auto& c : cases) {
+    ProcessFacts facts = factsWith("", "");
+    facts.tempVariable = value(c.temp);
+    facts.tmpdirVariable = value(c.tmpdir);
+    facts.xdgCacheHomeVariable = value(c.xdgCacheHome);
+    facts.homeVariable = value(c.home);
+    facts.systemTempFolder = value(c.systemTemp);
+    ProcessRecord record(facts);
+    const std::string expected = *c.workFolder == 0 ? "" : folder(c.workFolder);
+    EXPECT_EQ(record.workFolder().toStdString(), expected)
+        << c.temp << "|" << c.tmpdir << "|" << c.xdgCacheHome << "|" << c.home << "|" << c.systemTemp;
+  }
 
-  ProcessRecord tmpdirOnly(factsWith("", folder("tmpdir") + "/"));
-  EXPECT_EQ(tmpdirOnly.workFolder().toStdString(), folder("tmpdir") + "/");
-
-  ProcessRecord neither(factsWith("", ""));
-  EXPECT_EQ(neither.workFolder().toStdString(), programFolder());
-
-  // The test files are gone again.
-  EXPECT_TRUE(fs::is_empty(folder("temp")));
-  EXPECT_TRUE(fs::is_empty(folder("tmpdir")));
+  // The cache folders were made, with their parents, for the user alone;
+  // the test files are gone again.
+  for (const char* made : {"xdg", "xdg/zarvik", "home", "home/.cache", "home/.cache/zarvik"}) {
+    EXPECT_EQ(fs::status(folder(made)).permissions(), fs::perms::owner_all) << made;
+  }
+  EXPECT_FALSE(fs::exists("relative"));
+  for (const char* used : {"temp", "tmpdir", "tmp", "xdg/zarvik", "home/.cache/zarvik"}) {
+    EXPECT_TRUE(fs::is_empty(folder(used))) << used;
+  }
 }
 
 TEST_F(ProcessRecordTest, WorkFolderIsCreatedWhenMissing) {
@@ -77,16 +115,17 @@ TEST_F(ProcessRecordTest, WorkFolderIsCreatedWhenMissing) {
   EXPECT_TRUE(fs::is_directory(missing));
 }
 
-TEST_F(ProcessRecordTest, UnusableCandidatesFallBackToTheProgramFolder) {
+TEST_F(ProcessRecordTest, UnusableCandidatesLeaveNoWorkFolder) {
   // A folder below a plain file can be neither written nor created, even as root.
   std::ofstream(folder("plain")) << "x";
   const std::string blocked = folder("plain") + "/sub";
   // Only the part before ";" counts, so the usable second folder is not tried.
   fs::create_directories(folder("second"));
   ProcessRecord record(factsWith(blocked + ";" + folder("second"), ""));
-  EXPECT_EQ(record.workFolder().toStdString(), programFolder());
+  EXPECT_EQ(record.workFolder().toStdString(), "");
   // Fixed once: later calls give the same folder.
-  EXPECT_EQ(record.workFolder().toStdString(), programFolder());
+  fs::remove(folder("plain"));
+  EXPECT_EQ(record.workFolder().toStdString(), "");
 }
 
 TEST_F(ProcessRecordTest, VariableThatNamesNoFolderBeforeItsSemicolonIsSkipped) {
@@ -199,9 +238,14 @@ class ScopedVariable {
 TEST_F(ProcessRecordTest, FactsOfThisProcessReadTheEnvironment) {
   ScopedVariable temp("TEMP", "/some/where");
   ScopedVariable tmpdir("TMPDIR", "/else/where");
+  ScopedVariable cache("XDG_CACHE_HOME", "/cache/home");
+  ScopedVariable home("HOME", "/home/someone");
   const ProcessFacts facts = ProcessFacts::ofThisProcess();
   EXPECT_EQ(facts.tempVariable, "/some/where");
   EXPECT_EQ(facts.tmpdirVariable, "/else/where");
+  EXPECT_EQ(facts.xdgCacheHomeVariable, "/cache/home");
+  EXPECT_EQ(facts.homeVariable, "/home/someone");
+  EXPECT_EQ(facts.systemTempFolder, "/tmp");
   EXPECT_EQ(facts.startProcessId, static_cast<std::uint32_t>(getpid()));
   EXPECT_EQ(facts.exePath.at(0), '/');
 }

@@ -100,9 +100,25 @@ TEST_F(DaneCacheTest, NeverFollowsALinkNorWritesIntoAnotherUsersFolder) {
   if (::geteuid() != 0) GTEST_SKIP() << "a folder of another user needs root to make";
   fs::remove(cacheFolder());
   fs::create_directory(cacheFolder());
+  ASSERT_EQ(::chmod(cacheFolder().c_str(), 0777), 0);
   ASSERT_EQ(::chown(cacheFolder().c_str(), 65534, 65534), 0);
   keep(CertificateStatus::kCertificateValidAndTrusted);
   EXPECT_TRUE(fs::is_empty(cacheFolder()));
+  // Nor is its mode mended: it is not ours to change.
+  EXPECT_EQ(fs::status(cacheFolder()).permissions(), fs::perms::all);
+}
+
+TEST_F(DaneCacheTest, ClosesItsOwnFolderToOthersBeforeUsingIt) {
+  // A CRL folder of the user's that others may read or write into (made
+  // by hand, by an older version beside the program) is set to 0700.
+  for (const mode_t mode : {0777u, 0755u, 0500u}) {
+    fs::remove_all(cacheFolder());
+    fs::create_directory(cacheFolder());
+    ASSERT_EQ(::chmod(cacheFolder().c_str(), mode), 0);
+    keep(CertificateStatus::kCertificateValidAndTrusted);
+    EXPECT_EQ(fs::status(cacheFolder()).permissions(), fs::perms::owner_all) << std::oct << mode;
+    EXPECT_TRUE(fs::exists(cacheFile())) << std::oct << mode;
+  }
 }
 
 }  // namespace
