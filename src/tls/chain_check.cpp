@@ -95,8 +95,15 @@ int chainCallbackStep(int ok, int depth, int error, ChainCheckRecord& record) {
   };
   if (isCrlError(error)) return markAtLeaf(Verdict::kInvalidCrl);
   switch (error) {
-    case X509_V_ERR_INVALID_CA: return kContinue;
-    case X509_V_ERR_CERT_HAS_EXPIRED: return markAtLeaf(Verdict::kExpired);
+    // An issuer that is no CA, or one for another purpose, vouches for
+    // nothing (RFC 5280 sections 4.2.1.9 and 4.2.1.12), and neither does
+    // one outside its validity period (section 6.1.3); a leaf for another
+    // purpose is not trusted for this one either. The leaf's own expiry
+    // keeps its word alone.
+    case X509_V_ERR_INVALID_CA: v.low |= Verdict::kNotTrusted; return kContinue;
+    case X509_V_ERR_CERT_HAS_EXPIRED:
+      v.low |= leaf ? Verdict::kExpired : Verdict::kExpired | Verdict::kNotTrusted;
+      return kContinue;
     case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT: return markAtLeaf(Verdict::kSelfSigned);
     case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
       if (!leaf) v.low |= Verdict::kNotTrusted;
@@ -104,7 +111,7 @@ int chainCallbackStep(int ok, int depth, int error, ChainCheckRecord& record) {
     case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY: v.low |= Verdict::kNotTrusted; return kContinue;
     case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE: return markAtLeaf(Verdict::kUntrusted);
     case X509_V_ERR_CERT_REVOKED: return markAtLeaf(Verdict::kRevoked);
-    case X509_V_ERR_INVALID_PURPOSE: v.low |= Verdict::kInvalidPurpose; return kContinue;
+    case X509_V_ERR_INVALID_PURPOSE: v.low |= Verdict::kInvalidPurpose | Verdict::kNotTrusted; return kContinue;
     case X509_V_ERR_CERT_UNTRUSTED:
     case X509_V_ERR_CERT_REJECTED:
       if (!leaf) return kStop;

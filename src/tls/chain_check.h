@@ -21,8 +21,10 @@ struct ChainCheckRecord {
 
 // The decision of the verification callback for one of OpenSSL's reports
 // (ok, the depth in the chain, the X509_V_ERR_ code): 1 to go on, 0 to stop.
-// Each error at the leaf (depth 0) marks its finding, errors further up
-// mostly do not; more than 20 errors stop the walk.
+// Each error at the leaf (depth 0) marks its finding; an error further up
+// (an issuer that is no CA, expired, for another purpose, or that does not
+// verify) leaves the chain untrusted, and an expired issuer says "expired"
+// too. More than 20 errors stop the walk.
 int chainCallbackStep(int ok, int depth, int error, ChainCheckRecord& record);
 
 // Judges the certificate with its chain against the trust store

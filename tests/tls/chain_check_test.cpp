@@ -24,9 +24,9 @@ TEST(ChainCallback, EachErrorAtTheLeafAndAbove) {
   } rows[] = {
       {X509_V_ERR_UNABLE_TO_GET_CRL, 0, Verdict::kInvalidCrl, 1},
       {X509_V_ERR_CRL_HAS_EXPIRED, 1, 0, 1},
-      {X509_V_ERR_INVALID_CA, 0, 0, 1},
+      {X509_V_ERR_INVALID_CA, 1, Verdict::kNotTrusted, 1},  // an issuer that is no CA
       {X509_V_ERR_CERT_HAS_EXPIRED, 0, Verdict::kExpired, 1},
-      {X509_V_ERR_CERT_HAS_EXPIRED, 1, 0, 1},
+      {X509_V_ERR_CERT_HAS_EXPIRED, 1, Verdict::kExpired | Verdict::kNotTrusted, 1},
       {X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT, 0, Verdict::kSelfSigned, 1},
       {X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN, 0, 0, 1},
       {X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN, 1, Verdict::kNotTrusted, 1},
@@ -36,7 +36,8 @@ TEST(ChainCallback, EachErrorAtTheLeafAndAbove) {
       {X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE, 1, 0, 1},
       {X509_V_ERR_CERT_REVOKED, 0, Verdict::kRevoked, 1},
       {X509_V_ERR_CERT_REVOKED, 1, 0, 1},
-      {X509_V_ERR_INVALID_PURPOSE, 1, Verdict::kInvalidPurpose, 1},
+      {X509_V_ERR_INVALID_PURPOSE, 0, Verdict::kInvalidPurpose | Verdict::kNotTrusted, 1},
+      {X509_V_ERR_INVALID_PURPOSE, 1, Verdict::kInvalidPurpose | Verdict::kNotTrusted, 1},
       {X509_V_ERR_CERT_UNTRUSTED, 0, Verdict::kUntrusted, 1},
       {X509_V_ERR_CERT_REJECTED, 1, 0, 0},
       {X509_V_ERR_CERT_NOT_YET_VALID, 0, Verdict::kUnknown, 0},
@@ -131,6 +132,55 @@ TEST(ChainCheck, JudgesTheCertificateAndItsChain) {
               static_cast<std::uint32_t>(c.status) - 0x80080000u)
         << c.label;
     EXPECT_EQ(c.judged.words.toStdString(), c.words) << c.label;
+  }
+}
+
+// Chains that only look like a CA's, under a root of the CA file: an
+// issuer that is no CA or has expired, a leaf for another purpose, and a
+// leaf that names the real intermediate as its issuer but was signed by
+// another key. None may be trusted (RFC 5280 section 6).
+TEST(ChainCheck, ForgedChainsAreNotTrusted) {
+  const TestIdentity root = makeTestIdentity(testCaProfile("Forgery Test Root", {TestKeyType::kRsa, 2048, 8}));
+  const TestCertProfile ca = testCaProfile("Forgery Test Intermediate", {TestKeyType::kRsa, 2048, 9});
+  TestCertProfile notCa = ca;
+  notCa.ca = false;
+  TestCertProfile noConstraints = ca;
+  noConstraints.basicConstraints = false;
+  TestCertProfile expiredCa = ca;
+  expiredCa.notBeforeOffset = -90 * 86400;
+  expiredCa.notAfterOffset = -86400;
+  TestCertProfile clientOnly;
+  clientOnly.extendedKeyUsage = "clientAuth";
+  TestCertProfile impostor = ca;  // the intermediate's name, another key
+  impostor.key.index = 10;
+  const struct {
+    const char* label;
+    TestCertProfile intermediate;
+    TestCertProfile leaf;
+    const TestCertProfile* signer;  // signs the leaf instead of the intermediate
+    const char* words;
+  } cases[] = {
+      {"CA:FALSE issuer", notCa, {}, nullptr, "Certificate valid (strong key,strong algorithm,invalid purpose)"},
+      {"issuer without basicConstraints",
+       noConstraints,
+       {},
+       nullptr,
+       "Certificate valid (strong key,strong algorithm)"},
+      {"expired issuer", expiredCa, {}, nullptr, "Certificate valid (strong key,strong algorithm,expired)"},
+      {"client-only leaf", ca, clientOnly, nullptr, "Certificate valid (strong key,strong algorithm,invalid purpose)"},
+      {"signed by another key", ca, {}, &impostor, "Certificate valid (strong key,strong algorithm,untrusted)"},
+  };
+  for (const auto& c : cases) {
+    const TestIdentity intermediate = makeTestIdentity(c.intermediate, &root);
+    const TestIdentity signer = c.signer != nullptr ? makeTestIdentity(*c.signer, &root) : TestIdentity{};
+    const TestIdentity leaf = makeTestIdentity(c.leaf, c.signer != nullptr ? &signer : &intermediate);
+    const X509StackPtr chain = certificateStack({leaf.certificate.get(), intermediate.certificate.get()});
+    const X509StorePtr store = trustStore({root.certificate.get()});
+    Verdict verdict;
+    const CertificateStatus status = runChainCheck(leaf.certificate.get(), chain.get(), store.get(), kProbeChecks,
+                                                   kTolerateAll, std::time(nullptr), verdict);
+    EXPECT_NE(status, CertificateStatus::kCertificateValidAndTrusted) << c.label;
+    EXPECT_EQ(statusText(verdict).toStdString(), c.words) << c.label;
   }
 }
 
