@@ -10,6 +10,7 @@
 #include "tls/certificate_strength.h"
 #include "tls/chain_check.h"
 #include "tls/dane_cache.h"
+#include "tls/dane_chain_verification.h"
 #include "tls/openssl_handles.h"
 #include "tls/tlsa_record.h"
 
@@ -29,15 +30,11 @@ constexpr int kMatchingSha256 = 1;
 
 using Bytes = std::vector<unsigned char>;
 
+// Matching type 0 compares the whole association data with the DER of the
+// certificate or its key, byte for byte (RFC 6698 section 2.1.3): bytes
+// after a DER value are no match.
 bool exactMatch(const X509* certificate, const Bytes& data, int selector) {
-  const unsigned char* cursor = data.data();
-  const long length = static_cast<long>(data.size());
-  if (selector == kSelectorFullCertificate) {
-    const X509Ptr given(d2i_X509(nullptr, &cursor, length));
-    return given && X509_cmp(given.get(), certificate) == 0;
-  }
-  const EvpPkeyPtr given(d2i_PUBKEY(nullptr, &cursor, length));
-  return given && EVP_PKEY_eq(given.get(), X509_get0_pubkey(certificate)) == 1;
+  return data == certificatePartDer(certificate, static_cast<CertificatePart>(selector));
 }
 
 bool digestMatch(const X509* certificate, std::string_view data, int selector, int matchingType) {
@@ -62,14 +59,16 @@ struct DaneMatch {
     result = CertificateStatus::kCertificateValidAndTrusted;
   }
 
-  // Usage 0: a CA of the chain above the leaf (RFC 6698 section 2.1.1).
+  // Usage 0: a CA of the chain above the leaf (RFC 6698 section 2.1.1)
+  // on the path that OpenSSL verifies from the leaf to a root of the trust
+  // store (RFC 7671 section 5.4).
   void caConstraint(const TlsaRecord& record) {
     const int count = sk_X509_num(peer.chain);
     for (int i = 1; i < count; ++i) {
       X509* certificate = chainAt(peer.chain, i);
       if (tlsaMatches(certificate, record.data.view(), record.selector, record.matchingType) &&
           X509_check_ca(certificate) == 1) {
-        verified();
+        if (verifiedDaneDepth(peer, record, now) > 0) verified();
         return;
       }
     }
@@ -95,24 +94,38 @@ struct DaneMatch {
     return false;
   }
 
-  // Usage 2: a trust anchor in the chain that the server sent, each
-  // certificate issued by the next (RFC 7671 section 5.2.2).
+  // Marks a chain that does not lead to the trust anchor: a violation
+  // unless breaks are tolerated. True when the walk goes on.
+  bool issuerMismatch() {
+    verdict.low |= Verdict::kDaneIssuerMismatch;
+    if ((policy.toleranceMask & Tolerance::kUntrusted) != 0) return true;
+    verdict.low |= Verdict::kViolation;
+    result = CertificateStatus::kInvalidCertificate;
+    return false;
+  }
+
+  // Usage 2: a trust anchor that the chain from the leaf leads to (RFC 7671
+  // section 5.2.2). The names of the chain the server sent, each
+  // certificate issued by the next, only say where it breaks; that the
+  // anchor signed the chain, OpenSSL's DANE verification decides, which
+  // also takes an anchor the server left out when the record holds its
+  // key.
   void trustAnchor(const TlsaRecord& record) {
     const int count = sk_X509_num(peer.chain);
-    for (int i = 0; i < count; ++i) {
+    bool sent = false;
+    for (int i = 0; i < count && !sent; ++i) {
       X509* certificate = chainAt(peer.chain, i);
-      if (i > 0 && X509_check_issued(certificate, chainAt(peer.chain, i - 1)) != X509_V_OK) {
-        verdict.low |= Verdict::kDaneIssuerMismatch;
-        if ((policy.toleranceMask & Tolerance::kUntrusted) == 0) {
-          verdict.low |= Verdict::kViolation;
-          result = CertificateStatus::kInvalidCertificate;
-          return;
-        }
-      }
-      if (tlsaMatches(certificate, record.data.view(), record.selector, record.matchingType)) {
-        verified();
+      if (i > 0 && X509_check_issued(certificate, chainAt(peer.chain, i - 1)) != X509_V_OK && !issuerMismatch()) {
         return;
       }
+      sent = tlsaMatches(certificate, record.data.view(), record.selector, record.matchingType);
+    }
+    if (verifiedDaneDepth(peer, record, now) >= 0) {
+      verified();
+    } else if (sent && !verdict.hasLow(Verdict::kDaneIssuerMismatch)) {
+      // The anchor is there, but the chain does not verify up to it: a
+      // link that names its issuer without being signed by it.
+      static_cast<void>(issuerMismatch());
     }
   }
 };

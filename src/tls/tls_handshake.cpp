@@ -102,7 +102,8 @@ void abandonHandshake(Connection& connection, SslPtr ssl) {
 void judgePeer(Connection& connection, SSL* ssl, X509* leaf, const SharedString& hostName,
                const LockedList<SharedString>& tlsaLines, TranscriptFlags flags) {
   ConnectionTlsState& state = connection.tlsState();
-  const PeerCertificates peer{leaf, SSL_get_peer_cert_chain(ssl), SSL_CTX_get_cert_store(SSL_get_SSL_CTX(ssl))};
+  SSL_CTX* context = SSL_get_SSL_CTX(ssl);
+  const PeerCertificates peer{leaf, SSL_get_peer_cert_chain(ssl), SSL_CTX_get_cert_store(context), context};
   const SSL_SESSION* session = SSL_get_session(ssl);
   const NegotiatedTls negotiated{SSL_get_current_cipher(ssl),
                                  session != nullptr ? SSL_SESSION_get_protocol_version(session) : 0,

@@ -77,6 +77,12 @@ SslCtxPtr makeContext(const ProtocolRange& range, X509_STORE* store, const Share
   // The certificate is judged after the handshake; a bad one must not end
   // the handshake.
   SSL_CTX_set_verify(context.get(), SSL_VERIFY_NONE, nullptr);
+  // The DANE check after the handshake verifies the trust-anchor usages
+  // with OpenSSL's own DANE code, on handles made from this context.
+  if (SSL_CTX_dane_enable(context.get()) <= 0) {
+    context.reset();
+    return context;
+  }
   // set1 takes a reference of its own: the three contexts share one store.
   if (store != nullptr) SSL_CTX_set1_cert_store(context.get(), store);
   // A list that matches no cipher leaves the library's default in place.

@@ -350,4 +350,16 @@ std::string queuedOpensslErrors() {
   return text;
 }
 
+SSL_CTX* daneTestContext() {
+  static const SslCtxPtr context = [] {
+    SslCtxPtr made(SSL_CTX_new(TLS_client_method()));
+    if (!made || SSL_CTX_dane_enable(made.get()) <= 0) {
+      failed("DANE context");
+      return SslCtxPtr();
+    }
+    return made;
+  }();
+  return context.get();
+}
+
 }  // namespace zarvik

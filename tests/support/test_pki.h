@@ -136,6 +136,10 @@ std::string fingerprintHex(const X509* certificate);
 // itself, 1 its SHA-256, 2 its SHA-512. Empty for other values.
 std::string tlsaAssociationData(const X509* certificate, int selector, int matchingType);
 
+// A TLS client context with DANE enabled, as the program's own are, for
+// the DANE checks of tests that make no handshake. Made once per process.
+SSL_CTX* daneTestContext();
+
 // The OpenSSL errors queued on this thread as one line (empty when there
 // are none), and the queue cleared.
 std::string queuedOpensslErrors();

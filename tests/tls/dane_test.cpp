@@ -180,10 +180,33 @@ TEST(Dane, ChecksEachUsage) {
       {"0 0 1 of the intermediate CA",
        {line(0, 0, 1, data(1, 0, 1))},
        inOrder,
-       false,
+       true,
        kProbeTolerance,
        CertificateStatus::kCertificateValidAndTrusted,
        "Certificate valid and trusted (DANE verified,strong key,strong algorithm)"},
+      // PKIX-TA asks for a path to a root of the CA file (RFC 7671 5.4).
+      {"0 0 1 of the intermediate CA, no CA file",
+       {line(0, 0, 1, data(1, 0, 1))},
+       inOrder,
+       false,
+       kProbeTolerance,
+       CertificateStatus::kInvalidCertificate,
+       "Certificate valid (strong key,strong algorithm)"},
+      // Matching type 0 is the whole data: bytes after the DER do not match.
+      {"3 0 0 with four more bytes",
+       {line(3, 0, 0, data(2, 0, 0) + "00000000")},
+       inOrder,
+       false,
+       kProbeTolerance,
+       CertificateStatus::kInvalidCertificate,
+       "Certificate valid (strong key,strong algorithm,invalid DANE)"},
+      {"3 1 0 with four more bytes",
+       {line(3, 1, 0, data(2, 1, 0) + "00000000")},
+       inOrder,
+       false,
+       kProbeTolerance,
+       CertificateStatus::kInvalidCertificate,
+       "Certificate valid (strong key,strong algorithm,invalid DANE)"},
       {"0 0 1 of the leaf, which is no CA",
        {line(0, 0, 1, data(2, 0, 1))},
        inOrder,
@@ -211,12 +234,67 @@ TEST(Dane, ChecksEachUsage) {
     for (const int index : c.sent) sent.push_back(certificates[index]);
     const X509StackPtr stack = certificateStack(sent);
     const X509StorePtr store = trustStore(c.rootTrusted ? std::vector<X509*>{certificates[0]} : std::vector<X509*>{});
-    const PeerCertificates peer{certificates[2], stack.get(), store.get()};
+    const PeerCertificates peer{certificates[2], stack.get(), store.get(), daneTestContext()};
     Verdict verdict;
     const CertificateStatus status =
         daneCheck(peer, lines(c.texts), {}, {kProbeChecks, c.tolerance}, std::time(nullptr), verdict);
     EXPECT_EQ(static_cast<std::uint32_t>(status) - 0x80080000u, static_cast<std::uint32_t>(c.status) - 0x80080000u)
         << c.label;
+    EXPECT_EQ(statusText(verdict).toStdString(), c.words) << c.label;
+  }
+}
+
+// Chains forged to pass for the ones the records name (RFC 7671 sections
+// 5.2 and 5.4): a leaf that names the trust anchor as its issuer but was
+// signed by another key, sent with the anchor's real certificate (which is
+// public), and a leaf under an issuer that is no CA. None may be verified.
+TEST(Dane, ForgedChainsAreNotVerified) {
+  const TestChain honest = makeTestChain({});
+  X509* root = honest.root.certificate.get();
+  X509* intermediate = honest.intermediate.certificate.get();
+  // The root's name with another key: what anyone can make.
+  TestCertProfile impostorProfile = testCaProfile("Zarvik Test Root CA", {TestKeyType::kRsa, 2048, 11});
+  const TestIdentity impostor = makeTestIdentity(impostorProfile);
+  const TestIdentity forged = makeTestIdentity({}, &impostor);
+  TestCertProfile notCaProfile = testCaProfile("Zarvik Test Not A CA", {TestKeyType::kRsa, 2048, 12});
+  notCaProfile.ca = false;
+  const TestIdentity notCa = makeTestIdentity(notCaProfile, &honest.root);
+  const TestIdentity underNotCa = makeTestIdentity({}, &notCa);
+  const struct {
+    const char* label;
+    std::vector<X509*> sent;
+    std::string record;
+    const char* words;
+  } cases[] = {
+      {"2 0 1 of the root, leaf signed by another key",
+       {forged.certificate.get(), root},
+       line(2, 0, 1, tlsaAssociationData(root, 0, 1)),
+       "Certificate valid (strong key,strong algorithm,DANE issuer mismatch)"},
+      {"2 1 1 of the root's key, leaf signed by another key",
+       {forged.certificate.get(), root},
+       line(2, 1, 1, tlsaAssociationData(root, 1, 1)),
+       "Certificate valid (strong key,strong algorithm,DANE issuer mismatch)"},
+      {"0 0 1 of the intermediate, leaf signed by another key",
+       {forged.certificate.get(), intermediate, root},
+       line(0, 0, 1, tlsaAssociationData(intermediate, 0, 1)),
+       "Certificate valid (strong key,strong algorithm)"},
+      {"1 1 1 of a leaf under an issuer that is no CA",
+       {underNotCa.certificate.get(), notCa.certificate.get()},
+       line(1, 1, 1, tlsaAssociationData(underNotCa.certificate.get(), 1, 1)),
+       "Certificate valid (strong key,strong algorithm,invalid purpose)"},
+      {"2 0 1 of the root, leaf under an issuer that is no CA",
+       {underNotCa.certificate.get(), notCa.certificate.get(), root},
+       line(2, 0, 1, tlsaAssociationData(root, 0, 1)),
+       "Certificate valid (strong key,strong algorithm,DANE issuer mismatch)"},
+  };
+  for (const auto& c : cases) {
+    const X509StackPtr stack = certificateStack(c.sent);
+    const X509StorePtr store = trustStore({root});
+    const PeerCertificates peer{c.sent[0], stack.get(), store.get(), daneTestContext()};
+    Verdict verdict;
+    const CertificateStatus status =
+        daneCheck(peer, lines({c.record}), {}, {kProbeChecks, kProbeTolerance}, std::time(nullptr), verdict);
+    EXPECT_NE(status, CertificateStatus::kCertificateValidAndTrusted) << c.label;
     EXPECT_EQ(statusText(verdict).toStdString(), c.words) << c.label;
   }
 }
