@@ -102,7 +102,7 @@ class PeerError(Exception):
 class Peer:
     """One scripted SMTP server connection: the script runs on a thread."""
 
-    def __init__(self, script, single=False):
+    def __init__(self, script, single=False, address="127.0.0.1"):
         self.script = script
         # With single the listener goes once the connection is taken, so that
         # the program's next attempt is refused at once.
@@ -111,7 +111,7 @@ class Peer:
         self.stop = threading.Event()
         self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
         self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        self.listener.bind(("127.0.0.1", 25))
+        self.listener.bind((address, 25))
         self.listener.listen(4)
         self.listener.settimeout(0.2)
         self.conn = None
@@ -399,16 +399,16 @@ class Results:
         self.rss_limit = None
 
     def case(self, name, script, args, code, expected, max_seconds=CASE_DEADLINE_S, dns=None, base=ARGS,
-             single=False, rss_limit=None):
+             single=False, rss_limit=None, peer_address="127.0.0.1"):
         """Runs one case; expected is the list of output lines or a predicate
         that returns what is wrong with the output (None when nothing is).
         script is the SMTP peer's (None: no SMTP peer), dns the name
         server's answer function (None: no name server); with single the
-        peer takes one connection only. rss_limit (KiB) holds for a build
+        peer takes one connection only, on peer_address port 25. rss_limit (KiB) holds for a build
         without sanitizers, whose own cost it would not allow for."""
         problems = []
         with tempfile.TemporaryDirectory(prefix="hostile.") as work:
-            peer = Peer(script, single) if script is not None else None
+            peer = Peer(script, single, peer_address) if script is not None else None
             server = DnsPeer(dns) if dns is not None else None
             try:
                 got_code, out, err, elapsed, rss = run_binary(base + args, work)
