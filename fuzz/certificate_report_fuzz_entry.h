@@ -4,7 +4,7 @@
 // its seed corpus: an arbitrary DER certificate, as a hostile server may
 // send one, through every part of the program that reads certificates (the
 // report lines, the names, the key and algorithm words, the EV policies,
-// the TLSA matching, the DANE cache's text).
+// the TLSA matching, OpenSSL's DANE verification, the DANE cache's text).
 
 #include <openssl/x509.h>
 
@@ -14,14 +14,47 @@
 
 #include "base/locked_list.h"
 #include "base/shared_string.h"
+#include "tls/certificate_digest.h"
 #include "tls/certificate_names.h"
 #include "tls/certificate_strength.h"
 #include "tls/dane.h"
 #include "tls/dane_cache.h"
+#include "tls/dane_chain_verification.h"
 #include "tls/openssl_handles.h"
 #include "tls/tls_report.h"
 
 namespace zarvik {
+
+// A client context with DANE enabled, as the program's are; made once and
+// kept for the process.
+inline SSL_CTX* fuzzDaneContext() {
+  static SSL_CTX* const context = [] {
+    SSL_CTX* made = SSL_CTX_new(TLS_client_method());
+    if (made != nullptr && SSL_CTX_dane_enable(made) <= 0) {
+      SSL_CTX_free(made);
+      made = nullptr;
+    }
+    return made;
+  }();
+  return context;
+}
+
+// OpenSSL's DANE verification of the certificate sent alone, under a
+// record of each usage that names its own key.
+inline void verifyAgainstItsOwnKey(X509* certificate) {
+  const X509StackPtr chain(sk_X509_new_null());
+  if (!chain || X509_add_cert(chain.get(), certificate, X509_ADD_FLAG_UP_REF) != 1) return;
+  const PeerCertificates peer{certificate, chain.get(), nullptr, fuzzDaneContext()};
+  TlsaRecord record;
+  record.validated = true;
+  record.selector = 1;
+  record.matchingType = 1;
+  record.data = certificateDigestHex(certificate, CertificatePart::kPublicKey, EVP_sha256());
+  for (int usage = 0; usage <= 3 && !record.data.isEmpty(); ++usage) {
+    record.usage = usage;
+    static_cast<void>(verifiedDaneDepth(peer, record, std::time(nullptr)));
+  }
+}
 
 // True when the readers keep their promises for whatever parses as a
 // certificate: three report lines with their labels, names without a line
@@ -48,6 +81,7 @@ inline bool certificateReportFuzzInvariantsHold(const std::uint8_t* data, std::s
     }
   }
   static_cast<void>(daneCacheText(certificate.get(), CertificateStatus::kCertificateValid, verdict, {}, 0));
+  verifyAgainstItsOwnKey(certificate.get());
   return true;
 }
 
