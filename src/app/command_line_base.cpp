@@ -17,8 +17,18 @@ constexpr std::int64_t kMaxSwitchFileBytes = std::int64_t{1} << 20;
 CommandLineBase::CommandLineBase(int argc, const char* const* argv, const SharedString& defaultsPath)
     : rawTail(joinArguments(argc, argv)) {
   splitTail(rawTail.view(), tokens);
-  if (!defaultsPath.isEmpty()) appendFileLines(defaultsPath, tokens);
+  for (std::int32_t i = 1; i <= tokens.count(); ++i) origins.append(TokenOrigin{});
+  if (!defaultsPath.isEmpty()) appendFileLines(defaultsPath, tokens, &origins);
   followResponseFiles();
+}
+
+SharedString CommandLineBase::originOf(std::string_view token) const {
+  for (std::int32_t i = 1; i <= tokens.count(); ++i) {
+    if (tokens[i].view() != token) continue;
+    if (i > origins.count() || origins[i].file.isEmpty()) return SharedString();
+    return origins[i].file + " line " + SharedString::fromInteger(origins[i].line);
+  }
+  return SharedString();
 }
 
 SharedString CommandLineBase::joinArguments(int argc, const char* const* argv) {
@@ -49,18 +59,27 @@ void CommandLineBase::splitTail(std::string_view tail, LockedList<SharedString>&
   if (!token.isEmpty()) tokens.append(token);
 }
 
-void CommandLineBase::appendFileLines(const SharedString& path, LockedList<SharedString>& tokens) {
+void CommandLineBase::appendFileLines(const SharedString& path, LockedList<SharedString>& tokens,
+                                      LockedList<TokenOrigin>* origins) {
   // A path with an embedded 0 byte would name a different, shorter path.
   if (path.findChar('\0') >= 0) return;
   TextFile file;
   if (!file.openRegularFile(path, kMaxSwitchFileBytes)) return;
   // Collected first, so that a file that fails half-way adds nothing.
   LockedList<SharedString> lines;
+  LockedList<TokenOrigin> lineOrigins;
   SharedString line;
+  std::int32_t number = 0;
   while (file.readLine(line)) {
-    if (!line.isEmpty()) lines.append(line);
+    ++number;
+    if (line.isEmpty()) continue;
+    lines.append(line);
+    lineOrigins.append(TokenOrigin{path, number});
   }
-  if (!file.readFailed()) tokens.appendAll(lines);
+  if (!file.readFailed()) {
+    tokens.appendAll(lines);
+    if (origins != nullptr) origins->appendAll(lineOrigins);
+  }
   (void)file.close();
 }
 
@@ -74,7 +93,7 @@ void CommandLineBase::followResponseFiles() {
     name.trimBlanks();
     if (!name.isEmpty()) names.append(name);
   }
-  for (const SharedString& name : names) appendFileLines(name, tokens);
+  for (const SharedString& name : names) appendFileLines(name, tokens, &origins);
 }
 
 }  // namespace zarvik

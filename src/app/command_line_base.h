@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 
 #include "base/locked_list.h"
@@ -34,13 +35,29 @@ class CommandLineBase {
   // the first token are dropped.
   static void splitTail(std::string_view tail, LockedList<SharedString>& tokens);
 
+  // Where a token came from: file is empty for the command line, else the
+  // path of the defaults or response file as it was named, and line the
+  // number of its line in that file (from 1, empty lines counted).
+  struct TokenOrigin {
+    SharedString file;
+    std::int32_t line = 0;
+  };
+
   // Appends every non-empty line of the file at path, as it stands (a CR
-  // before the LF removed, nothing trimmed), to tokens. A file that is
-  // missing, unreadable, no regular file or larger than 1 MiB adds nothing.
-  static void appendFileLines(const SharedString& path, LockedList<SharedString>& tokens);
+  // before the LF removed, nothing trimmed), to tokens, and its origin to
+  // origins when given. A file that is missing, unreadable, no regular file
+  // or larger than 1 MiB adds nothing.
+  static void appendFileLines(const SharedString& path, LockedList<SharedString>& tokens,
+                              LockedList<TokenOrigin>* origins = nullptr);
+
+  // "<file> line <n>" for the first of the tokens whose text is token, when
+  // it came from a file; empty when it came from the command line or no
+  // token has that text.
+  SharedString originOf(std::string_view token) const;
 
   SharedString rawTail;
   LockedList<SharedString> tokens;
+  LockedList<TokenOrigin> origins;  // one per token, in the same order
 
  private:
   void followResponseFiles();

@@ -50,6 +50,12 @@ bool ExtensionOptions::isLongOption(std::string_view token) { return token.start
 
 void ExtensionOptions::apply(std::string_view token) {
   if (hasError() || !isLongOption(token)) return;
+  applyLongOption(token);
+  // Only this token can have brought the first fault.
+  if (hasError()) faultyToken_ = SharedString(token);
+}
+
+void ExtensionOptions::applyLongOption(std::string_view token) {
   const LongOption option = splitLongOption(token);
   const SharedString dashed = SharedString(kLongPrefix) + SharedString(option.name);
   if (option.name == "timeout") {
@@ -77,6 +83,14 @@ void ExtensionOptions::takeTimeout(std::string_view value, bool hasValue) {
   SharedString line = "Error: --timeout needs a whole number of seconds from 1 to 300";
   if (hasValue && !value.empty()) line += ", not \"" + SharedString(value) + "\"";
   fail(line);
+}
+
+SharedString ExtensionOptions::errorLine(const SharedString& origin) const {
+  constexpr std::string_view kErrorPrefix = "Error: ";
+  if (!hasError() || origin.isEmpty()) return errorLine_;
+  std::string_view message = errorLine_.view();
+  if (message.starts_with(kErrorPrefix)) message.remove_prefix(kErrorPrefix.size());
+  return SharedString(kErrorPrefix) + origin + ": " + SharedString(message);
 }
 
 void ExtensionOptions::fail(const SharedString& line) {

@@ -36,18 +36,26 @@ class ExtensionOptions {
   // The line to print for the first faulty option, "Error: ..."; empty when
   // every option was valid.
   const SharedString& errorLine() const { return errorLine_; }
+  // The same line with the place of the faulty token after "Error: ", as
+  // "Error: /etc/zarvik/zarvik.def line 3: --timeout needs ..."; without an
+  // origin (a token of the command line) errorLine() itself.
+  SharedString errorLine(const SharedString& origin) const;
+  // The token, as given to apply(), of the first fault; empty without one.
+  const SharedString& faultyToken() const { return faultyToken_; }
   // The first of --help and --version given; kTest when neither was.
   Action action() const { return action_; }
   // The --timeout in milliseconds; 0 when none was given.
   std::uint32_t timeoutMs() const { return timeoutSeconds_ * 1000; }
 
  private:
+  void applyLongOption(std::string_view token);
   void fail(const SharedString& line);
   void takeTimeout(std::string_view value, bool hasValue);
 
   Action action_ = Action::kTest;
   std::uint32_t timeoutSeconds_ = 0;
   SharedString errorLine_;
+  SharedString faultyToken_;
 };
 
 }  // namespace zarvik

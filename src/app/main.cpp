@@ -19,11 +19,21 @@ namespace zarvik {
 namespace {
 
 // The extension options that end the run before the network services
-// start: a faulty option (its error line), --help and --version. False
-// when the run goes on to the test.
-bool answeredWithoutTest(const ExtensionOptions& extensions, ExitCode& result) {
-  if (extensions.hasError()) {
-    printLine(extensions.errorLine());
+// start: a faulty option (its error line, naming the file and line when it
+// came from one), --help and --version. False when the run goes on to the
+// test.
+//
+// --help and --version read no option, so a fault in a file (the defaults
+// file, which every run reads, or a response file) does not keep them from
+// answering when they came before it; the fault is told after the answer.
+// A fault on the command line still ends the run with the usage error.
+bool answeredWithoutTest(const MxTestOptions& options, ExitCode& result) {
+  const ExtensionOptions& extensions = options.extensions;
+  const SharedString origin = options.originOf(extensions.faultyToken().view());
+  const SharedString errorLine = extensions.errorLine(origin);
+  const bool informationAsked = extensions.action() != ExtensionOptions::Action::kTest;
+  if (extensions.hasError() && (origin.isEmpty() || !informationAsked)) {
+    printLine(errorLine);
     result = kExitUsageError;
     return true;
   }
@@ -32,6 +42,7 @@ bool answeredWithoutTest(const ExtensionOptions& extensions, ExitCode& result) {
     case ExtensionOptions::Action::kVersion: printVersion(); break;
     case ExtensionOptions::Action::kTest: return false;
   }
+  if (extensions.hasError()) printLine(errorLine);
   result = kExitInformationShown;
   return true;
 }
@@ -79,7 +90,7 @@ int runProgram(int argc, char** argv) {
     {
       const MxTestOptions options(argc, argv,
                                   chooseDefaultsFile(process.defaultsPath(), SharedString(kSystemDefaultsPath)));
-      if (!answeredWithoutTest(options.extensions, result)) {
+      if (!answeredWithoutTest(options, result)) {
         startNetworking();
         if (options.validate()) result = runWith(options);
         stopNetworking();

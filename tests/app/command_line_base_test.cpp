@@ -115,6 +115,34 @@ TEST_F(CommandLineBaseFiles, ResponseFilesAreReadInOrderAfterTheDefaults) {
   EXPECT_EQ(tokens[6], "-dtwo");
 }
 
+TEST_F(CommandLineBaseFiles, TokensOfFilesNameTheirFileAndLine) {
+  // Lines are counted from 1 as the file has them, empty ones included.
+  const SharedString response = write("more.rsp", "\n-dresponse\n");
+  const SharedString defaults =
+      write("zarvik.def", "-dfrom.defaults\r\n\r\n--timeout=abc\n-@" + response.toStdString() + "\n");
+  const char* argv[] = {"zarvik", "-dexample.org", "--timeout=abc"};
+  const CommandLineBase line(3, argv, defaults);
+  ASSERT_EQ(line.tokens.count(), 6);
+  ASSERT_EQ(line.origins.count(), 6);
+  EXPECT_TRUE(line.origins[1].file.isEmpty());
+  EXPECT_EQ(line.origins[1].line, 0);
+  EXPECT_EQ(line.origins[3].file, defaults);
+  EXPECT_EQ(line.origins[3].line, 1);
+  EXPECT_EQ(line.origins[4].line, 3);
+  EXPECT_EQ(line.origins[6].file, response);
+  EXPECT_EQ(line.origins[6].line, 2);
+
+  // The first token of that text decides: the one on the command line.
+  EXPECT_TRUE(line.originOf("--timeout=abc").isEmpty());
+  EXPECT_EQ(line.originOf("-dfrom.defaults"), defaults + " line 1");
+  EXPECT_EQ(line.originOf("-dresponse"), response + " line 2");
+  EXPECT_TRUE(line.originOf("-dnowhere").isEmpty());
+
+  const char* alone[] = {"zarvik", "-dexample.org"};
+  const CommandLineBase fromFile(2, alone, defaults);
+  EXPECT_EQ(fromFile.originOf("--timeout=abc"), defaults + " line 3");
+}
+
 TEST_F(CommandLineBaseFiles, MissingDefaultsFileAddsNothing) {
   const char* argv[] = {"zarvik", "-n"};
   const CommandLineBase line(2, argv, SharedString((folder_ / "none.def").string()));

@@ -72,6 +72,24 @@ TEST(ExtensionOptions, LongFormsAndTheirFaults) {
   }
 }
 
+TEST(ExtensionOptions, FaultOfAFileNamesTheFileAndLine) {
+  ExtensionOptions extensions;
+  extensions.apply("--timeout=5");
+  extensions.apply("--timeout=abc");
+  extensions.apply("--bogus");
+  EXPECT_EQ(extensions.faultyToken(), "--timeout=abc");
+  const std::string message = "--timeout needs a whole number of seconds from 1 to 300, not \"abc\"";
+  EXPECT_EQ(extensions.errorLine().toStdString(), "Error: " + message);
+  EXPECT_EQ(extensions.errorLine(SharedString("/etc/zarvik/zarvik.def line 3")).toStdString(),
+            "Error: /etc/zarvik/zarvik.def line 3: " + message);
+  // From the command line: no origin, the line as before.
+  EXPECT_EQ(extensions.errorLine(SharedString()).toStdString(), "Error: " + message);
+
+  const ExtensionOptions valid;
+  EXPECT_TRUE(valid.faultyToken().isEmpty());
+  EXPECT_TRUE(valid.errorLine(SharedString("x.def line 1")).isEmpty());
+}
+
 TEST(ExtensionOptions, NeverReachTheClassicSwitches) {
   // Without the "--" rule "--dexample.org" would not match "-D" either, but
   // "--help" must in no case be read as "-h" with the host "elp".

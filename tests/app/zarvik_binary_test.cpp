@@ -272,6 +272,12 @@ TEST_F(ZarvikBinary, ExtensionOptionsAnswerBeforeAnythingElseRuns) {
   }();
   const std::string version = std::string("Zarvik v" ZARVIK_VERSION "\r\n") + OpenSSL_version(OPENSSL_VERSION) + "\r\n";
   const std::string badTimeout = "Error: --timeout needs a whole number of seconds from 1 to 300";
+  // A fault in a file names the file, as the program found it, and the line.
+  const std::string defaultsFile = (fs::canonical(binary_.parent_path()) / "zarvik.def").string();
+  const auto inDefaults = [&](int line, const std::string& errorLine) {
+    return "Error: " + defaultsFile + " line " + std::to_string(line) + ": " + errorLine.substr(7);
+  };
+  writeFile(folder_ / "bad.rsp", "-dexample.invalid\n--bogus\n");
   struct Case {
     std::vector<std::string> arguments;
     std::string defaults;  // the defaults file beside the program
@@ -286,7 +292,16 @@ TEST_F(ZarvikBinary, ExtensionOptionsAnswerBeforeAnythingElseRuns) {
       {{}, "--help\n", 0, help},
       {{"--bogus=1", "-dexample.invalid", "-oout.txt"}, "", 1, "Error: unknown option --bogus\r\n"},
       {{"--help", "--xyz", "value"}, "", 1, "Error: unknown option --xyz\r\n"},
-      {{"-dexample.invalid"}, "--Timeout=5\n", 1, "Error: unknown option --Timeout\r\n"},
+      {{"-dexample.invalid"}, "--Timeout=5\n", 1, inDefaults(1, "Error: unknown option --Timeout") + "\r\n"},
+      {{"-dexample.invalid"}, "-n\r\n\r\n--timeout=abc\r\n", 1, inDefaults(3, badTimeout + ", not \"abc\"") + "\r\n"},
+      {{"-dexample.invalid", "-@bad.rsp"}, "", 1, "Error: bad.rsp line 2: unknown option --bogus\r\n"},
+      // --help and --version on the command line read no option: a fault in
+      // a file does not keep them from answering, and is told after them.
+      {{"--version"}, "--timeout=abc\n", 0, version + inDefaults(1, badTimeout + ", not \"abc\"") + "\r\n"},
+      {{"--help"}, "--timeout=abc\n", 0, help + inDefaults(1, badTimeout + ", not \"abc\"") + "\r\n"},
+      {{"--version", "-@bad.rsp"}, "", 0, version + "Error: bad.rsp line 2: unknown option --bogus\r\n"},
+      // A fault on the command line still ends the run, whatever comes first.
+      {{"--version", "--xyz"}, "--timeout=abc\n", 1, "Error: unknown option --xyz\r\n"},
       {{"--help=yes"}, "", 1, "Error: option --help takes no value\r\n"},
       {{"--timeout=0", "-dexample.invalid"}, "", 1, badTimeout + ", not \"0\"\r\n"},
       {{"--timeout", "301", "-dexample.invalid"}, "", 1, badTimeout + ", not \"301\"\r\n"},
