@@ -23,8 +23,7 @@ constexpr int kUsageCaConstraint = 0;
 constexpr int kUsageServiceCertificateConstraint = 1;
 constexpr int kUsageTrustAnchorAssertion = 2;
 constexpr int kUsageDomainIssuedCertificate = 3;
-// Section 2.1.2: selectors; section 2.1.3: matching types.
-constexpr int kSelectorFullCertificate = 0;
+// Section 2.1.3: matching types.
 constexpr int kMatchingExact = 0;
 constexpr int kMatchingSha256 = 1;
 
