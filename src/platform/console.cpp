@@ -5,6 +5,7 @@
 
 #include <cerrno>
 
+#include "platform/file_descriptor.h"
 #include "platform/file_handle.h"
 
 namespace zarvik {
@@ -17,11 +18,11 @@ bool appendToFile(const char* path, const char* bytes, std::size_t length) {
   // O_NONBLOCK: a FIFO without a reader fails at once (ENXIO) instead of
   // waiting for one, and a full FIFO takes what fits instead of holding the
   // run. An interrupted open is not tried again.
-  const int fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
-  if (fd < 0) return false;
-  const bool written = writeAllToDescriptor(fd, bytes, length);
+  FileDescriptor file(::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644));
+  if (!file.isValid()) return false;
+  const bool written = writeAllToDescriptor(file.get(), bytes, length);
   // A failing close can mean the data never reached the file (e.g. on NFS).
-  const bool closed = ::close(fd) == 0;
+  const bool closed = file.close() == 0;
   return written && closed;
 }
 
@@ -30,12 +31,14 @@ bool reopenClosedStandardDescriptors() {
   for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
     if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
     // The lower descriptors are open by now, so open() returns fd itself.
-    const int opened = ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
-    if (opened < 0) {
+    FileDescriptor opened(::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY));
+    if (!opened.isValid()) {
       ok = false;
-    } else if (opened != fd) {
-      ok = ::dup2(opened, fd) == fd && ok;
-      ::close(opened);
+    } else if (opened.get() == fd) {
+      // Handed over: it is the standard descriptor now, open for the run.
+      static_cast<void>(opened.release());
+    } else {
+      ok = ::dup2(opened.get(), fd) == fd && ok;
     }
   }
   return ok;

@@ -32,29 +32,15 @@ int openFlags(FileMode mode) {
 
 }  // namespace
 
-FileHandle::~FileHandle() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
-FileHandle::FileHandle(FileHandle&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-
-FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
-  if (this != &other) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = std::exchange(other.fd_, -1);
-  }
-  return *this;
-}
-
 bool FileHandle::open(const char* path, FileMode mode) {
-  if (fd_ >= 0) (void)close();
+  if (isOpen()) (void)close();
   const int flags = openFlags(mode);
   if (flags < 0 || path == nullptr || *path == 0) return false;
   // Not restarted after EINTR: the signal may be the user's request to stop.
-  const int fd = ::open(path, flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
-  if (fd < 0) return false;
-  fd_ = fd;
-  if (mode == FileMode::kAppend && ::lseek(fd_, 0, SEEK_END) < 0) {
+  FileDescriptor opened(::open(path, flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666));
+  if (!opened.isValid()) return false;
+  fd_ = std::move(opened);
+  if (mode == FileMode::kAppend && ::lseek(fd_.get(), 0, SEEK_END) < 0) {
     (void)close();
     return false;
   }
@@ -62,40 +48,40 @@ bool FileHandle::open(const char* path, FileMode mode) {
 }
 
 std::int64_t FileHandle::read(void* buffer, std::size_t size) {
-  if (fd_ < 0) return -1;
+  if (!isOpen()) return -1;
   ssize_t got;
   do {
-    got = ::read(fd_, buffer, size);
+    got = ::read(fd_.get(), buffer, size);
   } while (got < 0 && errno == EINTR);
   return static_cast<std::int64_t>(got);
 }
 
 bool FileHandle::writeAll(const void* bytes, std::size_t size) {
-  return fd_ >= 0 && writeAllToDescriptor(fd_, bytes, size);
+  return isOpen() && writeAllToDescriptor(fd_.get(), bytes, size);
 }
 
 std::int64_t FileHandle::seek(std::int64_t offset, SeekOrigin origin) {
-  if (fd_ < 0) return -1;
+  if (!isOpen()) return -1;
   const int whence = origin == SeekOrigin::kStart ? SEEK_SET : origin == SeekOrigin::kCurrent ? SEEK_CUR : SEEK_END;
-  return static_cast<std::int64_t>(::lseek(fd_, static_cast<off_t>(offset), whence));
+  return static_cast<std::int64_t>(::lseek(fd_.get(), static_cast<off_t>(offset), whence));
 }
 
 std::int64_t FileHandle::size() const {
   struct stat info {};
-  if (fd_ < 0 || ::fstat(fd_, &info) != 0) return -1;
+  if (!isOpen() || ::fstat(fd_.get(), &info) != 0) return -1;
   return static_cast<std::int64_t>(info.st_size);
 }
 
 bool FileHandle::isRegularFile() const {
   struct stat info {};
-  return fd_ >= 0 && ::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode);
+  return isOpen() && ::fstat(fd_.get(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 bool FileHandle::close() {
-  if (fd_ < 0) return false;
-  // close(2) must not be retried on EINTR on Linux: the descriptor is gone.
-  const int result = ::close(std::exchange(fd_, -1));
-  return result == 0 || errno == EINTR;
+  if (!isOpen()) return false;
+  // After EINTR the descriptor is gone on Linux and the close counts as done.
+  const int error = fd_.close();
+  return error == 0 || error == EINTR;
 }
 
 bool writeAllToDescriptor(int descriptor, const void* bytes, std::size_t size) {

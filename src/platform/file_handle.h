@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/file_descriptor.h"
+
 namespace zarvik {
 
 // How a file is opened. The numbers are the program's own mode numbers.
@@ -28,11 +30,6 @@ enum class SeekOrigin : int { kStart, kCurrent, kEnd };
 class FileHandle {
  public:
   FileHandle() = default;
-  ~FileHandle();
-  FileHandle(FileHandle&& other) noexcept;
-  FileHandle& operator=(FileHandle&& other) noexcept;
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
 
   // Opens path in the given mode (close-on-exec, permissions 0666 less the
   // umask for new files); a handle that was open is closed first. Any mode
@@ -41,7 +38,7 @@ class FileHandle {
   // never becomes the controlling terminal (O_NOCTTY); an interrupted open
   // fails rather than being tried again. False on failure.
   [[nodiscard]] bool open(const char* path, FileMode mode);
-  bool isOpen() const { return fd_ >= 0; }
+  bool isOpen() const { return fd_.isValid(); }
   // True when the open descriptor is a regular file: the only kind whose
   // reads end and never wait for a writer.
   bool isRegularFile() const;
@@ -60,7 +57,7 @@ class FileHandle {
   [[nodiscard]] bool close();
 
  private:
-  int fd_ = -1;
+  FileDescriptor fd_;
 };
 
 // Writes all bytes to the open descriptor, retrying after signals and short

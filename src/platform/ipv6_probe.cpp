@@ -2,15 +2,14 @@
 
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
+
+#include "platform/file_descriptor.h"
 
 namespace zarvik {
 
 bool canCreateIPv6TcpSocket() {
-  const int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
-  if (fd < 0) return false;
-  ::close(fd);
-  return true;
+  const FileDescriptor probe(::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
+  return probe.isValid();
 }
 
 }  // namespace zarvik

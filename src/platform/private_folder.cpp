@@ -31,86 +31,67 @@ int kindAt(int folder, const std::string& name) {
 
 }  // namespace
 
-PrivateFolder::~PrivateFolder() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
-PrivateFolder::PrivateFolder(PrivateFolder&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-
-PrivateFolder& PrivateFolder::operator=(PrivateFolder&& other) noexcept {
-  if (this != &other) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = std::exchange(other.fd_, -1);
-  }
-  return *this;
-}
-
 bool PrivateFolder::open(std::string_view parent, std::string_view name) {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
+  fd_.reset();
   if (parent.empty() || parent.find('\0') != std::string_view::npos || !isPlainName(name)) return false;
   const std::string parentPath(parent);
-  const int parentFd = ::open(parentPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (parentFd < 0) return false;
+  const FileDescriptor parentFolder(::open(parentPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!parentFolder.isValid()) return false;
   const std::string folderName(name);
-  if (::mkdirat(parentFd, folderName.c_str(), 0700) != 0 && errno != EEXIST) {
-    ::close(parentFd);
-    return false;
-  }
-  const int fd = ::openat(parentFd, folderName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  ::close(parentFd);
-  if (fd < 0) return false;
+  if (::mkdirat(parentFolder.get(), folderName.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  FileDescriptor folder(
+      ::openat(parentFolder.get(), folderName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!folder.isValid()) return false;
   struct stat info {};
   // A folder of the user's that others may read or write into (made by
   // hand, by an older version, under a loose umask) is closed to them
   // before any file in it is trusted.
-  if (::fstat(fd, &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid() ||
-      ((info.st_mode & 07777) != 0700 && ::fchmod(fd, 0700) != 0)) {
-    ::close(fd);
+  if (::fstat(folder.get(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid() ||
+      ((info.st_mode & 07777) != 0700 && ::fchmod(folder.get(), 0700) != 0)) {
     return false;
   }
-  fd_ = fd;
+  fd_ = std::move(folder);
   return true;
 }
 
 bool PrivateFolder::replaceFile(std::string_view name, std::string_view contents) const {
-  if (fd_ < 0 || !isPlainName(name)) return false;
+  if (!isOpen() || !isPlainName(name)) return false;
   const std::string target(name);
-  const int kind = kindAt(fd_, target);
+  const int kind = kindAt(fd_.get(), target);
   if (kind < 0 || (kind != 0 && !S_ISREG(static_cast<mode_t>(kind)))) return false;
 
   static std::atomic<unsigned> counter{0};
   const std::string temporary =
       "." + target + "." + std::to_string(::getpid()) + "." + std::to_string(counter.fetch_add(1)) + ".tmp";
-  const int fd = ::openat(fd_, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
-  const bool written = writeAllToDescriptor(fd, contents.data(), contents.size());
-  const bool closed = ::close(fd) == 0;
-  if (!written || !closed || ::renameat(fd_, temporary.c_str(), fd_, target.c_str()) != 0) {
-    ::unlinkat(fd_, temporary.c_str(), 0);
+  FileDescriptor file(
+      ::openat(fd_.get(), temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (!file.isValid()) return false;
+  const bool written = writeAllToDescriptor(file.get(), contents.data(), contents.size());
+  // A failing close can mean the data never reached the file (e.g. on NFS).
+  const bool closed = file.close() == 0;
+  if (!written || !closed || ::renameat(fd_.get(), temporary.c_str(), fd_.get(), target.c_str()) != 0) {
+    ::unlinkat(fd_.get(), temporary.c_str(), 0);
     return false;
   }
   return true;
 }
 
 bool PrivateFolder::removeFile(std::string_view name) const {
-  if (fd_ < 0 || !isPlainName(name)) return false;
+  if (!isOpen() || !isPlainName(name)) return false;
   const std::string target(name);
-  const int kind = kindAt(fd_, target);
+  const int kind = kindAt(fd_.get(), target);
   if (kind == 0) return true;
   if (kind < 0 || !S_ISREG(static_cast<mode_t>(kind))) return false;
-  return ::unlinkat(fd_, target.c_str(), 0) == 0 || errno == ENOENT;
+  return ::unlinkat(fd_.get(), target.c_str(), 0) == 0 || errno == ENOENT;
 }
 
 bool PrivateFolder::readFile(std::string_view name, std::size_t maxBytes, std::string& contents) const {
   contents.clear();
-  if (fd_ < 0 || !isPlainName(name)) return false;
+  if (!isOpen() || !isPlainName(name)) return false;
   const std::string target(name);
-  const int fd = ::openat(fd_, target.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool ok = readOpenRegularFile(fd, maxBytes, contents);
-  ::close(fd);
-  return ok;
+  const FileDescriptor file(
+      ::openat(fd_.get(), target.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  return file.isValid() && readOpenRegularFile(file.get(), maxBytes, contents);
 }
 
 bool createPrivateFolders(std::string_view path) {

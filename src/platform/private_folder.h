@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/file_descriptor.h"
+
 namespace zarvik {
 
 // A folder that belongs to the user running the program, for files that
@@ -13,18 +15,13 @@ namespace zarvik {
 class PrivateFolder {
  public:
   PrivateFolder() = default;
-  ~PrivateFolder();
-  PrivateFolder(PrivateFolder&& other) noexcept;
-  PrivateFolder& operator=(PrivateFolder&& other) noexcept;
-  PrivateFolder(const PrivateFolder&) = delete;
-  PrivateFolder& operator=(const PrivateFolder&) = delete;
 
   // Opens the folder name inside parent, creating it with mode 0700 when it
   // is missing and setting a folder of the user's with any other mode to
   // 0700. False when it cannot be made, opened or set to 0700, when name is
   // a symbolic link or no folder, or when it belongs to another user.
   [[nodiscard]] bool open(std::string_view parent, std::string_view name);
-  bool isOpen() const { return fd_ >= 0; }
+  bool isOpen() const { return fd_.isValid(); }
 
   // Replaces the file name with contents: written to a temporary file (mode
   // 0600) and renamed into place, so that a reader sees the old file or the
@@ -42,7 +39,7 @@ class PrivateFolder {
   [[nodiscard]] bool readFile(std::string_view name, std::size_t maxBytes, std::string& contents) const;
 
  private:
-  int fd_ = -1;
+  FileDescriptor fd_;
 };
 
 // Creates the folder path and its missing parents, each with mode 0700

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "platform/file_descriptor.h"
+
 namespace zarvik {
 
 bool readOpenRegularFile(int descriptor, std::size_t maxBytes, std::string& contents) {
@@ -38,11 +40,8 @@ bool readRegularFile(std::string_view path, std::size_t maxBytes, std::string& c
   contents.clear();
   if (path.empty() || path.find('\0') != std::string_view::npos) return false;
   const std::string name(path);
-  const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool ok = readOpenRegularFile(fd, maxBytes, contents);
-  ::close(fd);
-  return ok;
+  const FileDescriptor file(::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  return file.isValid() && readOpenRegularFile(file.get(), maxBytes, contents);
 }
 
 }  // namespace zarvik

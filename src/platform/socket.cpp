@@ -100,26 +100,9 @@ short pollEvents(int conditions) {
 
 }  // namespace
 
-SocketHandle& SocketHandle::operator=(SocketHandle&& other) noexcept {
-  if (this != &other) {
-    static_cast<void>(close());
-    descriptor_ = other.release();
-  }
-  return *this;
-}
-
-int SocketHandle::release() {
-  const int descriptor = descriptor_;
-  descriptor_ = -1;
-  return descriptor;
-}
-
 std::int32_t SocketHandle::close() {
-  if (descriptor_ < 0) return 0;
-  // The descriptor is gone after close() even when it reports EINTR on
-  // Linux, so it is never closed twice.
-  const int result = ::close(release());
-  return result == 0 ? 0 : lastSocketError();
+  const int error = descriptor_.close();
+  return error == 0 ? 0 : socketErrorFromErrno(error);
 }
 
 std::int32_t openSocket(bool ipv6, SocketType type, SocketHandle& socket) {

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/file_descriptor.h"
+
 namespace zarvik {
 
 // A thin layer over POSIX sockets. Every function reports failure as a
@@ -30,26 +32,21 @@ enum class SocketType {
   kRaw,       // ICMP (IPv4) or ICMPv6 (IPv6)
 };
 
-// Owns one socket descriptor and closes it when destroyed.
+// Owns one socket descriptor and closes it when destroyed. Move-only.
 class SocketHandle {
  public:
   SocketHandle() = default;
   explicit SocketHandle(int descriptor) : descriptor_(descriptor) {}
-  ~SocketHandle() { static_cast<void>(close()); }
-  SocketHandle(SocketHandle&& other) noexcept : descriptor_(other.release()) {}
-  SocketHandle& operator=(SocketHandle&& other) noexcept;
-  SocketHandle(const SocketHandle&) = delete;
-  SocketHandle& operator=(const SocketHandle&) = delete;
 
-  bool isValid() const { return descriptor_ >= 0; }
-  int descriptor() const { return descriptor_; }
+  bool isValid() const { return descriptor_.isValid(); }
+  int descriptor() const { return descriptor_.get(); }
   // Gives up ownership; the caller must close the descriptor.
-  int release();
+  int release() { return descriptor_.release(); }
   // Closes the descriptor (if any): 0 or the error number of close().
   [[nodiscard]] std::int32_t close();
 
  private:
-  int descriptor_ = -1;
+  FileDescriptor descriptor_;
 };
 
 // Creates a socket of the family and type. IPv6 sockets are dual-stack
