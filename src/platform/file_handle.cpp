@@ -101,30 +101,6 @@ bool writeAllToDescriptor(int descriptor, const void* bytes, std::size_t size) {
   return true;
 }
 
-bool readRegularFile(const char* path, std::size_t maxBytes, std::string& content) {
-  content.clear();
-  FileHandle file;
-  if (!file.open(path, FileMode::kReadExisting) || !file.isRegularFile()) return false;
-  const std::int64_t size = file.size();
-  if (size < 0 || static_cast<std::uint64_t>(size) > maxBytes) return false;
-  // One byte more than the size is asked for, so that a file that grows
-  // while it is read is refused rather than read beyond the bound.
-  const auto expected = static_cast<std::size_t>(size);
-  content.resize(expected + 1);
-  std::size_t used = 0;
-  bool whole = false;
-  while (used <= expected) {
-    const std::int64_t got = file.read(content.data() + used, content.size() - used);
-    if (got <= 0) {
-      whole = got == 0;
-      break;
-    }
-    used += static_cast<std::size_t>(got);
-  }
-  content.resize(whole ? used : 0);
-  return whole;
-}
-
 bool fileExists(const char* path) {
   struct stat info {};
   // lstat: a symbolic link that points nowhere still takes the name, and

@@ -64,11 +64,6 @@ class FileHandle {
 // writes. False when the descriptor reports an error or takes no bytes.
 [[nodiscard]] bool writeAllToDescriptor(int descriptor, const void* bytes, std::size_t size);
 
-// Reads the whole file at path into content when it is a regular file of at
-// most maxBytes, opened as FileHandle::open() does. False, with content
-// empty, when it is missing, unreadable, not a regular file or larger.
-bool readRegularFile(const char* path, std::size_t maxBytes, std::string& content);
-
 // True when something (file, folder, or a symbolic link, also one that
 // points nowhere) exists at path.
 bool fileExists(const char* path);

@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "platform/file_handle.h"
+#include "platform/regular_file.h"
 
 namespace zarvik {
 
@@ -26,7 +26,7 @@ std::string_view wordAt(std::string_view text, std::size_t start) {
 std::vector<std::string> readResolvConfNameServers(const char* path) {
   std::vector<std::string> servers;
   std::string content;
-  if (!readRegularFile(path, kMaxResolvConfBytes, content)) return servers;
+  if (path == nullptr || !readRegularFile(path, kMaxResolvConfBytes, content)) return servers;
   constexpr std::string_view kKeyword = "nameserver";
   std::string_view rest(content);
   while (!rest.empty()) {

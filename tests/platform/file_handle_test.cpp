@@ -8,6 +8,7 @@
 #include <string>
 #include <utility>
 
+#include "platform/regular_file.h"
 #include "platform/temp_folder.h"
 
 namespace zarvik {
