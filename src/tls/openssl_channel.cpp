@@ -22,6 +22,13 @@ OpenSslChannel::OpenSslChannel(SslPtr ssl) : ssl_(std::move(ssl)) {
   // Each write may take part of the data, and after a "try again" the rest
   // comes from wherever the caller's buffer is by then.
   SSL_set_mode(ssl_.get(), SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+  // Each read returns after one record that carries no application data
+  // (a KeyUpdate or NewSessionTicket, RFC 8446 section 4.6) as "try again",
+  // instead of reading on inside the library for as long as records keep
+  // coming: the caller's loop then sees its time-out and RunFlag between
+  // records, which a peer sending KeyUpdates without end would otherwise
+  // keep it from.
+  SSL_clear_mode(ssl_.get(), SSL_MODE_AUTO_RETRY);
 }
 
 ResultCode OpenSslChannel::failureOf(int returned) const {

@@ -10,7 +10,8 @@ namespace zarvik {
 
 // The TLS session of a connection after a successful handshake: every send
 // and receive of the connection goes through it (the connection's socket
-// stays non-blocking, so each call may ask to be called again).
+// stays non-blocking, so each call may ask to be called again; a read does
+// so after every record that holds no application data).
 class OpenSslChannel : public TlsChannel {
  public:
   explicit OpenSslChannel(SslPtr ssl);

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "platform/socket.h"
+#include "platform/socket_errors.h"
 
 namespace zarvik {
 
@@ -248,6 +249,64 @@ bool TlsServerEnd::send(std::string_view bytes) {
   std::size_t written = 0;
   return drive("TLS write", waitMs_,
                [&] { return SSL_write_ex(session_.get(), bytes.data(), bytes.size(), &written); }) == 1;
+}
+
+namespace {
+
+// Writes every byte on the non-blocking socket before the deadline; false
+// when the peer is gone or the time runs out.
+bool sendBefore(int descriptor, std::string_view bytes, Clock::time_point deadline) {
+  while (!bytes.empty()) {
+    std::size_t sent = 0;
+    const std::int32_t error = sendToSocket(descriptor, bytes.data(), bytes.size(), sent);
+    if (error == 0) {
+      bytes.remove_prefix(sent);
+      continue;
+    }
+    bool ready = false;
+    const std::uint32_t left = millisecondsUntil(deadline);
+    if (error != wsa::kWouldBlock || left == 0 || waitForSocket(descriptor, kSocketWritable, left, ready) != 0 ||
+        !ready) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+std::size_t TlsServerEnd::sendKeyUpdates(std::size_t maxCount, std::uint32_t forMs) {
+  if (!session_) {
+    setError("key update: no TLS session");
+    return 0;
+  }
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(forMs);
+  SSL* session = session_.get();
+  // The records go to memory first; the socket's BIO is put back at the end.
+  BIO* socketBio = SSL_get_wbio(session);
+  BIO_up_ref(socketBio);
+  BIO* memory = BIO_new(BIO_s_mem());
+  SSL_set0_wbio(session, memory);
+  constexpr std::size_t kBatch = 256;
+  std::size_t made = 0;
+  bool going = true;
+  while (going && made < maxCount && millisecondsUntil(deadline) > 0) {
+    for (std::size_t i = 0; i < kBatch && made < maxCount; ++i) {
+      ERR_clear_error();
+      if (SSL_key_update(session, SSL_KEY_UPDATE_NOT_REQUESTED) != 1 || SSL_do_handshake(session) != 1) {
+        setError("key update: " + queuedOpensslErrors());
+        going = false;
+        break;
+      }
+      ++made;
+    }
+    std::string records(static_cast<std::size_t>(BIO_pending(memory)), '\0');
+    const int taken = BIO_read(memory, records.data(), static_cast<int>(records.size()));
+    records.resize(taken > 0 ? static_cast<std::size_t>(taken) : 0);
+    going = going && sendBefore(descriptor_, records, deadline);
+  }
+  SSL_set0_wbio(session, socketBio);
+  return made;
 }
 
 bool TlsServerEnd::shutdown() {

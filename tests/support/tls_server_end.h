@@ -92,6 +92,11 @@ class TlsServerEnd {
   // not a byte beyond it.
   [[nodiscard]] bool readLine(std::string& line);
   [[nodiscard]] bool send(std::string_view bytes);
+  // Sends TLS 1.3 KeyUpdate messages (RFC 8446 4.6.3), at most maxCount of
+  // them and for at most forMs, faster than a client can read them: they
+  // are made in memory and written in large batches. Stops early when the
+  // client goes away; returns how many were made.
+  std::size_t sendKeyUpdates(std::size_t maxCount, std::uint32_t forMs);
   // Sends close_notify (RFC 8446 6.1); the session takes no more writes.
   [[nodiscard]] bool shutdown();
   // Reads until the client ends the session, appending any application

@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "base/printed_lines.h"
+#include "net/line_session.h"
 #include "platform/signals.h"
 #include "platform/temp_folder.h"
 #include "support/test_pki.h"
@@ -212,6 +214,27 @@ TEST_F(TlsHandshakeTest, PresentsTheClientCertificateOnlyWithItsKey) {
     server_.join();
     EXPECT_EQ(seen->clientSubject().has_value(), c.presented) << c.label;
   }
+}
+
+TEST_F(TlsHandshakeTest, AFloodOfKeyUpdatesDoesNotOutlastTheReadTimeout) {
+  // Each KeyUpdate is a record without application data; a read that went
+  // on inside the library while they kept coming never came back to the
+  // time-out. The server floods for 3 s, the read waits 300 ms.
+  const TestIdentity server = makeTestIdentity({});
+  TlsServerConfig config = tlsServerConfig(server);
+  config.minVersion = TLS1_3_VERSION;
+  end_ = std::make_unique<TlsServerEnd>(config);
+  serve([this](int descriptor) {
+    if (end_->handshake(descriptor)) static_cast<void>(end_->sendKeyUpdates(1000000, 3000));
+  });
+  TranscriptFlags flags;
+  ASSERT_EQ(start("mx.example.test", flags), ResultCode::kOk) << end_->lastError();
+  SharedString line;
+  const auto begin = std::chrono::steady_clock::now();
+  EXPECT_EQ(readLine(connection_, line, 300, flags), ResultCode::kReadTimeout);
+  EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(1300));
+  finishClient();
+  server_.join();
 }
 
 }  // namespace
