@@ -17,11 +17,11 @@
 #include "tls/certificate_digest.h"
 #include "tls/certificate_names.h"
 #include "tls/certificate_strength.h"
+#include "tls/certificate_text.h"
 #include "tls/dane.h"
 #include "tls/dane_cache.h"
 #include "tls/dane_chain_verification.h"
 #include "tls/openssl_handles.h"
-#include "tls/tls_report.h"
 
 namespace zarvik {
 

@@ -37,10 +37,34 @@ constexpr std::uint64_t kProbeTranscriptBits = TranscriptFlags::kWriteTranscript
 constexpr std::uint32_t kProbeCheckMask = CheckMask::kCertificate | CheckMask::kTrust | CheckMask::kDane;
 constexpr std::uint32_t kProbeToleranceMask = 0x00100FFF;
 
-void applyTlsPolicy(ConnectionTlsState& state) {
-  state.checkMask = kProbeCheckMask;
-  state.toleranceMask = kProbeToleranceMask;
-  state.workFolder = workFolder();
+// The bits of the SMTP options a probe uses: EHLO and STARTTLS, priority
+// and partial recipients (neither of which a probe's one recipient at
+// normal priority ever sends), the null path for NOTIFY=NEVER, and the
+// XBDATA token only under a policy (which a probe never sets). A new option
+// is off until it is named here.
+constexpr std::uint64_t kProbeSmtpBits = SmtpOptions::kUseEhlo | SmtpOptions::kRequireXbdataToken |
+                                         SmtpOptions::kAcceptPartialRecipients | SmtpOptions::kNullPathForNotifyNever |
+                                         SmtpOptions::kUseStartTls | SmtpOptions::kUsePriority;
+
+// The configuration of the probe's session: its options and transcript,
+// the EHLO name, the framing lines, the waits, the TLS policy with the
+// DANE cache in the work folder, and the port.
+SessionConfig probeSessionConfig(const HostProbeRequest& request) {
+  SessionConfig config;
+  config.options = probeSmtpOptions(request.useHelo);
+  config.flags = probeTranscriptFlags(request.certFile);
+  config.clientHostName = request.localHostName;
+  config.texts.connected = kConnectedText;
+  config.texts.retry = kClosedText;
+  config.timeouts = request.bounds.smtp;
+  config.tls.policy = {kProbeCheckMask, kProbeToleranceMask};
+  // The session keeps its TLS configuration across its reconnects, so the
+  // bound holds for every handshake attempt.
+  config.tls.handshakeTimeoutMs = request.bounds.tlsHandshakeMs;
+  config.tls.workFolder = workFolder();
+  config.tls.certFile = request.certFile;
+  config.port = request.smtpPort;
+  return config;
 }
 
 // Points the entry at the forced address when it is a usable one; warns and
@@ -62,8 +86,7 @@ void applyForcedAddress(MailHostEntry& entry, const SharedString& forcedAddress)
 
 // MAIL FROM and, when a recipient was given, RCPT TO. An address that the
 // envelope cannot carry is reported like one that could not be converted.
-ResultCode tryEnvelope(SmtpSession& session, const SharedString& fromAddress, const SharedString& toAddress,
-                       SmtpOptions options, TranscriptFlags flags) {
+ResultCode tryEnvelope(SmtpSession& session, const SharedString& fromAddress, const SharedString& toAddress) {
   Sender sender;
   if (!parseMailbox(fromAddress.view(), sender.mailbox)) return ResultCode::kSenderUnreadable;
   LockedList<Recipient> recipients;
@@ -76,10 +99,10 @@ ResultCode tryEnvelope(SmtpSession& session, const SharedString& fromAddress, co
     static_cast<void>(recipients.append(recipient));
   }
   EnvelopeOutcome outcome;
-  return submitEnvelope(session, sender, recipients, kDeclaredMessageSize, kNormalPriority, outcome, options, flags);
+  return submitEnvelope(session, sender, recipients, kDeclaredMessageSize, kNormalPriority, outcome);
 }
 
-ExitCode verdictOf(ResultCode envelopeResult) {
+ExitCode exitCodeOfEnvelope(ResultCode envelopeResult) {
   switch (envelopeResult) {
     case ResultCode::kOk: return kExitAccepted;
     case ResultCode::kPermanentRefusal: return kExitRefusedPermanently;
@@ -96,16 +119,12 @@ TranscriptFlags probeTranscriptFlags(const SharedString& certFile) {
 }
 
 SmtpOptions probeSmtpOptions(bool useHelo) {
-  SmtpOptions options = SmtpOptions::fromWords(0xFFFFFFFFu, 0)
-                            .without(SmtpOptions::kRequestDsn | SmtpOptions::kUsePipelining | SmtpOptions::kUseSize)
-                            .with(SmtpOptions::kUseStartTls);
+  const SmtpOptions options{kProbeSmtpBits};
   return useHelo ? options.without(SmtpOptions::kUseEhlo) : options;
 }
 
 ExitCode probeHost(const MailHostEntry& hostEntry, const HostProbeRequest& request) {
   MailHostEntry entry = hostEntry;
-  const TranscriptFlags flags = probeTranscriptFlags(request.certFile);
-  const SmtpOptions options = probeSmtpOptions(request.useHelo);
   applyForcedAddress(entry, request.forcedAddress);
   printLine("Connecting with " + entry.displayText());
 
@@ -113,36 +132,27 @@ ExitCode probeHost(const MailHostEntry& hostEntry, const HostProbeRequest& reque
   target.hostName = entry.hostName;
   target.addresses = entry.addresses;
   target.tlsaLines = entry.tlsaLines;
-  SessionTexts texts;
-  texts.connected = kConnectedText;
-  texts.retry = kClosedText;
-  SmtpSession session;
-  applyTlsPolicy(session.connection().tlsState());
-  session.timeouts() = request.bounds.smtp;
-  // The connection keeps its TLS state across the session's reconnects, so
-  // the bound holds for every handshake attempt.
-  session.connection().tlsState().handshakeTimeoutMs = request.bounds.tlsHandshakeMs;
+  SmtpSession session(probeSessionConfig(request));
   ReplyLines replies;
-  ResultCode result =
-      session.openSession(target, request.certFile, texts, request.localHostName, replies, options, flags);
+  ResultCode result = session.openSession(target, replies);
   if (failed(result)) {
     printLine(formatResult(result));
     return kExitNotTested;
   }
 
-  ExitCode verdict = kExitAccepted;
+  ExitCode exitCode = kExitAccepted;
   if (!request.fromAddress.isEmpty()) {
-    result = tryEnvelope(session, request.fromAddress, request.toAddress, options, flags);
-    verdict = verdictOf(result);
+    result = tryEnvelope(session, request.fromAddress, request.toAddress);
+    exitCode = exitCodeOfEnvelope(result);
     if (failed(result)) printLine(formatResult(result));
   }
   if (!isLinkFailure(result)) {
-    const ResultCode quitResult = session.quit(options, flags);
+    const ResultCode quitResult = session.quit();
     if (failed(quitResult)) printLine(formatResult(quitResult));
-    static_cast<void>(session.closeSession(flags));
+    static_cast<void>(session.closeSession());
   }
   printLine(kClosedText + entry.displayText());
-  return verdict;
+  return exitCode;
 }
 
 }  // namespace zarvik

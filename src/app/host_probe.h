@@ -5,6 +5,7 @@
 #include "base/shared_string.h"
 #include "dns/mail_host_entry.h"
 #include "net/transcript_flags.h"
+#include "smtp/session_config.h"
 #include "smtp/smtp_options.h"
 
 namespace zarvik {
@@ -18,6 +19,7 @@ struct HostProbeRequest {
   SharedString certFile;
   bool useHelo = false;
   WaitBounds bounds;  // of the SMTP waits and the TLS handshake; dnsStepMs is not read here
+  std::uint16_t smtpPort = kSmtpPort;
 };
 
 // The transcript flags of a probe: the transcript without line labels, the
@@ -25,9 +27,9 @@ struct HostProbeRequest {
 // client certificate.
 TranscriptFlags probeTranscriptFlags(const SharedString& certFile);
 
-// The SMTP options of a probe: everything but DSN, PIPELINING and SIZE, so
-// that the envelope carries no parameters; STARTTLS when offered; EHLO
-// unless useHelo.
+// The SMTP options of a probe: no DSN, PIPELINING or SIZE, so that the
+// envelope carries no parameters; STARTTLS when offered; EHLO unless
+// useHelo.
 SmtpOptions probeSmtpOptions(bool useHelo);
 
 // Tests one mail host over SMTP (RFC 5321) and prints the transcript framed

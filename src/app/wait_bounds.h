@@ -3,8 +3,8 @@
 #include <cstdint>
 
 #include "dns/resolver.h"
-#include "net/connection.h"
-#include "smtp/smtp_session.h"
+#include "smtp/session_config.h"
+#include "tls/tls_policy.h"
 
 namespace zarvik {
 
@@ -15,7 +15,7 @@ namespace zarvik {
 struct WaitBounds {
   std::uint32_t dnsStepMs = ResolverOptions::kDefaultStepTimeoutMs;
   SmtpTimeouts smtp;  // connect, greeting, every reply, the NOOPs after a failed handshake
-  std::uint32_t tlsHandshakeMs = ConnectionTlsState::kDefaultHandshakeTimeoutMs;
+  std::uint32_t tlsHandshakeMs = TlsConfig::kDefaultHandshakeTimeoutMs;
 
   // The bounds under a --timeout of timeoutMs; 0 gives the built-in ones.
   static WaitBounds under(std::uint32_t timeoutMs);

@@ -39,21 +39,6 @@ struct ConnectionTarget {
   LockedList<IpAddress> localAddresses;  // local addresses to bind to (used when one per family)
 };
 
-// What the TLS client records on a connection, and the policy its caller
-// sets for it; this layer only stores it.
-struct ConnectionTlsState {
-  // The longest a handshake may take, all waits included.
-  static constexpr std::uint32_t kDefaultHandshakeTimeoutMs = 60000;
-
-  std::int32_t nesting = 0;         // handshake attempts on this connection; upgrade offered below 3
-  std::uint32_t checkMask = 0;      // which certificate checks run
-  std::uint32_t toleranceMask = 0;  // which negative findings are not a policy violation
-  std::uint32_t verdictLow = 0;     // findings of the last successful handshake
-  std::uint32_t verdictHigh = 0;
-  std::uint32_t handshakeTimeoutMs = kDefaultHandshakeTimeoutMs;
-  SharedString workFolder;  // where the DANE check keeps its cache file; empty: no cache
-};
-
 // One socket with its time-outs, transcript label and optional TLS session.
 // Every operation returns a ResultCode: kOk, the program's own codes, or a
 // Windows Sockets error number (wsa::) made from errno. All waits are sliced
@@ -155,8 +140,11 @@ class Connection {
   void installTls(std::unique_ptr<TlsChannel> channel) { tls_ = std::move(channel); }
   // Drops the session without a TLS shutdown (a failed handshake).
   void dropTlsSession() { tls_.reset(); }
-  ConnectionTlsState& tlsState() { return tlsState_; }
-  const ConnectionTlsState& tlsState() const { return tlsState_; }
+  // The TLS handshakes begun on this connection, across the reconnects of
+  // its session: each attempt takes the next client context.
+  std::int32_t tlsNesting() const { return tlsNesting_; }
+  // Counts one more handshake attempt and returns its number, from 1.
+  std::int32_t countTlsAttempt() { return ++tlsNesting_; }
 
   // Kept for reports: the target of the last openConnection, the peer's host
   // name and the address last tried.
@@ -174,7 +162,7 @@ class Connection {
   bool ipv6_ = false;
   std::uint32_t labelNumber_ = 0;
   std::unique_ptr<TlsChannel> tls_;
-  ConnectionTlsState tlsState_;
+  std::int32_t tlsNesting_ = 0;
   ConnectionTarget target_;
   SharedString peerHostName_;
   IpAddress peerAddress_;

@@ -6,8 +6,8 @@
 #include "smtp/capability_list.h"
 #include "smtp/reply_judgement.h"
 #include "smtp/xtext.h"
+#include "tls/tls_policy.h"
 #include "tls/tls_report.h"
-#include "tls/verdict.h"
 
 namespace zarvik {
 
@@ -62,8 +62,8 @@ bool refusedLocally(const SmtpSession& session, const Extensions& ext, std::int6
     return true;
   }
   if (tlsWanted && options.has(SmtpOptions::kVerifiedCertificateRequired) && connection.hasTls() &&
-      !verdictAcceptable(connection)) {
-    buildTlsReport(connection, outcome.replies, flags.with(TranscriptFlags::kReport));
+      !verdictAcceptable(session.tlsVerdict(), session.config().tls.policy)) {
+    buildTlsReport(connection, session.tlsVerdict(), outcome.replies, flags.with(TranscriptFlags::kReport));
     transcriptInfo(connection, kPolicyViolationText, flags);
     outcome.enhancedCode = "5.7.14";
     return true;
@@ -149,7 +149,7 @@ bool mayContinueAfter(std::size_t index, ResultCode result, SmtpOptions options)
 ResultCode exchange(SmtpSession& session, std::vector<CommandRecord>& records, bool pipelining, SmtpOptions options,
                     TranscriptFlags flags) {
   Connection& connection = session.connection();
-  const std::uint32_t timeoutMs = session.timeouts().replyMs;
+  const std::uint32_t timeoutMs = session.config().timeouts.replyMs;
   if (pipelining) {
     LockedList<SharedString> batch;
     for (const CommandRecord& record : records) batch.append(record.command);
@@ -221,8 +221,9 @@ ResultCode settle(const std::vector<CommandRecord>& records, const LockedList<Re
 }  // namespace
 
 ResultCode submitEnvelope(SmtpSession& session, const Sender& sender, const LockedList<Recipient>& recipients,
-                          std::int64_t declaredSize, std::int32_t priority, EnvelopeOutcome& outcome,
-                          SmtpOptions options, TranscriptFlags flags) {
+                          std::int64_t declaredSize, std::int32_t priority, EnvelopeOutcome& outcome) {
+  const SmtpOptions options = session.config().options;
+  const TranscriptFlags flags = session.config().flags;
   outcome.refusedPermanently.clear();
   outcome.refusedTemporarily.clear();
   const Extensions ext = decideExtensions(session.capabilities(), recipients.count(), options);

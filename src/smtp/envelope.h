@@ -54,8 +54,8 @@ struct EnvelopeOutcome {
 inline constexpr std::int32_t kMaxPipelinedRecipients = 99;
 
 // Sends MAIL FROM and one RCPT TO per recipient (RFC 5321 section 3.3) with
-// the SIZE (RFC 1870), DSN (RFC 3461) and PRIORITY parameters that options
-// ask for and the server announced, pipelined (RFC 2920) when allowed.
+// the SIZE (RFC 1870), DSN (RFC 3461) and PRIORITY parameters that the
+// session's options ask for and the server announced, pipelined (RFC 2920) when allowed.
 // Nothing is sent, and the result is kPermanentRefusal, when a local policy
 // refuses: the
 // declared size above the announced limit ("5.3.4"), TLS required but not
@@ -69,7 +69,6 @@ inline constexpr std::int32_t kMaxPipelinedRecipients = 99;
 // temporarily; otherwise the result of the refused
 // command or the link failure that ended the exchange.
 ResultCode submitEnvelope(SmtpSession& session, const Sender& sender, const LockedList<Recipient>& recipients,
-                          std::int64_t declaredSize, std::int32_t priority, EnvelopeOutcome& outcome,
-                          SmtpOptions options, TranscriptFlags flags);
+                          std::int64_t declaredSize, std::int32_t priority, EnvelopeOutcome& outcome);
 
 }  // namespace zarvik

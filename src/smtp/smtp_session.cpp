@@ -1,7 +1,5 @@
 #include "smtp/smtp_session.h"
 
-#include <atomic>
-
 #include "base/result_text.h"
 #include "base/run_flag.h"
 #include "net/line_session.h"
@@ -12,8 +10,6 @@
 namespace zarvik {
 
 namespace {
-
-std::atomic<std::uint16_t> sessionPort{kSmtpPort};
 
 // The handshake failures after which a fresh connection may succeed with
 // the next client context: no TLS connection at all, or no common cipher.
@@ -38,76 +34,67 @@ const SharedString& lastLine(const ReplyLines& reply) {
 
 }  // namespace
 
-std::uint16_t smtpPort() { return sessionPort.load(std::memory_order_relaxed); }
+SmtpSession::SmtpSession(SessionConfig config) : config_(std::move(config)), tls_{tlsReady, startTls} {}
 
-std::uint16_t setSmtpPortForTesting(std::uint16_t port) {
-  return sessionPort.exchange(port, std::memory_order_relaxed);
-}
-
-SmtpSession::SmtpSession() : tls_{tlsReady, startTls} {}
-
-ResultCode SmtpSession::openSession(const SmtpTarget& target, const SharedString& certFile, const SessionTexts& texts,
-                                    const SharedString& clientHostName, ReplyLines& replies, SmtpOptions options,
-                                    TranscriptFlags flags) {
+ResultCode SmtpSession::openSession(const SmtpTarget& target, ReplyLines& replies) {
   ResultCode result = ResultCode::kOk;
   for (openAttempt_ = 1; openAttempt_ <= kMaxOpenAttempts; ++openAttempt_) {
     if (openAttempt_ > 1) {
-      if (!texts.retry.isEmpty()) writeInfo(texts.retry + connection_.peerAddress().text(), flags);
+      if (!config_.texts.retry.isEmpty()) writeInfo(config_.texts.retry + connection_.peerAddress().text());
       static_cast<void>(connection_.closeConnection(Connection::kDefaultLingerMs));
     }
-    result = runAttempt(target, certFile, texts, clientHostName, replies, options, flags);
+    result = runAttempt(target, replies);
     if (!mayRetryHandshake(result)) break;
   }
   if (openAttempt_ > kMaxOpenAttempts) openAttempt_ = kMaxOpenAttempts;
   return result;
 }
 
-ResultCode SmtpSession::runAttempt(const SmtpTarget& target, const SharedString& certFile, const SessionTexts& texts,
-                                   const SharedString& clientHostName, ReplyLines& replies, SmtpOptions options,
-                                   TranscriptFlags flags) {
+ResultCode SmtpSession::runAttempt(const SmtpTarget& target, ReplyLines& replies) {
   capabilities_.clear();
   ConnectionTarget endpoint;
   endpoint.hostName = target.hostName;
   endpoint.addresses.assign(target.addresses);
   endpoint.localAddresses.assign(target.localAddresses);
-  endpoint.port = smtpPort();
+  endpoint.port = config_.port;
   endpoint.kind = SocketKind::kStream;
 
-  ResultCode result = connection_.openConnection(endpoint, timeouts_.connectMs, flags);
+  ResultCode result = connection_.openConnection(endpoint, config_.timeouts.connectMs, config_.flags);
   if (result == ResultCode::kConnectFailed) return ResultCode::kMailHostUnreachable;
   if (failed(result)) return result;
-  if (!texts.connected.isEmpty()) writeInfo(texts.connected + connection_.peerAddress().text(), flags);
+  if (!config_.texts.connected.isEmpty()) writeInfo(config_.texts.connected + connection_.peerAddress().text());
   if (!runAllowed()) return ResultCode::kTerminationRequested;
 
+  const SmtpOptions options = config_.options;
   // Implicit TLS: the handshake comes before the greeting (RFC 8314).
   if (target.tlsOnConnect && options.has(SmtpOptions::kUseStartTls) && mayStartTls()) {
-    result = tls_.start(connection_, target.hostName, target.tlsaLines, certFile, flags);
+    result = handshake(target);
     if (failed(result)) {
-      writeInfo(formatResult(result), flags);
+      writeInfo(formatResult(result));
       return result;
     }
   }
 
-  result = readGreeting(replies, options, flags);
+  result = readGreeting(replies);
   if (failed(result)) return result;
-  result = helloExchange(clientHostName, replies, options, flags);
+  result = helloExchange(replies);
   if (failed(result)) return result;
 
   if (options.has(SmtpOptions::kUseStartTls) && findCapability(capabilities_, "STARTTLS") != 0 && mayStartTls() &&
       !connection_.hasTls()) {
-    return upgradeWithStartTls(target, certFile, clientHostName, replies, options, flags);
+    return upgradeWithStartTls(target, replies);
   }
   return ResultCode::kOk;
 }
 
-ResultCode SmtpSession::readGreeting(ReplyLines& replies, SmtpOptions options, TranscriptFlags flags) {
-  ResultCode result = connection_.waitReadable(timeouts_.replyMs);
+ResultCode SmtpSession::readGreeting(ReplyLines& replies) {
+  ResultCode result = connection_.waitReadable(config_.timeouts.replyMs);
   if (failed(result)) return result;
   ReplyLines greeting;
-  result = readReply(connection_, greeting, timeouts_.replyMs, flags);
+  result = readReply(connection_, greeting, config_.timeouts.replyMs, config_.flags);
   if (succeeded(result)) {
     SharedString enhanced;
-    result = judgeReply(capabilities_, ReplyKind::kConnection, lastLine(greeting), enhanced, options);
+    result = judgeReply(capabilities_, ReplyKind::kConnection, lastLine(greeting), enhanced, config_.options);
   }
   if (failed(result)) {
     for (const SharedString& line : greeting) replies.append(cleanedLine(line));
@@ -115,51 +102,50 @@ ResultCode SmtpSession::readGreeting(ReplyLines& replies, SmtpOptions options, T
   return result;
 }
 
-ResultCode SmtpSession::upgradeWithStartTls(const SmtpTarget& target, const SharedString& certFile,
-                                            const SharedString& clientHostName, ReplyLines& replies,
-                                            SmtpOptions options, TranscriptFlags flags) {
+ResultCode SmtpSession::handshake(const SmtpTarget& target) {
+  return tls_.start(connection_, TlsTarget{target.hostName, target.tlsaLines}, config_.tls, config_.flags, tlsVerdict_);
+}
+
+ResultCode SmtpSession::upgradeWithStartTls(const SmtpTarget& target, ReplyLines& replies) {
   ReplyLines reply;
   SharedString enhanced;
-  ResultCode result = command("STARTTLS", ReplyKind::kGeneric, timeouts_.replyMs, reply, enhanced, options, flags);
+  ResultCode result = command("STARTTLS", ReplyKind::kGeneric, config_.timeouts.replyMs, reply, enhanced);
   // A reply that could not be read in time (195) is no refusal either.
   if (isLinkFailure(result) || result == ResultCode::kSessionTimeout) return result;
   if (failed(result)) {
     // A server that will not upgrade is still tested in plain text, unless
     // the caller insists on TLS and the refusal may pass.
-    const bool insist = options.has(SmtpOptions::kTlsRequired) && result == ResultCode::kTemporaryRefusal;
+    const bool insist = config_.options.has(SmtpOptions::kTlsRequired) && result == ResultCode::kTemporaryRefusal;
     return insist ? result : ResultCode::kOk;
   }
 
-  const ResultCode handshake = tls_.start(connection_, target.hostName, target.tlsaLines, certFile, flags);
-  if (succeeded(handshake)) {
+  const ResultCode upgrade = handshake(target);
+  if (succeeded(upgrade)) {
     // RFC 3207 section 4.2: forget what was learned before the upgrade.
-    return helloExchange(clientHostName, replies, options, flags);
+    return helloExchange(replies);
   }
-  if (isLinkFailure(handshake)) return handshake;
+  if (isLinkFailure(upgrade)) return upgrade;
 
-  writeInfo(formatResult(handshake), flags);
+  writeInfo(formatResult(upgrade));
   // The server may still expect TLS bytes or may have returned to plain
   // text; two NOOPs find out whether the dialogue is still usable.
   ResultCode probe = ResultCode::kOk;
   for (int i = 0; i < 2 && !isLinkFailure(probe); ++i) {
-    probe = command("NOOP", ReplyKind::kGeneric, timeouts_.noopMs, reply, enhanced, options, flags);
+    probe = command("NOOP", ReplyKind::kGeneric, config_.timeouts.noopMs, reply, enhanced);
   }
-  if (!isLinkFailure(probe)) static_cast<void>(quit(options, flags));
-  return handshake;
+  if (!isLinkFailure(probe)) static_cast<void>(quit());
+  return upgrade;
 }
 
-bool SmtpSession::mayStartTls() const {
-  return connection_.tlsState().nesting < kMaxTlsNesting && succeeded(tls_.ready());
-}
+bool SmtpSession::mayStartTls() const { return connection_.tlsNesting() < kMaxTlsNesting && succeeded(tls_.ready()); }
 
-ResultCode SmtpSession::helloExchange(const SharedString& clientHostName, ReplyLines& replies, SmtpOptions options,
-                                      TranscriptFlags flags) {
+ResultCode SmtpSession::helloExchange(ReplyLines& replies) {
   capabilities_.clear();
   ReplyLines reply;
   SharedString enhanced;
-  if (options.has(SmtpOptions::kUseEhlo)) {
+  if (config_.options.has(SmtpOptions::kUseEhlo)) {
     const ResultCode result =
-        command("EHLO " + clientHostName, ReplyKind::kConnection, timeouts_.replyMs, reply, enhanced, options, flags);
+        command("EHLO " + config_.clientHostName, ReplyKind::kConnection, config_.timeouts.replyMs, reply, enhanced);
     if (succeeded(result)) {
       capabilities_.buildFromReply(reply);
       return result;
@@ -169,8 +155,8 @@ ResultCode SmtpSession::helloExchange(const SharedString& clientHostName, ReplyL
     if (isLinkFailure(result)) return result;
   }
 
-  const SharedString helo = "HELO " + clientHostName;
-  const ResultCode result = command(helo, ReplyKind::kConnection, timeouts_.replyMs, reply, enhanced, options, flags);
+  const SharedString helo = "HELO " + config_.clientHostName;
+  const ResultCode result = command(helo, ReplyKind::kConnection, config_.timeouts.replyMs, reply, enhanced);
   if (failed(result)) {
     replies.append(helo);
     for (const SharedString& line : reply) replies.append(cleanedLine(line));
@@ -178,29 +164,27 @@ ResultCode SmtpSession::helloExchange(const SharedString& clientHostName, ReplyL
   return result;
 }
 
-ResultCode SmtpSession::quit(SmtpOptions options, TranscriptFlags flags) {
+ResultCode SmtpSession::quit() {
   ReplyLines reply;
   SharedString enhanced;
-  return command("QUIT", ReplyKind::kGeneric, timeouts_.replyMs, reply, enhanced, options, flags);
+  return command("QUIT", ReplyKind::kGeneric, config_.timeouts.replyMs, reply, enhanced);
 }
 
-ResultCode SmtpSession::closeSession(TranscriptFlags /*flags*/) {
+ResultCode SmtpSession::closeSession() {
   capabilities_.clear();
   return connection_.closeConnection(Connection::kDefaultLingerMs);
 }
 
 ResultCode SmtpSession::command(const SharedString& line, ReplyKind kind, std::uint32_t timeoutMs, ReplyLines& reply,
-                                SharedString& enhanced, SmtpOptions options, TranscriptFlags flags) {
+                                SharedString& enhanced) {
   reply.clear();
-  ResultCode result = writeLine(connection_, line, timeoutMs, flags);
+  ResultCode result = writeLine(connection_, line, timeoutMs, config_.flags);
   if (failed(result)) return result;
-  result = readReply(connection_, reply, timeoutMs, flags);
+  result = readReply(connection_, reply, timeoutMs, config_.flags);
   if (failed(result)) return result;
-  return judgeReply(capabilities_, kind, lastLine(reply), enhanced, options);
+  return judgeReply(capabilities_, kind, lastLine(reply), enhanced, config_.options);
 }
 
-void SmtpSession::writeInfo(const SharedString& text, TranscriptFlags flags) const {
-  transcriptInfo(connection_, text, flags);
-}
+void SmtpSession::writeInfo(const SharedString& text) const { transcriptInfo(connection_, text, config_.flags); }
 
 }  // namespace zarvik

@@ -50,9 +50,9 @@ bool storeHoldsCertificates(X509_STORE* store) {
 
 // OpenSSL's chain verification with the record as its callback's state.
 // False when the verification context could not be made.
-bool verifyWithCallback(X509* certificate, STACK_OF(X509) * chain, X509_STORE* store, ChainCheckRecord& record) {
+bool verifyWithCallback(const PeerCertificates& peer, ChainCheckRecord& record) {
   X509StoreCtxPtr context(X509_STORE_CTX_new());
-  if (!context || X509_STORE_CTX_init(context.get(), store, certificate, chain) != 1) return false;
+  if (!context || X509_STORE_CTX_init(context.get(), peer.store, peer.leaf, peer.chain) != 1) return false;
   X509_STORE_CTX_set_verify_cb(context.get(), onChainReport);
   X509VerifyParamPtr param(X509_VERIFY_PARAM_new());
   if (!param) return false;
@@ -66,7 +66,9 @@ bool verifyWithCallback(X509* certificate, STACK_OF(X509) * chain, X509_STORE* s
   return true;
 }
 
-void applyPostRules(Verdict& v, std::uint32_t checkMask, std::uint32_t toleranceMask) {
+void applyPostRules(Verdict& v, const TlsPolicy& policy) {
+  const std::uint32_t checkMask = policy.checkMask;
+  const std::uint32_t toleranceMask = policy.toleranceMask;
   if (v.hasLow(Verdict::kUnknown)) v.low |= Verdict::kViolation;
   if (v.hasLow(Verdict::kUntrusted)) {
     if ((checkMask & CheckMask::kTrust) != 0) {
@@ -129,26 +131,25 @@ CertificateStatus overallStatus(const Verdict& verdict) {
   return CertificateStatus::kCertificateValid;
 }
 
-CertificateStatus runChainCheck(X509* certificate, STACK_OF(X509) * chain, X509_STORE* store, std::uint32_t checkMask,
-                                std::uint32_t toleranceMask, std::time_t now, Verdict& verdict) {
-  if ((checkMask & CheckMask::kCertificate) == 0) return CertificateStatus::kCertificateValid;
-  judgeKeyAndAlgorithm(certificate, now, verdict);
-  if (store == nullptr) return CertificateStatus::kMissingPemFile;
-  if (!storeHoldsCertificates(store)) checkMask &= ~CheckMask::kTrust;
+CertificateStatus runChainCheck(const PeerCertificates& peer, TlsPolicy policy, std::time_t now, Verdict& verdict) {
+  if ((policy.checkMask & CheckMask::kCertificate) == 0) return CertificateStatus::kCertificateValid;
+  judgeKeyAndAlgorithm(peer.leaf, now, verdict);
+  if (peer.store == nullptr) return CertificateStatus::kMissingPemFile;
+  if (!storeHoldsCertificates(peer.store)) policy.checkMask &= ~CheckMask::kTrust;
 
   ERR_clear_error();
-  ChainCheckRecord record{verdict, checkMask, toleranceMask, 0};
-  if (!verifyWithCallback(certificate, chain, store, record)) record.verdict.low |= Verdict::kMemoryError;
+  ChainCheckRecord record{verdict, policy.checkMask, policy.toleranceMask, 0};
+  if (!verifyWithCallback(peer, record)) record.verdict.low |= Verdict::kMemoryError;
   ERR_clear_error();
   verdict = record.verdict;
 
-  applyPostRules(verdict, checkMask, toleranceMask);
+  applyPostRules(verdict, policy);
   if (verdict.hasLow(Verdict::kMemoryError)) {
     verdict.low |= Verdict::kViolation;
     return CertificateStatus::kInvalidCertificate;
   }
-  if (hasEvPolicy(certificate)) verdict.low |= Verdict::kEv;
-  if ((checkMask & CheckMask::kTrust) != 0 && !verdict.hasLow(Verdict::kNotTrusted)) verdict.low |= Verdict::kCa;
+  if (hasEvPolicy(peer.leaf)) verdict.low |= Verdict::kEv;
+  if ((policy.checkMask & CheckMask::kTrust) != 0 && !verdict.hasLow(Verdict::kNotTrusted)) verdict.low |= Verdict::kCa;
   return overallStatus(verdict);
 }
 

@@ -6,6 +6,8 @@
 #include <ctime>
 
 #include "tls/certificate_status.h"
+#include "tls/peer_certificates.h"
+#include "tls/tls_policy.h"
 #include "tls/verdict.h"
 
 namespace zarvik {
@@ -35,8 +37,7 @@ int chainCallbackStep(int ok, int depth, int error, ChainCheckRecord& record);
 // count. Returns kMissingPemFile without a store; otherwise the overall
 // status: kCertificateValid, kCertificateValidAndTrusted, or
 // kInvalidCertificate when the policy was violated.
-CertificateStatus runChainCheck(X509* certificate, STACK_OF(X509) * chain, X509_STORE* store, std::uint32_t checkMask,
-                                std::uint32_t toleranceMask, std::time_t now, Verdict& verdict);
+CertificateStatus runChainCheck(const PeerCertificates& peer, TlsPolicy policy, std::time_t now, Verdict& verdict);
 
 // The overall status code of a verdict: kInvalidCertificate with the
 // violation bit, kCertificateValidAndTrusted when a CA, a fingerprint or

@@ -84,8 +84,7 @@ struct DaneMatch {
       verified();
       return true;
     }
-    if (runChainCheck(peer.leaf, peer.chain, peer.store, policy.checkMask, policy.toleranceMask, now, verdict) ==
-        CertificateStatus::kCertificateValidAndTrusted) {
+    if (runChainCheck(peer, policy, now, verdict) == CertificateStatus::kCertificateValidAndTrusted) {
       verified();
       return true;
     }

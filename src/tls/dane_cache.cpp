@@ -5,7 +5,7 @@
 
 #include "base/locked_list.h"
 #include "platform/private_folder.h"
-#include "tls/tls_report.h"
+#include "tls/certificate_text.h"
 
 namespace zarvik {
 

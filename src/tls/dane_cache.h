@@ -7,7 +7,7 @@
 
 #include "base/shared_string.h"
 #include "tls/certificate_status.h"
-#include "tls/peer_certificates.h"
+#include "tls/tls_policy.h"
 #include "tls/verdict.h"
 
 namespace zarvik {

@@ -3,8 +3,6 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
-#include <cstdint>
-
 namespace zarvik {
 
 // What a handshake brought to judge, borrowed from the session: the server's
@@ -17,13 +15,6 @@ struct PeerCertificates {
   STACK_OF(X509) * chain = nullptr;
   X509_STORE* store = nullptr;
   SSL_CTX* context = nullptr;
-};
-
-// A connection's verification policy: which checks run (CheckMask) and which
-// findings do not count as a violation (Tolerance), both in verdict.h.
-struct TlsPolicy {
-  std::uint32_t checkMask = 0;
-  std::uint32_t toleranceMask = 0;
 };
 
 }  // namespace zarvik

@@ -44,11 +44,11 @@ void violateUnless(Verdict& v, bool found, std::uint32_t tolerance, const TlsPol
 
 }  // namespace
 
-Verdict verifyPeer(const PeerCertificates& peer, const NegotiatedTls& negotiated, const SharedString& hostName,
-                   const LockedList<SharedString>& tlsaLines, const TlsPolicy& policy, const SharedString& workFolder,
-                   std::time_t now) {
+Verdict verifyPeer(const PeerCertificates& peer, const NegotiatedTls& negotiated, const TlsTarget& target,
+                   const TlsConfig& config, std::time_t now) {
+  const TlsPolicy& policy = config.policy;
   Verdict v;
-  judgeName(peer.leaf, hostName, v);
+  judgeName(peer.leaf, target.hostName, v);
   violateUnless(v, v.hasLow(Verdict::kCnMismatch), Tolerance::kCnMismatch, policy);
   judgeCipherAndProtocol(negotiated, v);
   violateUnless(v, v.hasLow(Verdict::kWeakCipher), Tolerance::kWeakCipher, policy);
@@ -57,10 +57,10 @@ Verdict verifyPeer(const PeerCertificates& peer, const NegotiatedTls& negotiated
 
   // DANE takes the place of the chain check when the host has a record it
   // can use (RFC 7672 section 2.2); daneUsable() marks why it has none.
-  if ((policy.checkMask & CheckMask::kDane) != 0 && daneUsable(tlsaLines, v)) {
-    static_cast<void>(daneCheck(peer, tlsaLines, workFolder, policy, now, v));
+  if ((policy.checkMask & CheckMask::kDane) != 0 && daneUsable(target.tlsaLines, v)) {
+    static_cast<void>(daneCheck(peer, target.tlsaLines, config.workFolder, policy, now, v));
   } else {
-    static_cast<void>(runChainCheck(peer.leaf, peer.chain, peer.store, policy.checkMask, policy.toleranceMask, now, v));
+    static_cast<void>(runChainCheck(peer, policy, now, v));
   }
   violateUnless(v, v.hasLow(Verdict::kWeakKey), Tolerance::kWeakKey, policy);
   violateUnless(v, v.hasHigh(Verdict::kWeakAlgorithm), Tolerance::kWeakAlgorithm, policy);
@@ -72,8 +72,7 @@ Verdict judgeForReport(const PeerCertificates& peer, const NegotiatedTls& negoti
   Verdict v;
   judgeName(peer.leaf, hostName, v);
   judgeCipherAndProtocol(negotiated, v);
-  static_cast<void>(
-      runChainCheck(peer.leaf, peer.chain, peer.store, kReportPolicy.checkMask, kReportPolicy.toleranceMask, now, v));
+  static_cast<void>(runChainCheck(peer, kReportPolicy, now, v));
   return v;
 }
 

@@ -7,6 +7,8 @@
 #include "base/locked_list.h"
 #include "base/shared_string.h"
 #include "tls/peer_certificates.h"
+#include "tls/tls_policy.h"
+#include "tls/tls_target.h"
 #include "tls/verdict.h"
 
 namespace zarvik {
@@ -18,17 +20,17 @@ struct NegotiatedTls {
   SSL_CTX* context = nullptr;          // the session's, for the cipher's class
 };
 
-// The verdict on a peer after a handshake, under the connection's policy:
+// The verdict on a peer after a handshake, under the session's policy:
 // the host name against the certificate's names (RFC 6125), the cipher and
 // protocol, then DANE when the policy asks for it and the host has a usable
 // TLSA record (dane.h), else the chain against the trust store
 // (chain_check.h). A negative finding that the policy does not tolerate
-// sets the violation bit. workFolder holds the DANE cache (empty: none).
-Verdict verifyPeer(const PeerCertificates& peer, const NegotiatedTls& negotiated, const SharedString& hostName,
-                   const LockedList<SharedString>& tlsaLines, const TlsPolicy& policy, const SharedString& workFolder,
-                   std::time_t now);
+// sets the violation bit. The configuration's work folder holds the DANE
+// cache (empty: none).
+Verdict verifyPeer(const PeerCertificates& peer, const NegotiatedTls& negotiated, const TlsTarget& target,
+                   const TlsConfig& config, std::time_t now);
 
-// The verdict for the report when the connection has no policy: the name,
+// The verdict for the report when the session has no policy: the name,
 // cipher and protocol findings and the chain check, tolerating everything
 // and leaving DANE out.
 Verdict judgeForReport(const PeerCertificates& peer, const NegotiatedTls& negotiated, const SharedString& hostName,

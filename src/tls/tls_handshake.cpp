@@ -98,53 +98,49 @@ void abandonHandshake(Connection& connection, SslPtr ssl) {
   static_cast<void>(connection.receiveUntilTimeout(kDrainQuietMs, kDrainTotalMs));
 }
 
-// Judges the peer under the connection's policy and keeps the verdict on it.
-void judgePeer(Connection& connection, SSL* ssl, X509* leaf, const SharedString& hostName,
-               const LockedList<SharedString>& tlsaLines, TranscriptFlags flags) {
-  ConnectionTlsState& state = connection.tlsState();
+// Judges the peer under the configuration's policy; only reports on it
+// without one.
+Verdict judgePeer(SSL* ssl, X509* leaf, const TlsTarget& target, const TlsConfig& config, TranscriptFlags flags) {
   SSL_CTX* context = SSL_get_SSL_CTX(ssl);
   const PeerCertificates peer{leaf, SSL_get_peer_cert_chain(ssl), SSL_CTX_get_cert_store(context), context};
   const SSL_SESSION* session = SSL_get_session(ssl);
   const NegotiatedTls negotiated{SSL_get_current_cipher(ssl),
                                  session != nullptr ? SSL_SESSION_get_protocol_version(session) : 0,
                                  SSL_get_SSL_CTX(ssl)};
-  const TlsPolicy policy{state.checkMask, state.toleranceMask};
   const std::time_t now = std::time(nullptr);
   loadTrustStore();
-  Verdict verdict;
-  if (policy.checkMask != 0 || policy.toleranceMask != 0) {
-    verdict = verifyPeer(peer, negotiated, hostName, tlsaLines, policy, state.workFolder, now);
-  } else if (flags.has(TranscriptFlags::kTlsReport)) {
-    verdict = judgeForReport(peer, negotiated, hostName, now);
-  }
-  storeVerdict(state, verdict);
+  if (config.policy.judges()) return verifyPeer(peer, negotiated, target, config, now);
+  if (flags.has(TranscriptFlags::kTlsReport)) return judgeForReport(peer, negotiated, target.hostName, now);
+  return {};
 }
 
 }  // namespace
 
-ResultCode startTls(Connection& connection, const SharedString& hostName, const LockedList<SharedString>& tlsaLines,
-                    const SharedString& certFile, TranscriptFlags& flags) {
+ResultCode startTls(Connection& connection, const TlsTarget& target, const TlsConfig& config, TranscriptFlags flags,
+                    Verdict& verdict) {
+  verdict = Verdict{};
   if (const ResultCode status = tlsReady(); failed(status)) return status;
   if (connection.hasTls()) return ResultCode::kOk;
 
-  ConnectionTlsState& state = connection.tlsState();
-  ++state.nesting;
-  SSL_CTX* context = state.nesting <= kMaxAttempts ? contextForAttempt(state.nesting) : nullptr;
+  const std::int32_t attempt = connection.countTlsAttempt();
+  SSL_CTX* context = attempt <= kMaxAttempts ? contextForAttempt(attempt) : nullptr;
   SslPtr ssl(context != nullptr ? SSL_new(context) : nullptr);
   if (!ssl) {
     ERR_clear_error();
     return ResultCode::kTlsInitFailed;
   }
-  if (flags.has(TranscriptFlags::kClientCertificate)) useClientCertificate(ssl.get(), certFile);
+  if (flags.has(TranscriptFlags::kClientCertificate)) useClientCertificate(ssl.get(), config.certFile);
   IpAddress literal;
-  if (!literal.parse(hostName.view())) static_cast<void>(SSL_set_tlsext_host_name(ssl.get(), hostName.characters()));
+  if (!literal.parse(target.hostName.view())) {
+    static_cast<void>(SSL_set_tlsext_host_name(ssl.get(), target.hostName.characters()));
+  }
   ERR_clear_error();
   if (SSL_set_fd(ssl.get(), connection.socketDescriptor()) != 1) {
     ERR_clear_error();
     return ResultCode::kTlsInitFailed;
   }
 
-  const ResultCode handshake = driveHandshake(connection, ssl.get(), state.handshakeTimeoutMs);
+  const ResultCode handshake = driveHandshake(connection, ssl.get(), config.handshakeTimeoutMs);
   if (failed(handshake)) {
     abandonHandshake(connection, std::move(ssl));
     return handshake;
@@ -152,13 +148,12 @@ ResultCode startTls(Connection& connection, const SharedString& hostName, const 
 
   SSL* session = ssl.get();
   connection.installTls(std::make_unique<OpenSslChannel>(std::move(ssl)));
-  storeVerdict(state, Verdict{});
   const X509Ptr leaf(SSL_get1_peer_certificate(session));
   if (!leaf) return ResultCode::kTlsNoPeerCertificate;
-  judgePeer(connection, session, leaf.get(), hostName, tlsaLines, flags);
+  verdict = judgePeer(session, leaf.get(), target, config, flags);
   if (flags.has(TranscriptFlags::kTlsReport)) {
     LockedList<SharedString> lines;
-    buildTlsReport(connection, lines, flags);
+    buildTlsReport(connection, verdict, lines, flags);
     printTlsReport(connection, lines, flags);
   }
   ERR_clear_error();

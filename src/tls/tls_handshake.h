@@ -5,6 +5,9 @@
 #include "base/shared_string.h"
 #include "net/connection.h"
 #include "net/transcript_flags.h"
+#include "tls/tls_policy.h"
+#include "tls/tls_target.h"
+#include "tls/verdict.h"
 
 namespace zarvik {
 
@@ -13,13 +16,15 @@ namespace zarvik {
 //
 // One more handshake attempt on the connection: attempt n (the connection's
 // TLS nesting counter) uses context slot n (tls_setup.h). The server name is
-// hostName unless that is an address literal (RFC 6066 section 3); with
-// TranscriptFlags::kClientCertificate the certificate of certFile is
-// presented when it can be read and its key belongs to it. The handshake,
-// all waits included, is bounded by the connection's handshakeTimeoutMs. On
-// success the session is installed in the connection, the peer is judged
-// under the connection's policy (verdict.h, with DANE against tlsaLines) and,
-// with TranscriptFlags::kTlsReport, the report is printed.
+// the target's host name unless that is an address literal (RFC 6066
+// section 3); with TranscriptFlags::kClientCertificate the certificate of
+// the configuration's certFile is presented when it can be read and its key
+// belongs to it. The handshake, all waits included, is bounded by the
+// configuration's handshakeTimeoutMs. On success the session is installed
+// in the connection, the peer is judged under the configuration's policy
+// (with DANE against the target's TLSA records) into verdict, which is
+// emptied first, and, with TranscriptFlags::kTlsReport, the report is
+// printed.
 //
 // Returns kOk (also when the connection already has a session); the setup
 // status (kTlsInitFailed, kTlsCertificateFile); kTlsInitFailed for a fourth
@@ -29,7 +34,7 @@ namespace zarvik {
 // the time bound passed, kWriteTimeout when a write could not go out, and
 // kTerminationRequested. After a failure the socket is drained and no
 // session is left.
-ResultCode startTls(Connection& connection, const SharedString& hostName, const LockedList<SharedString>& tlsaLines,
-                    const SharedString& certFile, TranscriptFlags& flags);
+ResultCode startTls(Connection& connection, const TlsTarget& target, const TlsConfig& config, TranscriptFlags flags,
+                    Verdict& verdict);
 
 }  // namespace zarvik

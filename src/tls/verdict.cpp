@@ -105,17 +105,4 @@ SharedString cipherWords(const Verdict& verdict) {
   return words;
 }
 
-Verdict verdictOf(const ConnectionTlsState& state) { return Verdict{state.verdictLow, state.verdictHigh}; }
-
-void storeVerdict(ConnectionTlsState& state, const Verdict& verdict) {
-  state.verdictLow = verdict.low;
-  state.verdictHigh = verdict.high;
-}
-
-bool verdictAcceptable(const Connection& connection) {
-  const ConnectionTlsState& state = connection.tlsState();
-  if (state.checkMask == 0 && state.toleranceMask == 0) return true;
-  return !verdictOf(state).hasLow(Verdict::kViolation);
-}
-
 }  // namespace zarvik

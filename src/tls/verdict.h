@@ -3,14 +3,14 @@
 #include <cstdint>
 
 #include "base/shared_string.h"
-#include "net/connection.h"
 
 namespace zarvik {
 
 // The findings on a peer's certificate, key, cipher and DANE records: one
-// bit per finding in two 32-bit words, kept on the connection after every
+// bit per finding in two 32-bit words, the result of judging the peer of a
 // successful handshake. Positive and negative findings sit side by side; the
-// violation bit says whether a negative one broke the connection's policy.
+// violation bit says whether a negative one broke the session's policy
+// (tls_policy.h).
 struct Verdict {
   // Low word.
   static constexpr std::uint32_t kViolation = 0x00000001;  // makes the status "Invalid certifcate"
@@ -66,7 +66,7 @@ struct Verdict {
   bool isEmpty() const { return low == 0 && high == 0; }
 };
 
-// Which checks the verification runs (a connection's checkMask).
+// Which checks the verification runs (a policy's checkMask).
 struct CheckMask {
   static constexpr std::uint32_t kCertificate = 0x1;  // the certificate checks at all
   static constexpr std::uint32_t kTrust = 0x2;        // trust against the CA file
@@ -95,13 +95,5 @@ SharedString statusText(const Verdict& verdict);
 // The words behind the report's "Cipher" line, joined by ",": PFS, strong
 // cipher, strong protocol, weak protocol, weak cipher, PFS missing.
 SharedString cipherWords(const Verdict& verdict);
-
-// True when the connection's verdict may stand: always without a policy
-// (both masks 0), else only without the violation bit.
-bool verdictAcceptable(const Connection& connection);
-
-// The verdict stored on a connection, and back.
-Verdict verdictOf(const ConnectionTlsState& state);
-void storeVerdict(ConnectionTlsState& state, const Verdict& verdict);
 
 }  // namespace zarvik

@@ -88,14 +88,13 @@ EnvelopeRun submitPrepared(ScriptedSmtpServer& server, const Sender& sender, con
                            TranscriptFlags flags = kQuiet) {
   EnvelopeRun run;
   {
-    SmtpPortOverride redirect(server.start());
     SmtpSession session;
-    shortenTimeouts(session);
+    configureForTest(session, server.start(), options, flags);
     ReplyLines replies;
-    run.open = session.openSession(loopbackTarget(), "", {}, kClientName, replies, options, flags);
+    run.open = session.openSession(loopbackTarget(), replies);
     if (succeeded(run.open)) {
       prepare(session);
-      run.result = submitEnvelope(session, sender, recipients, size, priority, run.outcome, options, flags);
+      run.result = submitEnvelope(session, sender, recipients, size, priority, run.outcome);
     }
   }
   run.faults = server.finish();
@@ -407,8 +406,8 @@ TEST(SubmitEnvelope, RefusesLocallyWhenTheCertificateBrokeThePolicy) {
     return [=](SmtpSession& session) {
       Connection& connection = session.connection();
       connection.installTls(std::make_unique<PassThroughChannel>(connection.socketDescriptor()));
-      connection.tlsState().checkMask = checkMask;
-      connection.tlsState().verdictLow = verdictLow;
+      session.config().tls.policy.checkMask = checkMask;
+      session.setTlsVerdictForTesting(Verdict{verdictLow, 0});
     };
   };
 

@@ -26,9 +26,8 @@ ResultCode open(SmtpSession& session, ScriptedSmtpServer& server, ReplyLines& re
                 TranscriptFlags flags = kQuiet, const SessionTexts& sessionTexts = SessionTexts{}) {
   const std::uint16_t port = server.start();
   EXPECT_NE(port, 0);
-  SmtpPortOverride redirect(port);
-  shortenTimeouts(session);
-  return session.openSession(loopbackTarget(), "", sessionTexts, kClientName, replies, options, flags);
+  configureForTest(session, port, options, flags, sessionTexts);
+  return session.openSession(loopbackTarget(), replies);
 }
 
 // TLS hooks for the STARTTLS rules: the client is ready, and each handshake
@@ -40,10 +39,9 @@ struct FakeHandshake {
 
   TlsHooks hooks() {
     return {[] { return ResultCode::kOk; },
-            [this](Connection& connection, const SharedString&, const LockedList<SharedString>&, const SharedString&,
-                   TranscriptFlags&) {
+            [this](Connection& connection, const TlsTarget&, const TlsConfig&, TranscriptFlags, Verdict&) {
               ++calls;
-              ++connection.tlsState().nesting;
+              static_cast<void>(connection.countTlsAttempt());
               return result;
             }};
   }
@@ -65,8 +63,8 @@ TEST(SmtpSession, ReadsAMultiLineGreetingAndBuildsTheCapabilityList) {
     EXPECT_EQ(capabilitySize(session.capabilities()).limit, 1000);
     EXPECT_NE(findCapability(session.capabilities(), "PIPELINING"), 0);
     EXPECT_TRUE(replies.isEmpty());
-    EXPECT_EQ(session.quit(kEsmtp, kQuiet), ResultCode::kOk);
-    EXPECT_EQ(session.closeSession(kQuiet), ResultCode::kOk);
+    EXPECT_EQ(session.quit(), ResultCode::kOk);
+    EXPECT_EQ(session.closeSession(), ResultCode::kOk);
     EXPECT_TRUE(session.capabilities().isEmpty());
   }
   EXPECT_EQ(server.finish(), Faults{});
@@ -145,11 +143,9 @@ TEST(SmtpSession, GivesUpOnAServerThatNeverGreets) {
   {
     SmtpSession session;
     ReplyLines replies;
-    session.timeouts().replyMs = 200;
-    const std::uint16_t port = server.start();
-    SmtpPortOverride redirect(port);
-    EXPECT_EQ(session.openSession(loopbackTarget(), "", {}, kClientName, replies, kEsmtp, kQuiet),
-              ResultCode::kReadTimeout);
+    configureForTest(session, server.start(), kEsmtp, kQuiet);
+    session.config().timeouts.replyMs = 200;
+    EXPECT_EQ(session.openSession(loopbackTarget(), replies), ResultCode::kReadTimeout);
   }
   EXPECT_EQ(server.finish(), Faults{});
 }
@@ -252,12 +248,10 @@ TEST(SmtpSession, ReturnsAStartTlsReplyThatCameTooLate) {
   {
     SmtpSession session;
     session.setTlsHooksForTesting(handshake.hooks());
-    const std::uint16_t port = server.start();
-    SmtpPortOverride redirect(port);
-    shortenTimeouts(session);
-    session.timeouts().replyMs = kReplyMs;
+    configureForTest(session, server.start(), kEsmtp, kTranscript);
+    session.config().timeouts.replyMs = kReplyMs;
     ReplyLines replies;
-    result = session.openSession(loopbackTarget(), "", SessionTexts{}, kClientName, replies, kEsmtp, kTranscript);
+    result = session.openSession(loopbackTarget(), replies);
   }
   setLineObserver(previous);
   EXPECT_EQ(result, ResultCode::kSessionTimeout);
@@ -298,7 +292,7 @@ TEST(SmtpSession, RetriesAFailedHandshakeOnFreshConnectionsAndEndsInPlainText) {
     const SessionTexts sessionTexts{"Connection established with ", "Connection closed with "};
     EXPECT_EQ(open(session, server, replies, kEsmtp, kTranscript, sessionTexts), ResultCode::kOk);
     EXPECT_EQ(session.openAttempt(), 4);
-    EXPECT_EQ(session.connection().tlsState().nesting, 3);
+    EXPECT_EQ(session.connection().tlsNesting(), 3);
   }
   EXPECT_EQ(server.finish(), Faults{});
   EXPECT_EQ(server.connectionsAccepted(), 4);
@@ -344,6 +338,39 @@ TEST(SmtpSession, EndsAtOnceWhenTheHandshakeBrokeTheConnection) {
     EXPECT_EQ(open(session, server, replies), ResultCode::kWsaConnectionReset);
   }
   EXPECT_EQ(server.finish(), Faults{});  // no NOOP, no QUIT
+}
+
+// Two sessions at once in one process, each with its own port, waits,
+// greeting verb and TLS policy: neither sees the other's. The first server
+// greets after a pause that only the second session's bound is too short
+// for; the second never greets.
+TEST(SmtpSession, TwoSessionsInOneProcessKeepTheirOwnSettings) {
+  ScriptedSmtpServer patient;
+  patient.pause(300).send("220 ready\r\n").expect(kEhlo).send("250 mx.example.test\r\n");
+  ScriptedSmtpServer silent;
+  SmtpSession first;
+  configureForTest(first, patient.start(), kEsmtp, kQuiet);
+  first.config().tls.policy = {CheckMask::kCertificate, 0};
+  SmtpSession second;
+  configureForTest(second, silent.start(), kEsmtp.without(SmtpOptions::kUseEhlo), kQuiet);
+  second.config().timeouts.replyMs = 100;
+  ResultCode firstResult = ResultCode::kOk;
+  ResultCode secondResult = ResultCode::kOk;
+  std::thread other([&] {
+    ReplyLines replies;
+    secondResult = second.openSession(loopbackTarget(), replies);
+  });
+  ReplyLines replies;
+  firstResult = first.openSession(loopbackTarget(), replies);
+  other.join();
+  EXPECT_EQ(firstResult, ResultCode::kOk);
+  EXPECT_EQ(secondResult, ResultCode::kReadTimeout);
+  EXPECT_EQ(first.config().timeouts.replyMs, 5000u);
+  EXPECT_EQ(second.config().tls.policy.checkMask, 0u);
+  static_cast<void>(first.closeSession());
+  static_cast<void>(second.closeSession());
+  EXPECT_EQ(patient.finish(), Faults{});
+  EXPECT_EQ(silent.finish(), Faults{});
 }
 
 }  // namespace

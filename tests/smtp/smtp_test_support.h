@@ -13,18 +13,6 @@
 
 namespace zarvik {
 
-// Points every session of the test at the scripted server's port.
-class SmtpPortOverride {
- public:
-  explicit SmtpPortOverride(std::uint16_t port) : saved_(setSmtpPortForTesting(port)) {}
-  ~SmtpPortOverride() { setSmtpPortForTesting(saved_); }
-  SmtpPortOverride(const SmtpPortOverride&) = delete;
-  SmtpPortOverride& operator=(const SmtpPortOverride&) = delete;
-
- private:
-  std::uint16_t saved_;
-};
-
 // Transcript without labels, so that lines compare as "> EHLO ...".
 inline constexpr TranscriptFlags kTranscript{TranscriptFlags::kWriteTranscript | TranscriptFlags::kNoLabel};
 inline constexpr TranscriptFlags kQuiet{};
@@ -48,9 +36,22 @@ inline SmtpTarget loopbackTarget() {
 
 // A session with time-outs short enough for tests.
 inline void shortenTimeouts(SmtpSession& session) {
-  session.timeouts().connectMs = 5000;
-  session.timeouts().replyMs = 5000;
-  session.timeouts().noopMs = 1000;
+  session.config().timeouts.connectMs = 5000;
+  session.config().timeouts.replyMs = 5000;
+  session.config().timeouts.noopMs = 1000;
+}
+
+// Points the session at the scripted server's port, with the options,
+// transcript and texts given, the test's client name and short waits.
+inline void configureForTest(SmtpSession& session, std::uint16_t port, SmtpOptions options, TranscriptFlags flags,
+                             const SessionTexts& texts = {}) {
+  SessionConfig& config = session.config();
+  config.port = port;
+  config.options = options;
+  config.flags = flags;
+  config.texts = texts;
+  config.clientHostName = kClientName;
+  shortenTimeouts(session);
 }
 
 // The server's side up to an accepted STARTTLS (RFC 3207): the greeting, an

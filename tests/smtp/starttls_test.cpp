@@ -31,14 +31,11 @@ class StartTlsTest : public ::testing::Test {
   ~StartTlsTest() override { releaseTls(); }
 
   ResultCode open(SmtpSession& session, ScriptedSmtpServer& server) {
-    const std::uint16_t port = server.start();
-    SmtpPortOverride redirect(port);
-    shortenTimeouts(session);
-    session.connection().tlsState().handshakeTimeoutMs = 2000;
-    ReplyLines replies;
     const SessionTexts texts{"Connection established with ", "Connection closed with "};
-    return session.openSession(loopbackTarget(), "", texts, kClientName, replies, kEsmtp,
-                               kTranscript.with(TranscriptFlags::kTlsReport));
+    configureForTest(session, server.start(), kEsmtp, kTranscript.with(TranscriptFlags::kTlsReport), texts);
+    session.config().tls.handshakeTimeoutMs = 2000;
+    ReplyLines replies;
+    return session.openSession(loopbackTarget(), replies);
   }
 };
 

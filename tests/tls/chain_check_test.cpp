@@ -72,8 +72,8 @@ Judged judge(const TestCertProfile& leafProfile, bool rootTrusted, bool sendRoot
   const X509StorePtr store =
       trustStore(rootTrusted ? std::vector<X509*>{root.certificate.get()} : std::vector<X509*>{});
   Verdict verdict;
-  const CertificateStatus status = runChainCheck(leaf.certificate.get(), chain.get(), store.get(), kProbeChecks,
-                                                 tolerance, std::time(nullptr), verdict);
+  const CertificateStatus status = runChainCheck({leaf.certificate.get(), chain.get(), store.get()},
+                                                 {kProbeChecks, tolerance}, std::time(nullptr), verdict);
   return {status, statusText(verdict)};
 }
 
@@ -177,8 +177,8 @@ TEST(ChainCheck, ForgedChainsAreNotTrusted) {
     const X509StackPtr chain = certificateStack({leaf.certificate.get(), intermediate.certificate.get()});
     const X509StorePtr store = trustStore({root.certificate.get()});
     Verdict verdict;
-    const CertificateStatus status = runChainCheck(leaf.certificate.get(), chain.get(), store.get(), kProbeChecks,
-                                                   kTolerateAll, std::time(nullptr), verdict);
+    const CertificateStatus status = runChainCheck({leaf.certificate.get(), chain.get(), store.get()},
+                                                   {kProbeChecks, kTolerateAll}, std::time(nullptr), verdict);
     EXPECT_NE(status, CertificateStatus::kCertificateValidAndTrusted) << c.label;
     EXPECT_EQ(statusText(verdict).toStdString(), c.words) << c.label;
   }
@@ -190,16 +190,16 @@ TEST(ChainCheck, SelfSignedIsToleratedOrAViolation) {
   const X509StorePtr store = trustStore({});
   for (const std::uint32_t tolerance : {kTolerateAll, kTolerateAll & ~Tolerance::kSelfSigned}) {
     Verdict verdict;
-    const CertificateStatus status = runChainCheck(self.certificate.get(), chain.get(), store.get(), kProbeChecks,
-                                                   tolerance, std::time(nullptr), verdict);
+    const CertificateStatus status = runChainCheck({self.certificate.get(), chain.get(), store.get()},
+                                                   {kProbeChecks, tolerance}, std::time(nullptr), verdict);
     EXPECT_TRUE(verdict.hasLow(Verdict::kSelfSigned));
     EXPECT_EQ(status, tolerance == kTolerateAll ? CertificateStatus::kCertificateValid
                                                 : CertificateStatus::kInvalidCertificate);
   }
   // Without a store the key is judged, and nothing else.
   Verdict verdict;
-  EXPECT_EQ(runChainCheck(self.certificate.get(), chain.get(), nullptr, kProbeChecks, kTolerateAll, std::time(nullptr),
-                          verdict),
+  EXPECT_EQ(runChainCheck({self.certificate.get(), chain.get(), nullptr}, {kProbeChecks, kTolerateAll},
+                          std::time(nullptr), verdict),
             CertificateStatus::kMissingPemFile);
   EXPECT_EQ(statusText(verdict), "Certificate valid (strong key,strong algorithm)");
 }

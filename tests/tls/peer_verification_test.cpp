@@ -61,8 +61,10 @@ TEST(PeerVerification, KeyRulesFollowDaneAndChainCheckAlike) {
        "Certificate valid and trusted (CN+CA,strong algorithm,weak key,DANE DNSSEC failed)"},
   };
   for (const Case& c : cases) {
-    const Verdict verdict = verifyPeer(peer, negotiated, SharedString("mx.example.test"), c.tlsa,
-                                       {kProbeChecks, c.tolerance}, {}, std::time(nullptr));
+    const SharedString host("mx.example.test");
+    TlsConfig config;
+    config.policy = {kProbeChecks, c.tolerance};
+    const Verdict verdict = verifyPeer(peer, negotiated, {host, c.tlsa}, config, std::time(nullptr));
     EXPECT_EQ(verdict.hasLow(Verdict::kViolation), c.violation) << c.label;
     EXPECT_EQ(statusText(verdict).toStdString(), c.words) << c.label;
     EXPECT_EQ(cipherWords(verdict).toStdString(), "PFS,strong cipher,strong protocol") << c.label;

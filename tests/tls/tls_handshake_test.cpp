@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -40,7 +41,7 @@ class TlsHandshakeTest : public ::testing::Test {
   void serve(std::function<void(int descriptor)> serve) {
     SocketHandle near;
     ASSERT_EQ(openSocketPair(SocketType::kStream, near, far_), 0);
-    connection_.adoptSocket(std::move(near), SocketKind::kStream, false);
+    connection_->adoptSocket(std::move(near), SocketKind::kStream, false);
     server_ = std::thread([this, serve = std::move(serve)] { serve(far_.descriptor()); });
   }
 
@@ -57,14 +58,21 @@ class TlsHandshakeTest : public ::testing::Test {
   }
 
   ResultCode start(const char* hostName, TranscriptFlags flags = kProbeFlags, const SharedString& certFile = {}) {
-    return startTls(connection_, hostName, tlsa_, certFile, flags);
+    const SharedString host(hostName);
+    config_.certFile = certFile;
+    return startTls(*connection_, {host, tlsa_}, config_, flags, verdict_);
   }
 
-  // Ends the client side, so that the server thread's wait ends.
-  void finishClient() { static_cast<void>(connection_.closeConnection(0)); }
+  // A new connection, whose handshakes count from the first again.
+  void freshConnection() { connection_ = std::make_unique<Connection>(); }
 
-  Connection connection_;
+  // Ends the client side, so that the server thread's wait ends.
+  void finishClient() { static_cast<void>(connection_->closeConnection(0)); }
+
+  std::unique_ptr<Connection> connection_ = std::make_unique<Connection>();
   LockedList<SharedString> tlsa_;
+  TlsConfig config_;
+  Verdict verdict_;
   SocketHandle far_;
   std::unique_ptr<TlsServerEnd> end_;
   std::thread server_;
@@ -92,8 +100,7 @@ TEST_F(TlsHandshakeTest, ReportsTheSessionOverEachProtocol) {
        "  Cipher: TLSv1.3, TLS_AES_256_GCM_SHA384 with 256 bit encryption (PFS,strong cipher,strong protocol)"},
   };
   for (const auto& c : cases) {
-    Connection fresh;
-    std::swap(connection_.tlsState(), fresh.tlsState());
+    freshConnection();
     TlsServerConfig config = tlsServerConfig(leaf);
     config.certificates.push_back(root.certificate.get());
     config.minVersion = config.maxVersion = c.version;
@@ -122,7 +129,7 @@ TEST_F(TlsHandshakeTest, ReportsTheSessionOverEachProtocol) {
 TEST_F(TlsHandshakeTest, SendsTheServerNameButNotForAnAddress) {
   const TestIdentity leaf = makeTestIdentity({});
   for (const char* host : {"mx.example.test", "192.0.2.25", "2001:db8::25"}) {
-    connection_.tlsState() = ConnectionTlsState{};
+    freshConnection();
     TlsServerEnd* seen = nullptr;
     serveTls(tlsServerConfig(leaf), &seen);
     EXPECT_EQ(start(host, TranscriptFlags{}), ResultCode::kOk);
@@ -136,17 +143,16 @@ TEST_F(TlsHandshakeTest, SendsTheServerNameButNotForAnAddress) {
 TEST_F(TlsHandshakeTest, ASecondUpgradeChangesNothingAndAFourthAttemptIsRefused) {
   serveTls(tlsServerConfig(makeTestIdentity({})));
   ASSERT_EQ(start("mx.example.test", TranscriptFlags{}), ResultCode::kOk);
-  SSL* session = sslOf(connection_);
+  SSL* session = sslOf(*connection_);
   EXPECT_EQ(start("mx.example.test", TranscriptFlags{}), ResultCode::kOk);
-  EXPECT_EQ(sslOf(connection_), session);
-  EXPECT_EQ(connection_.tlsState().nesting, 1);
+  EXPECT_EQ(sslOf(*connection_), session);
+  EXPECT_EQ(connection_->tlsNesting(), 1);
   finishClient();
   server_.join();
 
-  Connection fourth;
-  fourth.tlsState().nesting = 3;
-  TranscriptFlags flags;
-  EXPECT_EQ(startTls(fourth, "mx.example.test", tlsa_, {}, flags), ResultCode::kTlsInitFailed);
+  freshConnection();
+  for (int attempt = 1; attempt <= 3; ++attempt) static_cast<void>(connection_->countTlsAttempt());
+  EXPECT_EQ(start("mx.example.test", TranscriptFlags{}), ResultCode::kTlsInitFailed);
 }
 
 TEST_F(TlsHandshakeTest, APeerWithoutTlsGivesNoCommonCipher) {
@@ -164,12 +170,11 @@ TEST_F(TlsHandshakeTest, APeerWithoutTlsGivesNoCommonCipher) {
       {"silence", [](int) {}},
   };
   for (const auto& c : cases) {
-    Connection fresh;
-    std::swap(connection_.tlsState(), fresh.tlsState());
-    connection_.tlsState().handshakeTimeoutMs = 500;
+    freshConnection();
+    config_.handshakeTimeoutMs = 500;
     serve(c.peer);
     EXPECT_EQ(start("mx.example.test", TranscriptFlags{}), ResultCode::kTlsNoCommonCipher) << c.label;
-    EXPECT_FALSE(connection_.hasTls()) << c.label;
+    EXPECT_FALSE(connection_->hasTls()) << c.label;
     server_.join();
     finishClient();
   }
@@ -177,9 +182,8 @@ TEST_F(TlsHandshakeTest, APeerWithoutTlsGivesNoCommonCipher) {
 
 TEST_F(TlsHandshakeTest, ASetupFailureIsReturnedBeforeAnyHandshake) {
   ASSERT_EQ(configureTls("/nonexistent/ca.pem", {}, 0), ResultCode::kTlsCertificateFile);
-  TranscriptFlags flags;
-  EXPECT_EQ(startTls(connection_, "mx.example.test", tlsa_, {}, flags), ResultCode::kTlsCertificateFile);
-  EXPECT_EQ(connection_.tlsState().nesting, 0);
+  EXPECT_EQ(start("mx.example.test", TranscriptFlags{}), ResultCode::kTlsCertificateFile);
+  EXPECT_EQ(connection_->tlsNesting(), 0);
 }
 
 TEST_F(TlsHandshakeTest, PresentsTheClientCertificateOnlyWithItsKey) {
@@ -203,7 +207,7 @@ TEST_F(TlsHandshakeTest, PresentsTheClientCertificateOnlyWithItsKey) {
       {"another key", writePemFile(folder.path(), "mismatch.pem", {certificate}, other.key.get()), false},
   };
   for (const auto& c : cases) {
-    connection_.tlsState() = ConnectionTlsState{};
+    freshConnection();
     TlsServerConfig config = tlsServerConfig(server);
     config.clientCertificate = ClientCertificateMode::kRequest;
     TlsServerEnd* seen = nullptr;
@@ -231,7 +235,7 @@ TEST_F(TlsHandshakeTest, AFloodOfKeyUpdatesDoesNotOutlastTheReadTimeout) {
   ASSERT_EQ(start("mx.example.test", flags), ResultCode::kOk) << end_->lastError();
   SharedString line;
   const auto begin = std::chrono::steady_clock::now();
-  EXPECT_EQ(readLine(connection_, line, 300, flags), ResultCode::kReadTimeout);
+  EXPECT_EQ(readLine(*connection_, line, 300, flags), ResultCode::kReadTimeout);
   EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(1300));
   finishClient();
   server_.join();

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tls/tls_policy.h"
+
 namespace zarvik {
 
 namespace {
@@ -35,14 +37,11 @@ TEST(Verdict, StatusTextAndCipherWords) {
 }
 
 TEST(Verdict, AcceptableWithoutPolicyOrWithoutViolation) {
-  Connection connection;
-  ConnectionTlsState& state = connection.tlsState();
-  state.verdictLow = Verdict::kViolation;
-  EXPECT_TRUE(verdictAcceptable(connection));  // no policy: the verdict is only reported
-  state.checkMask = CheckMask::kCertificate;
-  EXPECT_FALSE(verdictAcceptable(connection));
-  state.verdictLow = Verdict::kCn;
-  EXPECT_TRUE(verdictAcceptable(connection));
+  TlsPolicy policy;
+  EXPECT_TRUE(verdictAcceptable({Verdict::kViolation, 0}, policy));  // no policy: the verdict is only reported
+  policy.checkMask = CheckMask::kCertificate;
+  EXPECT_FALSE(verdictAcceptable({Verdict::kViolation, 0}, policy));
+  EXPECT_TRUE(verdictAcceptable({Verdict::kCn, 0}, policy));
 }
 
 }  // namespace
