@@ -18,7 +18,7 @@ extern "C" void onTerminationRequest(int) {
   if (terminationFlag != nullptr) terminationFlag->store(0, std::memory_order_relaxed);
 }
 
-extern "C" void onImmediateExit(int) { ::_exit(0); }
+extern "C" void onImmediateExit(int) { ::_exit(kQuitExitStatus); }
 
 bool setHandler(int signalNumber, void (*handler)(int)) {
   struct sigaction action {};

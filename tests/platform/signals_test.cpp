@@ -37,13 +37,13 @@ TEST(Signals, InterruptTerminateAndHangUpClearTheRunFlag) {
   EXPECT_EQ(runInChild([] { return raiseAndReadFlag(SIGHUP); }), 0);
 }
 
-TEST(Signals, QuitEndsTheProcessAtOnceWithCodeZero) {
+TEST(Signals, QuitEndsTheProcessAtOnceWithTheSignalsStatus) {
   EXPECT_EQ(runInChild([] {
               if (!installTerminationHandlers(&childRunFlag)) return 10;
               ::raise(SIGQUIT);
               return 13;  // not reached
             }),
-            0);
+            kQuitExitStatus);
 }
 
 TEST(Signals, BrokenPipeDoesNotKillTheProcess) {
