@@ -30,6 +30,27 @@ bool isUnprintable(char c) {
   return (byte < 0x20 && c != '\t') || byte == 0x7F;
 }
 
+// True when the two bytes are the UTF-8 form of a C1 control, U+0080 to
+// U+009F (RFC 3629: C2 80 to C2 9F). A terminal that decodes UTF-8 obeys
+// them as it obeys ESC: C2 9B is CSI, which starts an escape sequence.
+bool isC1Control(char lead, char next) {
+  const auto second = static_cast<unsigned char>(next);
+  return static_cast<unsigned char>(lead) == 0xC2 && second >= 0x80 && second <= 0x9F;
+}
+
+// The line as printed: each control shown as one "?", every other byte as
+// it came (UTF-8 above U+009F and bytes of other encodings alike).
+void appendPrintable(std::string_view text, std::string& bytes) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (i + 1 < text.size() && isC1Control(text[i], text[i + 1])) {
+      bytes.push_back('?');
+      ++i;
+    } else {
+      bytes.push_back(isUnprintable(text[i]) ? '?' : text[i]);
+    }
+  }
+}
+
 }  // namespace
 
 void printLine(const SharedString& line) {
@@ -37,7 +58,7 @@ void printLine(const SharedString& line) {
   // interleave byte by byte with other writers of the same output.
   std::string bytes;
   bytes.reserve(static_cast<std::size_t>(line.length()) + 2);
-  for (const char c : line.view()) bytes.push_back(isUnprintable(c) ? '?' : c);
+  appendPrintable(line.view(), bytes);
   bytes.append("\r\n");
 
   // The file comes first: it is opened and closed for every line, so it is

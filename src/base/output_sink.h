@@ -9,10 +9,10 @@ namespace zarvik {
 
 // Writes one line, followed by CR LF, to standard output and, once an output
 // file is set, appends it to that file first (opened and closed per line, so
-// the file is complete at every moment). Every C0 control byte but TAB, and
-// DEL, is printed as "?", on both: the line may hold text from a peer, which
-// must neither start lines of its own nor drive the terminal. Every failure
-// is silent.
+// the file is complete at every moment). Every C0 control byte but TAB, DEL,
+// and the UTF-8 form of each C1 control (C2 80 to C2 9F) are printed as one
+// "?" each, on both: the line may hold text from a peer, which must neither
+// start lines of its own nor drive the terminal. Every failure is silent.
 void printLine(const SharedString& line);
 
 // Sets the file that every later line is also appended to. Set once, after

@@ -76,6 +76,32 @@ TEST_F(OutputSink, ControlBytesAreShownAsQuestionMarksOnTheConsoleAndInTheFile) 
   EXPECT_EQ(observed, std::vector<std::string>{shown});
 }
 
+TEST_F(OutputSink, C1ControlsInUtf8AreShownAsOneQuestionMarkEach) {
+  // U+0080 to U+009F (C2 80 to C2 9F) drive a UTF-8 terminal as ESC does;
+  // every other byte above 0x7F is printed as it came.
+  const fs::path file = folder_ / "out.txt";
+  setOutputFilePath(SharedString(file.string()));
+  const struct {
+    std::string_view line;
+    std::string_view shown;
+  } cases[] = {
+      {"CN=a\xC2\x9B"
+       "31mb",
+       "CN=a?31mb"},                                                                     // CSI
+      {"\xC2\x80\xC2\x9F", "??"},                                                        // first and last C1
+      {"\xC2\xA0\xC2\xBF\xC3\xA9\xE2\x82\xAC", "\xC2\xA0\xC2\xBF\xC3\xA9\xE2\x82\xAC"},  // UTF-8 above U+009F
+      {"\xC2\xC2\x9B\x9B", "\xC2?\x9B"},         // a lone lead and a lone C1 byte stay
+      {"end\xC2", "end\xC2"},                    // a lead at the end stays
+      {"\xC3\x9B\xE9\x9B", "\xC3\x9B\xE9\x9B"},  // U+00DB, and Latin-1 bytes
+  };
+  for (const auto& c : cases) {
+    ASSERT_TRUE(!fs::exists(file) || fs::remove(file));
+    const std::string console = captureStandardOutput([&] { printLine(SharedString(std::string(c.line))); });
+    EXPECT_EQ(console, std::string(c.shown) + "\r\n") << c.shown;
+    EXPECT_EQ(readFile(file), std::string(c.shown) + "\r\n") << c.shown;
+  }
+}
+
 TEST_F(OutputSink, FileIsAppendedAcrossCallsAndKeepsEarlierContent) {
   const fs::path file = folder_ / "out.txt";
   std::ofstream(file, std::ios::binary) << "earlier run\r\n";
