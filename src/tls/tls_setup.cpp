@@ -5,6 +5,7 @@
 
 #include <array>
 #include <string>
+#include <string_view>
 
 #include "platform/regular_file.h"
 #include "tls/cipher_list.h"
@@ -91,20 +92,47 @@ SslCtxPtr makeContext(const ProtocolRange& range, X509_STORE* store, const Share
   return context;
 }
 
-// Adds the certificates and CRLs of a PEM file's bytes to the store;
-// anything that does not parse is passed over, as OpenSSL's own file
-// loading does.
+// The DER inside one PEM block that is a certificate or a CRL, as
+// PEM_X509_INFO_read_bio takes them; other blocks (keys) are passed over.
+void addPemBlock(std::string_view name, const unsigned char* der, long length, X509_STORE* store) {
+  const unsigned char* at = der;
+  if (name == PEM_STRING_X509 || name == PEM_STRING_X509_OLD) {
+    const X509Ptr certificate(d2i_X509(nullptr, &at, length));
+    if (certificate) static_cast<void>(X509_STORE_add_cert(store, certificate.get()));
+  } else if (name == PEM_STRING_X509_TRUSTED) {
+    const X509Ptr certificate(d2i_X509_AUX(nullptr, &at, length));
+    if (certificate) static_cast<void>(X509_STORE_add_cert(store, certificate.get()));
+  } else if (name == PEM_STRING_X509_CRL) {
+    X509_CRL* crl = d2i_X509_CRL(nullptr, &at, length);
+    if (crl != nullptr) static_cast<void>(X509_STORE_add_crl(store, crl));
+    X509_CRL_free(crl);
+  }
+}
+
+// Adds the certificates and CRLs of a PEM file's bytes to the store, block
+// by block: a block that does not parse (bad Base64, bad DER) is passed
+// over, and the good ones before and after it still count. Every block
+// takes at least one byte of the file, which bounds the loop.
 void addPemToStore(const std::string& pem, X509_STORE* store) {
   BioPtr bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
   if (!bio) return;
-  STACK_OF(X509_INFO)* infos = PEM_X509_INFO_read_bio(bio.get(), nullptr, nullptr, nullptr);
-  if (infos == nullptr) return;
-  for (int i = 0; i < sk_X509_INFO_num(infos); ++i) {
-    const X509_INFO* info = sk_X509_INFO_value(infos, i);
-    if (info->x509 != nullptr) static_cast<void>(X509_STORE_add_cert(store, info->x509));
-    if (info->crl != nullptr) static_cast<void>(X509_STORE_add_crl(store, info->crl));
+  for (std::size_t block = 0; block <= pem.size(); ++block) {
+    const int before = BIO_pending(bio.get());
+    char* name = nullptr;
+    char* header = nullptr;
+    unsigned char* der = nullptr;
+    long length = 0;
+    if (PEM_read_bio(bio.get(), &name, &header, &der, &length) == 1) {
+      addPemBlock(name, der, length, store);
+    }
+    OPENSSL_free(name);
+    OPENSSL_free(header);
+    OPENSSL_free(der);
+    ERR_clear_error();
+    // Nothing taken: no further "-----BEGIN" line in the rest.
+    const int after = BIO_pending(bio.get());
+    if (after <= 0 || after >= before) break;
   }
-  sk_X509_INFO_pop_free(infos, X509_INFO_free);
 }
 
 }  // namespace

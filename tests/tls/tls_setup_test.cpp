@@ -4,6 +4,7 @@
 #include <openssl/ssl.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "platform/temp_folder.h"
@@ -80,6 +81,27 @@ TEST_F(TlsSetupTest, CaFileIsReadOnceIntoAStoreTheContextsShare) {
   loadTrustStore();
   loadTrustStore();
   EXPECT_EQ(sk_X509_OBJECT_num(X509_STORE_get0_objects(store)), 1);
+}
+
+TEST_F(TlsSetupTest, ABlockThatDoesNotParseLeavesTheOthersInTheStore) {
+  TempFolder folder("tls-setup");
+  const TestChain chain = makeTestChain({});
+  const TestChain other = makeTestChain({}, TestKeyType::kRsa, 5);
+  const std::string bundle = (folder.path() / "ca.pem").string();
+  std::ofstream(bundle) << certificatePem(other.root.certificate.get())
+                        << "-----BEGIN CERTIFICATE-----\nbm90IGEgY2VydGlmaWNhdGU=\n-----END CERTIFICATE-----\n"
+                        << "-----BEGIN CERTIFICATE-----\n!!not base64!!\n-----END CERTIFICATE-----\n"
+                        << certificatePem(chain.root.certificate.get());
+  ASSERT_EQ(configureTls(SharedString(std::string_view(bundle)), {}, 0), ResultCode::kOk);
+  loadTrustStore();
+  X509_STORE* store = SSL_CTX_get_cert_store(contextForAttempt(1));
+  EXPECT_EQ(sk_X509_OBJECT_num(X509_STORE_get0_objects(store)), 2);
+  // The root after the bad blocks signs the leaf's chain.
+  const X509StackPtr untrusted = certificateStack({chain.intermediate.certificate.get()});
+  X509StoreCtxPtr verification(X509_STORE_CTX_new());
+  ASSERT_EQ(X509_STORE_CTX_init(verification.get(), store, chain.leaf.certificate.get(), untrusted.get()), 1);
+  EXPECT_EQ(X509_verify_cert(verification.get()), 1)
+      << X509_verify_cert_error_string(X509_STORE_CTX_get_error(verification.get()));
 }
 
 TEST_F(TlsSetupTest, CaFileThatCannotBeReadStopsTls) {
