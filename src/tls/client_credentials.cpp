@@ -30,6 +30,12 @@ bool holdsPrivateKeyBlock(std::string_view pem) {
   return false;
 }
 
+// The pass phrase callback of every PEM read: none is given. OpenSSL's
+// default asks for one on the terminal and waits for ever, where the
+// program runs unattended; declining makes an encrypted key one that does
+// not parse.
+int declinePassPhrase(char* /*buffer*/, int /*size*/, int /*writing*/, void* /*data*/) { return 0; }
+
 }  // namespace
 
 CertificateStatus loadClientCredentials(const SharedString& certFile, ClientCredentials& credentials) {
@@ -40,7 +46,7 @@ CertificateStatus loadClientCredentials(const SharedString& certFile, ClientCred
   BioPtr bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
   if (!bio) return CertificateStatus::kMissingPemFile;
 
-  EvpPkeyPtr key(PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr));
+  EvpPkeyPtr key(PEM_read_bio_PrivateKey(bio.get(), nullptr, declinePassPhrase, nullptr));
   if (!key) {
     ERR_clear_error();
     return holdsPrivateKeyBlock(pem) ? CertificateStatus::kInvalidPrivateKey : CertificateStatus::kMissingPrivateKey;
@@ -48,14 +54,14 @@ CertificateStatus loadClientCredentials(const SharedString& certFile, ClientCred
   // The key may come after the certificates; read them from the start.
   static_cast<void>(BIO_reset(bio.get()));
   ERR_clear_error();
-  X509Ptr certificate(PEM_read_bio_X509_AUX(bio.get(), nullptr, nullptr, nullptr));
+  X509Ptr certificate(PEM_read_bio_X509_AUX(bio.get(), nullptr, declinePassPhrase, nullptr));
   if (!certificate) {
     ERR_clear_error();
     return CertificateStatus::kInvalidCertificate;
   }
   X509StackPtr chain(sk_X509_new_null());
   while (chain) {
-    X509Ptr next(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
+    X509Ptr next(PEM_read_bio_X509(bio.get(), nullptr, declinePassPhrase, nullptr));
     if (!next || sk_X509_push(chain.get(), next.get()) <= 0) break;
     static_cast<void>(next.release());  // the stack owns it now
   }

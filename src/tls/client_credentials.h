@@ -18,7 +18,8 @@ struct ClientCredentials {
 // Reads key, certificate and chain from the PEM file. Returns kOk with all
 // of them; kMissingPemFile when the file cannot be read (missing, a folder,
 // a FIFO, a path holding a NUL byte); kMissingPrivateKey when the file holds
-// no key, kInvalidPrivateKey when its key does not parse; and
+// no key, kInvalidPrivateKey when its key does not parse (an encrypted key
+// among them: no pass phrase is asked for); and
 // kInvalidCertificate when it holds no certificate. Whether key and
 // certificate belong together is for the caller to check.
 CertificateStatus loadClientCredentials(const SharedString& certFile, ClientCredentials& credentials);

@@ -29,27 +29,24 @@ constexpr std::uint32_t kDrainTotalMs = 2000;
 // The three handshakes of a host, one per context slot.
 constexpr std::int32_t kMaxAttempts = 3;
 
-// Presents the client certificate when it can: read, its key belonging to
-// it, accepted by the session. Nothing of this fails the handshake; a
-// server that wants a certificate says so itself.
+// Presents the client certificate when it can: read (once for the run),
+// its key belonging to it, accepted by the session. Nothing of this fails
+// the handshake; a server that wants a certificate says so itself.
 void useClientCertificate(SSL* ssl, const SharedString& certFile) {
-  ClientCredentials credentials;
-  if (loadClientCredentials(certFile, credentials) != CertificateStatus::kOk) return;
-  if (X509_check_private_key(credentials.certificate.get(), credentials.key.get()) != 1 ||
-      SSL_use_certificate(ssl, credentials.certificate.get()) != 1 ||
-      SSL_use_PrivateKey(ssl, credentials.key.get()) != 1) {
+  const ClientCredentials* credentials = clientCredentials(certFile);
+  if (credentials == nullptr) return;
+  // The session takes references of its own; the credentials stay for the
+  // next handshake.
+  if (SSL_use_certificate(ssl, credentials->certificate.get()) != 1 ||
+      SSL_use_PrivateKey(ssl, credentials->key.get()) != 1) {
     ERR_clear_error();
     return;
   }
-  if (!credentials.chain) return;
+  if (!credentials->chain) return;
   static_cast<void>(SSL_set0_chain(ssl, nullptr));
-  // The session owns each certificate it takes (add0); the first refusal
-  // ends the chain there.
-  while (X509* next = sk_X509_shift(credentials.chain.get())) {
-    if (SSL_add0_chain_cert(ssl, next) != 1) {
-      X509_free(next);
-      break;
-    }
+  // The first refusal ends the chain there.
+  for (int i = 0; i < sk_X509_num(credentials->chain.get()); ++i) {
+    if (SSL_add1_chain_cert(ssl, sk_X509_value(credentials->chain.get(), i)) != 1) break;
   }
   ERR_clear_error();
 }

@@ -118,6 +118,26 @@ TEST_F(TlsSetupTest, CaFileThatCannotBeReadStopsTls) {
   EXPECT_EQ(tlsReady(), ResultCode::kOk);
 }
 
+TEST_F(TlsSetupTest, TheClientCertificateIsReadOnceForEveryHandshake) {
+  TempFolder folder("tls-setup");
+  const TestIdentity identity = makeTestIdentity({});
+  TestCertProfile otherProfile;
+  otherProfile.key.index = 3;
+  const TestIdentity other = makeTestIdentity(otherProfile);
+  const std::string file = writePemFile(folder.path(), "client.pem", {identity.certificate.get()}, identity.key.get());
+  const std::string mismatch =
+      writePemFile(folder.path(), "mismatch.pem", {identity.certificate.get()}, other.key.get());
+  const SharedString name{std::string_view(file)};
+  const ClientCredentials* first = clientCredentials(name);
+  ASSERT_NE(first, nullptr);
+  std::ofstream(file, std::ios::trunc) << "gone";
+  EXPECT_EQ(clientCredentials(name), first);
+  EXPECT_EQ(clientCredentials(SharedString(std::string_view(mismatch))), nullptr);
+  // A new setup reads the file again.
+  ASSERT_EQ(configureTls({}, {}, 0), ResultCode::kOk);
+  EXPECT_EQ(clientCredentials(name), nullptr);
+}
+
 TEST_F(TlsSetupTest, ReleasedContextsAreNotReady) {
   ASSERT_EQ(configureTls({}, {}, 0), ResultCode::kOk);
   releaseTls();
