@@ -1,6 +1,5 @@
 #include "dns/dns_exchange.h"
 
-#include <atomic>
 #include <span>
 #include <vector>
 
@@ -12,8 +11,6 @@
 namespace zarvik {
 
 namespace {
-
-std::atomic<std::uint16_t> dnsPort{kDnsPort};
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -31,7 +28,7 @@ ResultCode openToServer(Connection& connection, const NameServer& server, bool u
   // The parsed address is handed over so that the connection layer never
   // resolves a name server through the resolver that is asking it.
   target.addresses.append(server.address);
-  target.port = dnsPort.load();
+  target.port = server.port;
   target.kind = udp ? SocketKind::kDatagram : SocketKind::kStream;
   const ResultCode code = connection.openConnection(target, timeoutMs, TranscriptFlags{});
   return code == ResultCode::kConnectFailed ? ResultCode::kDnsConnectFailed : code;
@@ -154,7 +151,5 @@ ResultCode exchangeDnsQuery(const NameServer& server, std::string_view name, std
   result.authenticated = dnsAnswerAuthenticated(answerBytes);
   return ResultCode::kOk;
 }
-
-std::uint16_t setDnsPortForTesting(std::uint16_t port) { return dnsPort.exchange(port); }
 
 }  // namespace zarvik

@@ -25,7 +25,6 @@ inline constexpr std::size_t kDnsUdpAnswerSize = 4096;
 // Each step of an exchange (connect, send, every receive) waits this long
 // unless the resolver's options set a lower bound.
 inline constexpr std::uint32_t kDnsStepTimeoutMs = ResolverOptions::kDefaultStepTimeoutMs;
-inline constexpr std::uint16_t kDnsPort = 53;
 
 // Sends the query (name, queryType, queryOptions of dns_constants.h) to the
 // server and returns its answer; each step waits at most
@@ -49,9 +48,5 @@ inline constexpr std::uint16_t kDnsPort = 53;
 // codes.
 ResultCode exchangeDnsQuery(const NameServer& server, std::string_view name, std::uint16_t queryType,
                             std::uint8_t queryOptions, ResolverOptions options, DnsExchangeResult& result);
-
-// Test seam, set only from test code: the port name servers listen on.
-// Returns the previous value.
-std::uint16_t setDnsPortForTesting(std::uint16_t port);
 
 }  // namespace zarvik

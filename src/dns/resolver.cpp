@@ -49,7 +49,7 @@ NameServerSelection Resolver::selectNameServers(const SharedString& text, Shared
 
 void Resolver::addServersFrom(const SharedString& text) {
   for (std::string_view token : splitServerText(text.view())) {
-    NameServer server{SharedString(token), IpAddress::none()};
+    NameServer server{SharedString(token), IpAddress::none(), nameServerPort_};
     if (!server.address.parse(token)) continue;
     bool listed = false;
     ScopedLock listGuard(nameServers_);
@@ -126,6 +126,13 @@ bool Resolver::hasNameServers() const {
 void Resolver::setResolvConfPath(const SharedString& path) {
   std::scoped_lock guard(lock_);
   resolvConfPath_ = path;
+}
+
+void Resolver::setNameServerPort(std::uint16_t port) {
+  std::scoped_lock guard(lock_);
+  nameServerPort_ = port;
+  ScopedLock listGuard(nameServers_);
+  for (NameServer& server : nameServers_) server.port = port;
 }
 
 }  // namespace zarvik

@@ -45,9 +45,13 @@ struct ResolverOptions {
 };
 
 // One name server: its address text as given, and the parsed address.
+// The port name servers listen on (RFC 1035 section 4.2).
+inline constexpr std::uint16_t kDnsPort = 53;
+
 struct NameServer {
   SharedString text;
   IpAddress address;
+  std::uint16_t port = kDnsPort;
 };
 
 // Outcome of Resolver::selectNameServers().
@@ -94,8 +98,11 @@ class Resolver {
   LockedList<NameServer> nameServers() const;
   bool hasNameServers() const;
 
-  // Test seam: the file auto-detection reads (default /etc/resolv.conf).
+  // Test seams: the file auto-detection reads (default /etc/resolv.conf),
+  // and the port every name server of the list, now and later, is asked on
+  // (default kDnsPort).
   void setResolvConfPath(const SharedString& path);
+  void setNameServerPort(std::uint16_t port);
 
  private:
   // Adds every address literal of text that is not listed yet.
@@ -108,6 +115,7 @@ class Resolver {
   ResolverOptions options_;
   std::int32_t mode_ = 0;
   std::int32_t defaultPort_ = kMailPort;
+  std::uint16_t nameServerPort_ = kDnsPort;
   SharedString resolvConfPath_{kSystemResolvConfPath};
 };
 

@@ -26,7 +26,7 @@ class DnsServersTest : public ::testing::Test {
       if (second->started()) second_ = std::move(second);
     }
     ASSERT_TRUE(second_) << "no free port for the scripted name servers";
-    previousPort_ = setDnsPortForTesting(first_->port());
+    resolver.setNameServerPort(first_->port());
     previousIpv6_ = ipv6Available.exchange(false);
     previousGlobal_ = HostHasGlobalIPv6.exchange(false);
     resolver.setMode(1);
@@ -36,7 +36,6 @@ class DnsServersTest : public ::testing::Test {
   }
 
   void TearDown() override {
-    setDnsPortForTesting(previousPort_);
     ipv6Available = previousIpv6_;
     HostHasGlobalIPv6 = previousGlobal_;
   }
@@ -54,7 +53,6 @@ class DnsServersTest : public ::testing::Test {
  private:
   std::unique_ptr<ScriptedDnsServer> first_;
   std::unique_ptr<ScriptedDnsServer> second_;
-  std::uint16_t previousPort_ = 0;
   bool previousIpv6_ = false;
   bool previousGlobal_ = false;
 };
