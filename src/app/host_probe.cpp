@@ -132,6 +132,7 @@ ExitCode probeHost(const MailHostEntry& hostEntry, const HostProbeRequest& reque
   target.hostName = entry.hostName;
   target.addresses = entry.addresses;
   target.tlsaLines = entry.tlsaLines;
+  target.resolver = request.resolver;
   SmtpSession session(probeSessionConfig(request));
   ReplyLines replies;
   ResultCode result = session.openSession(target, replies);

@@ -4,6 +4,7 @@
 #include "app/wait_bounds.h"
 #include "base/shared_string.h"
 #include "dns/mail_host_entry.h"
+#include "net/host_resolver.h"
 #include "net/transcript_flags.h"
 #include "smtp/session_config.h"
 #include "smtp/smtp_options.h"
@@ -20,6 +21,7 @@ struct HostProbeRequest {
   bool useHelo = false;
   WaitBounds bounds;  // of the SMTP waits and the TLS handshake; dnsStepMs is not read here
   std::uint16_t smtpPort = kSmtpPort;
+  HostResolver resolver;  // for an entry without addresses; empty: the system's
 };
 
 // The transcript flags of a probe: the transcript without line labels, the

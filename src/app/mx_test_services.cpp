@@ -18,10 +18,7 @@ constexpr std::int32_t kResolverMode = 1;
 
 DnsMxTestServices::DnsMxTestServices() = default;
 
-DnsMxTestServices::~DnsMxTestServices() {
-  // The connection layer must not keep calling a resolver that is gone.
-  if (resolver_ != nullptr) installProcessResolver(nullptr);
-}
+DnsMxTestServices::~DnsMxTestServices() = default;
 
 void DnsMxTestServices::gatherLocalHost(bool preferIPv4, bool preferIPv6, LocalHostInfo& info) {
   gatherLocalHostInfo(preferIPv4, preferIPv6, info);
@@ -32,7 +29,6 @@ void DnsMxTestServices::startResolver() {
   if (resolver_ != nullptr) return;
   resolver_ = std::make_unique<Resolver>();
   resolver_->setMode(kResolverMode);
-  installProcessResolver(resolver_.get());
 }
 
 void DnsMxTestServices::setDnsStepTimeout(std::uint32_t timeoutMs) {
@@ -72,7 +68,12 @@ void DnsMxTestServices::fillTlsa(MailHostEntry& entry) {
 }
 
 ExitCode DnsMxTestServices::probe(const MailHostEntry& entry, const HostProbeRequest& request) {
-  return probeHost(entry, request);
+  if (resolver_ == nullptr) return probeHost(entry, request);
+  // The probe's connections resolve through this resolver, which outlives
+  // them.
+  HostProbeRequest withResolver = request;
+  withResolver.resolver = hostResolverOf(*resolver_);
+  return probeHost(entry, withResolver);
 }
 
 }  // namespace zarvik

@@ -24,8 +24,8 @@ class MxTestServices {
   // The local host's name and addresses; also records the host's IPv6
   // facts for the address ordering of later lookups. Never fails.
   virtual void gatherLocalHost(bool preferIPv4, bool preferIPv6, LocalHostInfo& info) = 0;
-  // Creates the resolver in lookup mode 1 and makes it the connection
-  // layer's way of resolving host names.
+  // Creates the resolver in lookup mode 1; the probes' connections resolve
+  // host names through it.
   virtual void startResolver() = 0;
   // Bounds each step of the resolver's exchanges (connect, send, every
   // receive) by timeoutMs instead of the default 10 s.
@@ -43,8 +43,8 @@ class MxTestServices {
 };
 
 // The program's services: the DNS resolver of src/dns and the SMTP host
-// probe. The resolver lives as long as this object and is unregistered from
-// the connection layer when it goes.
+// probe. The resolver lives as long as this object; each probe's
+// connections borrow it.
 class DnsMxTestServices : public MxTestServices {
  public:
   DnsMxTestServices();

@@ -2,7 +2,6 @@
 
 #include "base/host_facts.h"
 #include "net/connection.h"
-#include "net/host_resolver.h"
 #include "platform/ipv6_probe.h"
 #include "platform/signals.h"
 #include "tls/tls_setup.h"
@@ -20,8 +19,6 @@ void startNetworking() {
 void stopNetworking() {
   releaseTls();
   ipv6Available.store(false);
-  // The driver's resolver is gone by now; make sure no connection can reach it.
-  (void)setHostResolver({});
 }
 
 }  // namespace zarvik

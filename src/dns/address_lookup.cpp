@@ -95,15 +95,10 @@ ResultCode lookupAddresses(const Resolver& resolver, const SharedString& name, R
   return lookupAddresses(servers, name, options, addresses);
 }
 
-void installProcessResolver(const Resolver* resolver) {
-  if (resolver == nullptr) {
-    static_cast<void>(setHostResolver(HostResolver{}));
-    return;
-  }
-  static_cast<void>(setHostResolver(
-      [resolver](const SharedString& hostName, TranscriptFlags flags, LockedList<IpAddress>& addresses) {
-        return lookupAddresses(*resolver, hostName, ResolverOptions::fromFlags(flags.bits), addresses);
-      }));
+HostResolver hostResolverOf(const Resolver& resolver) {
+  return [&resolver](const SharedString& hostName, TranscriptFlags flags, LockedList<IpAddress>& addresses) {
+    return lookupAddresses(resolver, hostName, ResolverOptions::fromFlags(flags.bits), addresses);
+  };
 }
 
 }  // namespace zarvik

@@ -7,6 +7,7 @@
 #include "base/result_code.h"
 #include "base/shared_string.h"
 #include "dns/resolver.h"
+#include "net/host_resolver.h"
 
 namespace zarvik {
 
@@ -44,9 +45,9 @@ ResultCode lookupAddresses(const Resolver& resolver, const SharedString& name, R
 ResultCode lookupAddresses(const LockedList<NameServer>& servers, const SharedString& name, ResolverOptions options,
                            LockedList<IpAddress>& addresses);
 
-// Makes lookupAddresses() on resolver the connection layer's way of
-// resolving host names; null removes it. The resolver must outlive the
-// registration.
-void installProcessResolver(const Resolver* resolver);
+// lookupAddresses() on resolver as the connection layer's way of resolving
+// host names, for a connection target. The resolver must outlive every
+// target that holds it.
+HostResolver hostResolverOf(const Resolver& resolver);
 
 }  // namespace zarvik

@@ -58,7 +58,7 @@ Connection::~Connection() {
 }
 
 ResultCode Connection::resolveTarget(TranscriptFlags flags, LockedList<IpAddress>& addresses) const {
-  const ResultCode result = resolveHost(target_.hostName, flags, addresses);
+  const ResultCode result = resolveHost(target_.resolver, target_.hostName, flags, addresses);
   if (result == ResultCode::kTerminationRequested) return result;
   if (failed(result) || addresses.isEmpty()) return ResultCode::kHostUnresolved;
   return ResultCode::kOk;

@@ -9,6 +9,7 @@
 #include "base/locked_list.h"
 #include "base/result_code.h"
 #include "base/shared_string.h"
+#include "net/host_resolver.h"
 #include "net/tls_channel.h"
 #include "net/transcript_flags.h"
 #include "platform/socket.h"
@@ -37,6 +38,7 @@ struct ConnectionTarget {
   std::uint16_t port = 0;           // host order
   SocketKind kind = SocketKind::kStream;
   LockedList<IpAddress> localAddresses;  // local addresses to bind to (used when one per family)
+  HostResolver resolver;                 // for a target without addresses; empty: the system's
 };
 
 // One socket with its time-outs, transcript label and optional TLS session.

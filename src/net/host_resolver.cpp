@@ -1,6 +1,5 @@
 #include "net/host_resolver.h"
 
-#include <utility>
 #include <vector>
 
 #include "base/address_order.h"
@@ -9,21 +8,6 @@
 #include "platform/socket_lookup.h"
 
 namespace zarvik {
-
-namespace {
-
-HostResolver& installedResolver() {
-  static HostResolver resolver;
-  return resolver;
-}
-
-}  // namespace
-
-HostResolver setHostResolver(HostResolver resolver) {
-  HostResolver previous = std::move(installedResolver());
-  installedResolver() = std::move(resolver);
-  return previous;
-}
 
 ResultCode resolveWithSystem(const SharedString& hostName, TranscriptFlags flags, LockedList<IpAddress>& addresses) {
   const bool preferIPv4 = flags.has(TranscriptFlags::kPreferIPv4);
@@ -64,8 +48,8 @@ ResultCode resolveWithSystem(const SharedString& hostName, TranscriptFlags flags
   return ResultCode::kOk;
 }
 
-ResultCode resolveHost(const SharedString& hostName, TranscriptFlags flags, LockedList<IpAddress>& addresses) {
-  const HostResolver& resolver = installedResolver();
+ResultCode resolveHost(const HostResolver& resolver, const SharedString& hostName, TranscriptFlags flags,
+                       LockedList<IpAddress>& addresses) {
   return resolver ? resolver(hostName, flags, addresses) : resolveWithSystem(hostName, flags, addresses);
 }
 

@@ -10,17 +10,13 @@
 
 namespace zarvik {
 
-// Turns a host name into addresses in connection order. The DNS resolver
-// registers one process-wide (this layer cannot call the resolver directly);
-// without one, the operating system's resolver is used. Returns kOk with at
-// least one address, else a result code (kHostUnresolved when nothing usable
-// was found).
+// Turns a host name into addresses in connection order. The caller of a
+// connection hands one down with its target (this layer cannot call the
+// DNS resolver directly); without one, the operating system's resolver is
+// used. Returns kOk with at least one address, else a result code
+// (kHostUnresolved when nothing usable was found).
 using HostResolver =
     std::function<ResultCode(const SharedString& hostName, TranscriptFlags flags, LockedList<IpAddress>& addresses)>;
-
-// Installs the process-wide resolver (an empty function removes it) and
-// returns the previous one. Set before the first connection is opened.
-HostResolver setHostResolver(HostResolver resolver);
 
 // Resolves a host name through the operating system: "localhost" gives the
 // loopback addresses without a lookup (127.0.0.1 first with the IPv4
@@ -30,8 +26,9 @@ HostResolver setHostResolver(HostResolver resolver);
 // least one address appended, else kHostUnresolved.
 ResultCode resolveWithSystem(const SharedString& hostName, TranscriptFlags flags, LockedList<IpAddress>& addresses);
 
-// Resolves through the installed resolver, or through the system when none
-// is installed: what a connection does for a target without addresses.
-ResultCode resolveHost(const SharedString& hostName, TranscriptFlags flags, LockedList<IpAddress>& addresses);
+// Resolves through resolver, or through the system when it is empty: what a
+// connection does for a target without addresses.
+ResultCode resolveHost(const HostResolver& resolver, const SharedString& hostName, TranscriptFlags flags,
+                       LockedList<IpAddress>& addresses);
 
 }  // namespace zarvik

@@ -57,6 +57,7 @@ ResultCode SmtpSession::runAttempt(const SmtpTarget& target, ReplyLines& replies
   endpoint.addresses.assign(target.addresses);
   endpoint.localAddresses.assign(target.localAddresses);
   endpoint.port = config_.port;
+  endpoint.resolver = target.resolver;
   endpoint.kind = SocketKind::kStream;
 
   ResultCode result = connection_.openConnection(endpoint, config_.timeouts.connectMs, config_.flags);

@@ -28,6 +28,7 @@ struct SmtpTarget {
   LockedList<IpAddress> localAddresses;  // optional bind addresses
   LockedList<SharedString> tlsaLines;    // the host's DANE records, for the TLS check
   bool tlsOnConnect = false;             // TLS from the first byte (RFC 8314); never set for MX hosts
+  HostResolver resolver;                 // resolves hostName when addresses is empty; empty: the system's
 };
 
 // How the session reaches the TLS client. The default uses tlsReady() and

@@ -142,15 +142,11 @@ TEST_F(AddressLookupTest, HostLookupListsEveryAddressWithOriginFour) {
 
 TEST_F(AddressLookupTest, ServesAsTheConnectionLayersResolver) {
   scriptDualStack("smtp.example.org");
-  installProcessResolver(&resolver);
-  HostResolver installed = setHostResolver(HostResolver{});
-  ASSERT_TRUE(installed);
+  const HostResolver forConnections = hostResolverOf(resolver);
   LockedList<IpAddress> addresses;
-  EXPECT_EQ(installed("smtp.example.org", TranscriptFlags{}, addresses), ResultCode::kOk);
+  EXPECT_EQ(forConnections("smtp.example.org", TranscriptFlags{}, addresses), ResultCode::kOk);
   ASSERT_EQ(addresses.count(), 1);
   EXPECT_EQ(addresses[1].text().toStdString(), kV4);
-  installProcessResolver(nullptr);
-  EXPECT_FALSE(setHostResolver(HostResolver{}));
 }
 
 TEST(MailHostEntry, DisplayTextShowsControlBytesOfTheNameAsQuestionMarks) {

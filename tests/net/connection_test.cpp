@@ -342,24 +342,23 @@ TEST(ResolveWithSystem, TakesAddressLiteralsAndRefusesEmptyNames) {
   EXPECT_EQ(resolveWithSystem("", TranscriptFlags{}, addresses), ResultCode::kHostUnresolved);
 }
 
-TEST(Connection, ResolvesAnEmptyAddressListThroughTheInstalledResolver) {
+TEST(Connection, ResolvesAnEmptyAddressListThroughTheTargetsResolver) {
   SocketHandle listener = boundSocket(SocketType::kStream, ipAddress("127.0.0.1"));
   SharedString askedFor;
-  HostResolver previous =
-      setHostResolver([&askedFor](const SharedString& name, TranscriptFlags, LockedList<IpAddress>& addresses) {
-        askedFor = name;
-        addresses.append(ipAddress("127.0.0.1"));
-        return ResultCode::kOk;
-      });
+  ConnectionTarget target = targetAt({}, localPort(listener.descriptor()));
+  target.resolver = [&askedFor](const SharedString& name, TranscriptFlags, LockedList<IpAddress>& addresses) {
+    askedFor = name;
+    addresses.append(ipAddress("127.0.0.1"));
+    return ResultCode::kOk;
+  };
   Connection connection;
-  EXPECT_EQ(connection.openConnection(targetAt({}, localPort(listener.descriptor())), kConnectMs, TranscriptFlags{}),
-            ResultCode::kOk);
+  EXPECT_EQ(connection.openConnection(target, kConnectMs, TranscriptFlags{}), ResultCode::kOk);
   EXPECT_EQ(askedFor, "mail.example");
 
   // A resolver that finds nothing makes the host unresolved.
-  setHostResolver([](const SharedString&, TranscriptFlags, LockedList<IpAddress>&) { return ResultCode{108}; });
-  EXPECT_EQ(connection.openConnection(targetAt({}, 25), kConnectMs, TranscriptFlags{}), ResultCode::kHostUnresolved);
-  setHostResolver(std::move(previous));
+  ConnectionTarget nowhere = targetAt({}, 25);
+  nowhere.resolver = [](const SharedString&, TranscriptFlags, LockedList<IpAddress>&) { return ResultCode{108}; };
+  EXPECT_EQ(connection.openConnection(nowhere, kConnectMs, TranscriptFlags{}), ResultCode::kHostUnresolved);
 }
 
 }  // namespace
