@@ -6,9 +6,15 @@ namespace zarvik {
 
 // The judgement of a negotiated cipher and protocol.
 
+// Reads OpenSSL's own "HIGH" set through the context and keeps it with the
+// context, which frees it; the TLS setup does so for each context it makes,
+// before any connection judges a cipher.
+void rememberHighStrengthCiphers(SSL_CTX* context);
+
 // True for a cipher of OpenSSL's own "HIGH" set, to which every TLS 1.3
 // suite belongs. Null is no such cipher. runContext, when given, is a
-// context of the run to read the set with (null: one made for it).
+// context of the run: the set it keeps, or else the set read through it
+// (null: through a context made for it).
 bool isHighStrengthCipher(const SSL_CIPHER* cipher, SSL_CTX* runContext = nullptr);
 
 // True when the key exchange gives forward secrecy: DHE or ECDHE, and every

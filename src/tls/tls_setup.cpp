@@ -9,6 +9,7 @@
 
 #include "platform/regular_file.h"
 #include "tls/cipher_list.h"
+#include "tls/cipher_strength.h"
 #include "tls/openssl_handles.h"
 
 namespace zarvik {
@@ -95,6 +96,7 @@ SslCtxPtr makeContext(const ProtocolRange& range, X509_STORE* store, const Share
   // A list that matches no cipher leaves the library's default in place.
   static_cast<void>(SSL_CTX_set_cipher_list(context.get(), cipherList.characters()));
   ERR_clear_error();
+  rememberHighStrengthCiphers(context.get());
   return context;
 }
 
