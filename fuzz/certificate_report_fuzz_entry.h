@@ -18,7 +18,7 @@
 #include "tls/certificate_names.h"
 #include "tls/certificate_strength.h"
 #include "tls/certificate_text.h"
-#include "tls/dane.h"
+#include "tls/tlsa_matching.h"
 #include "tls/dane_cache.h"
 #include "tls/dane_chain_verification.h"
 #include "tls/openssl_handles.h"

@@ -9,7 +9,7 @@
 
 #include "base/locked_list.h"
 #include "base/shared_string.h"
-#include "tls/dane.h"
+#include "tls/tlsa_matching.h"
 #include "tls/tlsa_record.h"
 
 namespace zarvik {
