@@ -1,5 +1,7 @@
 #include "app/extension_options.h"
 
+#include "base/decimal_run.h"
+
 namespace zarvik {
 
 namespace {
@@ -31,16 +33,12 @@ LongOption splitLongOption(std::string_view token) {
 // Reads a whole number of seconds within the --timeout range; false for
 // anything else (a sign, a unit, a fraction, no digits).
 bool parseTimeoutSeconds(std::string_view value, std::uint32_t& seconds) {
-  if (value.empty()) return false;
-  std::uint32_t number = 0;
-  for (const char c : value) {
-    if (c < '0' || c > '9') return false;
-    number = number * 10 + static_cast<std::uint32_t>(c - '0');
-    // Stopping here keeps a long run of digits from overflowing.
-    if (number > ExtensionOptions::kMaxTimeoutSeconds) return false;
+  const DecimalRun run = readDecimalRun(value);
+  if (run.length == 0 || run.length != value.size() || run.overflowed ||
+      run.value < ExtensionOptions::kMinTimeoutSeconds || run.value > ExtensionOptions::kMaxTimeoutSeconds) {
+    return false;
   }
-  if (number < ExtensionOptions::kMinTimeoutSeconds) return false;
-  seconds = number;
+  seconds = static_cast<std::uint32_t>(run.value);
   return true;
 }
 

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "app/help.h"
+#include "base/decimal_run.h"
 #include "base/output_sink.h"
 #include "net/transcript_flags.h"
 
@@ -123,15 +124,12 @@ std::int32_t MxTestOptions::parseTlsMethod(std::string_view value) {
     negative = value[i] == '-';
     ++i;
   }
-  // Accumulate in 64 bits and stop as soon as the number leaves the 32-bit
-  // range, so that a long run of digits can neither overflow nor wrap
-  // around into a valid selector.
-  constexpr std::int64_t kLimit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
-  std::int64_t number = 0;
-  for (; i < value.size() && value[i] >= '0' && value[i] <= '9'; ++i) {
-    number = number * 10 + (value[i] - '0');
-    if (number > kLimit) return -1;
-  }
+  // A number beyond the 32-bit range is refused rather than wrapped into
+  // a valid selector.
+  constexpr std::uint64_t kLimit = std::uint64_t{std::numeric_limits<std::int32_t>::max()} + 1;
+  const DecimalRun run = readDecimalRun(value.substr(i));
+  if (run.overflowed || run.value > kLimit) return -1;
+  auto number = static_cast<std::int64_t>(run.value);
   if (negative) number = -number;
   if (number > std::numeric_limits<std::int32_t>::max()) return -1;
   return static_cast<std::int32_t>(number);

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "base/decimal_run.h"
+
 namespace zarvik {
 
 // The counted buffer behind every handle. extraOwners counts the handles
@@ -314,12 +316,8 @@ std::int64_t SharedString::parseInt64(std::string_view text) {
     negative = text[i] == '-';
     ++i;
   }
-  // Unsigned arithmetic: an overlong number wraps instead of overflowing.
-  std::uint64_t value = 0;
-  while (i < text.size() && isDigit(text[i])) {
-    value = value * 10u + static_cast<std::uint64_t>(text[i] - '0');
-    ++i;
-  }
+  // An overlong number wraps (modulo 2^64) instead of overflowing.
+  std::uint64_t value = readDecimalRun(text.substr(i)).value;
   if (negative) value = 0u - value;
   return static_cast<std::int64_t>(value);
 }

@@ -2,6 +2,8 @@
 
 #include <limits>
 
+#include "base/decimal_run.h"
+
 namespace zarvik {
 
 namespace {
@@ -16,14 +18,10 @@ constexpr std::int32_t kTextStart = 4;
 std::int64_t parseLimit(std::string_view text) {
   std::size_t i = 0;
   while (i < text.size() && text[i] == ' ') ++i;
-  std::int64_t value = 0;
   constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    const int digit = text[i] - '0';
-    if (value > (kMax - digit) / 10) return kMax;
-    value = value * 10 + digit;
-  }
-  return value;
+  const DecimalRun run = readDecimalRun(text.substr(i));
+  if (run.overflowed || run.value > static_cast<std::uint64_t>(kMax)) return kMax;
+  return static_cast<std::int64_t>(run.value);
 }
 
 }  // namespace

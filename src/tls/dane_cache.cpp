@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "base/decimal_run.h"
 #include "base/locked_list.h"
 #include "platform/private_folder.h"
 #include "tls/certificate_text.h"
@@ -46,13 +47,9 @@ std::vector<std::string> splitLines(const std::string& text) {
 // A decimal number that fills the whole line; false for anything else.
 bool parseUnsigned(const std::string& line, std::uint64_t& value) {
   if (line.empty() || line.size() > 20) return false;
-  value = 0;
-  for (const char c : line) {
-    if (c < '0' || c > '9') return false;
-    const std::uint64_t digit = static_cast<std::uint64_t>(c - '0');
-    if (value > (UINT64_MAX - digit) / 10) return false;
-    value = value * 10 + digit;
-  }
+  const DecimalRun run = readDecimalRun(line);
+  if (run.length != line.size() || run.overflowed) return false;
+  value = run.value;
   return true;
 }
 
