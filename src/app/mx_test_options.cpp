@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "app/help.h"
+#include "base/character_class.h"
 #include "base/decimal_run.h"
 #include "base/output_sink.h"
 #include "net/transcript_flags.h"
@@ -56,8 +57,6 @@ constexpr std::array<SwitchEntry, 16> kSwitches{{
     {"-LCA", Target::kCaFile},
     {"-LCL", Target::kCipherList},
 }};
-
-bool isWhiteSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 }  // namespace
 

@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include "base/character_class.h"
+
 namespace zarvik {
 
 namespace {
@@ -21,8 +23,6 @@ bool isSpecial(char c) { return isOneOf(c, "()<>[]:;@\\, "); }
 // it is the only way to put one into a quoted local part (RFC 5321
 // quoted-pairSMTP).
 bool isEscapable(char c) { return isAtextOrDot(c) || isSpecial(c) || c == '"'; }
-
-bool isWhiteSpace(char c) { return isOneOf(c, " \t\r\n\v\f"); }
 
 bool isDomainChar(char c) { return isLetterOrDigit(c) || isOneOf(c, "-.:[]"); }
 

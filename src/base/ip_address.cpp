@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "base/character_class.h"
+
 namespace zarvik {
 
 namespace {
@@ -22,7 +24,7 @@ bool parseIPv4(std::string_view text, std::uint32_t& value) {
       if (++fields > 4) return false;
       result = (result << 8) | field;
       field = 0;
-    } else if (c >= '0' && c <= '9') {
+    } else if (isDigit(c)) {
       field = field * 10 + static_cast<std::uint32_t>(c - '0');
       if (field > 255) return false;
     } else {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/character_class.h"
 #include "base/decimal_run.h"
 
 namespace zarvik {
@@ -29,10 +30,6 @@ constinit char emptyCharacters[1] = {0};
 
 constexpr std::int32_t kGrowthStep = 32;
 constexpr std::int32_t kLockedForWriting = -1;
-
-bool isAsciiSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
-
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 char foldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c; }
 
@@ -271,7 +268,7 @@ std::vector<PatternToken> tokenizePattern(std::string_view pattern, bool wildcar
 }
 
 bool isWordBreak(char c) {
-  return isAsciiSpace(c) || c == '!' || c == ',' || c == '.' || c == ':' || c == ';' || c == '?';
+  return isWhiteSpace(c) || c == '!' || c == ',' || c == '.' || c == ':' || c == ';' || c == '?';
 }
 
 }  // namespace
@@ -310,7 +307,7 @@ bool SharedString::wildcardMatch(std::string_view text, std::string_view pattern
 
 std::int64_t SharedString::parseInt64(std::string_view text) {
   std::size_t i = 0;
-  while (i < text.size() && isAsciiSpace(text[i])) ++i;
+  while (i < text.size() && isWhiteSpace(text[i])) ++i;
   bool negative = false;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
     negative = text[i] == '-';
@@ -444,9 +441,9 @@ void SharedString::trimBlanks() { trim(' '); }
 
 void SharedString::trimSpace() {
   std::int32_t end = buffer_->length;
-  while (end > 0 && isAsciiSpace(buffer_->characters[end - 1])) --end;
+  while (end > 0 && isWhiteSpace(buffer_->characters[end - 1])) --end;
   std::int32_t start = 0;
-  while (start < end && isAsciiSpace(buffer_->characters[start])) ++start;
+  while (start < end && isWhiteSpace(buffer_->characters[start])) ++start;
   keep(start, end - start);
 }
 

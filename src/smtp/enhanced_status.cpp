@@ -2,6 +2,8 @@
 
 #include <span>
 
+#include "base/character_class.h"
+
 namespace zarvik {
 
 namespace {
@@ -49,8 +51,6 @@ const char* lookUp(std::span<const CodeEntry> entries, std::int32_t replyCode) {
   }
   return nullptr;
 }
-
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 }  // namespace
 

@@ -1,13 +1,12 @@
 #include "smtp/smtp_reply.h"
 
+#include "base/character_class.h"
 #include "net/line_session.h"
 #include "platform/clock.h"
 
 namespace zarvik {
 
 namespace {
-
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 bool startsWithReplyCode(const SharedString& line) {
   return line.length() >= 3 && isDigit(line.at(0)) && isDigit(line.at(1)) && isDigit(line.at(2));
