@@ -4,6 +4,7 @@
 #include <cstddef>
 
 #include "base/character_class.h"
+#include "base/hex_text.h"
 
 namespace zarvik {
 
@@ -36,13 +37,6 @@ bool parseIPv4(std::string_view text, std::uint32_t& value) {
   return true;
 }
 
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // Reads colon-separated groups of one to four hex digits into `groups`.
 // An empty text gives no groups; an empty group fails.
 bool readGroups(std::string_view text, std::uint16_t* groups, int maxGroups, int& count) {
@@ -56,7 +50,7 @@ bool readGroups(std::string_view text, std::uint16_t* groups, int maxGroups, int
     if (group.empty() || group.size() > 4 || count == maxGroups) return false;
     std::uint32_t value = 0;
     for (const char c : group) {
-      const int digit = hexValue(c);
+      const int digit = hexDigitValue(c);
       if (digit < 0) return false;
       value = (value << 4) | static_cast<std::uint32_t>(digit);
     }

@@ -4,6 +4,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/hex_text.h"  // decodeHex(), for the association data
 #include "base/shared_string.h"
 
 namespace zarvik {
@@ -31,10 +32,6 @@ struct TlsaRecord {
 // Parses a TLSA line; false when it is not one (odd length, a character
 // that is no hexadecimal digit, fewer than four pairs).
 bool parseTlsaLine(std::string_view line, TlsaRecord& record);
-
-// Decodes hexadecimal text (either case) into bytes; false for an odd
-// length or a character that is no hexadecimal digit.
-bool decodeHex(std::string_view hex, std::vector<unsigned char>& bytes);
 
 // True when the line's DNSSEC marker says its answer was authenticated
 // (RFC 7672 section 2.2: only such records may be used). Only "2A" counts.
