@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "base/decimal_run.h"
-#include "base/locked_list.h"
 #include "platform/private_folder.h"
 #include "tls/certificate_text.h"
 
@@ -17,18 +16,8 @@ constexpr const char* kCacheFileSuffix = ".dane";
 // A cache file holds a few short lines; anything larger is not one.
 constexpr std::size_t kMaxCacheFileBytes = 16384;
 
-std::uint64_t joinWords(std::uint32_t high, std::uint32_t low) { return (std::uint64_t{high} << 32) | low; }
-
 bool openCacheFolder(const SharedString& workFolder, PrivateFolder& folder) {
   return !workFolder.isEmpty() && folder.open(workFolder.view(), kCacheFolderName);
-}
-
-SharedString localDateAndTime(std::time_t now) {
-  struct tm parts {};
-  if (localtime_r(&now, &parts) == nullptr) return {};
-  char text[32] = {};
-  const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
-  return SharedString(text, static_cast<std::int32_t>(length));
 }
 
 std::vector<std::string> splitLines(const std::string& text) {
@@ -59,19 +48,6 @@ SharedString daneCacheFileName(const X509* certificate) {
   SharedString name = sha1Fingerprint(certificate);
   if (!name.isEmpty()) name.append(kCacheFileSuffix);
   return name;
-}
-
-SharedString daneCacheText(const X509* certificate, CertificateStatus result, const Verdict& verdict,
-                           const TlsPolicy& policy, std::time_t now) {
-  SharedString text = localDateAndTime(now);
-  text.append("\n").appendDecimal(static_cast<std::int64_t>(now)).append("\n");
-  text.appendDecimal(static_cast<std::int64_t>(result)).append("\n");
-  text.append(std::to_string(joinWords(verdict.high, verdict.low))).append("\n");
-  text.append(std::to_string(joinWords(policy.toleranceMask, policy.checkMask))).append("\n");
-  LockedList<SharedString> lines;
-  appendCertificateLines(certificate, lines);
-  for (const SharedString& line : lines) text.append(line).append("\n");
-  return text;
 }
 
 void keepInDaneCache(const SharedString& workFolder, const X509* certificate, CertificateStatus result,

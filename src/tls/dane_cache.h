@@ -7,6 +7,7 @@
 
 #include "base/shared_string.h"
 #include "tls/certificate_status.h"
+#include "tls/dane_cache_text.h"  // daneCacheText(), the file's contents
 #include "tls/tls_policy.h"
 #include "tls/verdict.h"
 
@@ -36,10 +37,6 @@ struct DaneCacheEntry {
 // The cache file's name for a certificate, "<fingerprint>.dane"; empty when
 // the fingerprint cannot be computed.
 SharedString daneCacheFileName(const X509* certificate);
-
-// The file's contents for a check made at now.
-SharedString daneCacheText(const X509* certificate, CertificateStatus result, const Verdict& verdict,
-                           const TlsPolicy& policy, std::time_t now);
 
 // Writes the entry when the result is kCertificateValid or
 // kCertificateValidAndTrusted, and deletes it otherwise. Nothing without a
