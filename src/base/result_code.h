@@ -14,15 +14,19 @@ namespace zarvik {
 // be carried, e.g. ResultCode{wsa::kHostDown}. Functions returning a
 // ResultCode cannot be ignored.
 enum class [[nodiscard]] ResultCode : std::int32_t{
-#define ZARVIK_RESULT_CODE(name, value) name = (value),
+#define ZARVIK_RESULT_CODE(name, value, message) name = (value),
+#define ZARVIK_UNNAMED_RESULT(value, message)
 #include "base/result_code_list.h"
+#undef ZARVIK_UNNAMED_RESULT
 #undef ZARVIK_RESULT_CODE
 };
 
 // Every named code, in the order of the list.
 inline constexpr ResultCode kNamedResultCodes[] = {
-#define ZARVIK_RESULT_CODE(name, value) ResultCode::name,
+#define ZARVIK_RESULT_CODE(name, value, message) ResultCode::name,
+#define ZARVIK_UNNAMED_RESULT(value, message)
 #include "base/result_code_list.h"
+#undef ZARVIK_UNNAMED_RESULT
 #undef ZARVIK_RESULT_CODE
 };
 
