@@ -8,6 +8,7 @@
 #include "app/wait_bounds.h"
 #include "base/output_sink.h"
 #include "base/result_text.h"
+#include "base/run_flag.h"
 #include "dns/resolver.h"
 
 namespace zarvik {
@@ -60,6 +61,9 @@ ExitCode probeAll(MxTestServices& services, LockedList<MailHostEntry>& entries, 
     const ExitCode result = services.probe(entry, request);
     if (!connectAll && (result == kExitAccepted || result == kExitRefusedPermanently)) return result;
     aggregate = std::min(aggregate, result);
+    // After Ctrl+C the probe that noticed it has said so; the hosts after
+    // it would each connect only to say the same again.
+    if (!runAllowed()) break;
   }
   return aggregate;
 }

@@ -8,6 +8,7 @@
 #include "app/mx_test_services.h"
 #include "base/printed_lines.h"
 #include "base/result_text.h"
+#include "base/run_flag.h"
 
 namespace zarvik {
 
@@ -49,7 +50,10 @@ class ScriptedServices : public MxTestServices {
     return fill(entries, options);
   }
   void fillTlsa(MailHostEntry& entry) override { calls.push_back("tlsa " + entry.hostName.toStdString()); }
+  bool terminateAtFirstProbe = false;
+
   ExitCode probe(const MailHostEntry& entry, const HostProbeRequest& request) override {
+    if (terminateAtFirstProbe) RunFlag = 0;
     calls.push_back("probe " + entry.hostName.toStdString());
     probed.push_back(entry.hostName.toStdString());
     lastProbe = request;
@@ -217,6 +221,20 @@ TEST(MxTestDriver, ReportsATerminationDuringTheLookupsOnce) {
                                                        "Error: Program termination requested [1]"}));
     EXPECT_TRUE(services.probed.empty());
   }
+}
+
+TEST(MxTestDriver, ProbesNoFurtherHostAfterATermination) {
+  ScriptedServices services;
+  services.hosts = {
+      {"mx1.example.org", "192.0.2.1"}, {"mx2.example.org", "192.0.2.2"}, {"mx3.example.org", "192.0.2.3"}};
+  services.terminateAtFirstProbe = true;
+  MxTestRequest request = domainRequest("example.org");
+  request.connectAll = true;
+  PrintedLines printed;
+  const ExitCode code = runMxTestWith(request, services);
+  RunFlag = 1;
+  EXPECT_EQ(code, 99);
+  EXPECT_EQ(services.probed, std::vector<std::string>{"mx1.example.org"});
 }
 
 TEST(MxTestDriver, ListsHostsInHostMode) {
