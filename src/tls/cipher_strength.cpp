@@ -4,7 +4,6 @@
 #include <openssl/obj_mac.h>
 
 #include <algorithm>
-#include <memory>
 #include <vector>
 
 #include "tls/openssl_handles.h"
@@ -43,40 +42,16 @@ std::vector<std::uint32_t> highStrengthIds(SSL_CTX* runContext) {
   return ids;
 }
 
-using CipherIds = std::vector<std::uint32_t>;
-
-void freeCipherIds(void* /*parent*/, void* ids, CRYPTO_EX_DATA* /*data*/, int /*index*/, long /*argl*/,
-                   void* /*argp*/) {
-  delete static_cast<CipherIds*>(ids);
-}
-
-// The slot of a context that holds its HIGH set; taken once and never
-// changed after.
-int cipherIdsIndex() {
-  static const int index = SSL_CTX_get_ex_new_index(0, nullptr, nullptr, nullptr, freeCipherIds);
-  return index;
-}
-
-bool holds(const CipherIds& ids, const SSL_CIPHER* cipher) {
-  return std::find(ids.begin(), ids.end(), SSL_CIPHER_get_id(cipher)) != ids.end();
-}
-
 }  // namespace
 
-void rememberHighStrengthCiphers(SSL_CTX* context) {
-  if (context == nullptr || cipherIdsIndex() < 0) return;
-  auto ids = std::make_unique<CipherIds>(highStrengthIds(context));
-  // The context owns the set from here and frees it with itself.
-  if (SSL_CTX_set_ex_data(context, cipherIdsIndex(), ids.get()) == 1) static_cast<void>(ids.release());
-  ERR_clear_error();
+std::vector<std::uint32_t> highStrengthCipherIds(SSL_CTX* runContext) { return highStrengthIds(runContext); }
+
+bool isHighStrengthCipher(const SSL_CIPHER* cipher, const std::vector<std::uint32_t>& highIds) {
+  return cipher != nullptr && std::find(highIds.begin(), highIds.end(), SSL_CIPHER_get_id(cipher)) != highIds.end();
 }
 
 bool isHighStrengthCipher(const SSL_CIPHER* cipher, SSL_CTX* runContext) {
-  if (cipher == nullptr) return false;
-  const auto* kept = runContext != nullptr && cipherIdsIndex() >= 0
-                         ? static_cast<const CipherIds*>(SSL_CTX_get_ex_data(runContext, cipherIdsIndex()))
-                         : nullptr;
-  return kept != nullptr ? holds(*kept, cipher) : holds(highStrengthIds(runContext), cipher);
+  return cipher != nullptr && isHighStrengthCipher(cipher, highStrengthIds(runContext));
 }
 
 bool hasForwardSecrecy(const SSL_CIPHER* cipher) {

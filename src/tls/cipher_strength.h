@@ -2,19 +2,22 @@
 
 #include <openssl/ssl.h>
 
+#include <cstdint>
+#include <vector>
+
 namespace zarvik {
 
 // The judgement of a negotiated cipher and protocol.
 
-// Reads OpenSSL's own "HIGH" set through the context and keeps it with the
-// context, which frees it; the TLS setup does so for each context it makes,
-// before any connection judges a cipher.
-void rememberHighStrengthCiphers(SSL_CTX* context);
+// The identifiers of OpenSSL's own "HIGH" set of ciphers, to which every
+// TLS 1.3 suite belongs, read through a handle of runContext (null: of a
+// context made for it). The set depends on nothing a context configures;
+// the TLS setup reads it once with its contexts.
+std::vector<std::uint32_t> highStrengthCipherIds(SSL_CTX* runContext);
 
-// True for a cipher of OpenSSL's own "HIGH" set, to which every TLS 1.3
-// suite belongs. Null is no such cipher. runContext, when given, is a
-// context of the run: the set it keeps, or else the set read through it
-// (null: through a context made for it).
+// True for a cipher of the set; null is no such cipher.
+bool isHighStrengthCipher(const SSL_CIPHER* cipher, const std::vector<std::uint32_t>& highIds);
+// The same, with the set read afresh through runContext.
 bool isHighStrengthCipher(const SSL_CIPHER* cipher, SSL_CTX* runContext = nullptr);
 
 // True when the key exchange gives forward secrecy: DHE or ECDHE, and every

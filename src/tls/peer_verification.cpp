@@ -20,7 +20,10 @@ void judgeName(const X509* leaf, const SharedString& hostName, Verdict& v) {
 }
 
 void judgeCipherAndProtocol(const NegotiatedTls& negotiated, Verdict& v) {
-  if (isHighStrengthCipher(negotiated.cipher, negotiated.context)) {
+  const bool high = negotiated.highCipherIds != nullptr && !negotiated.highCipherIds->empty()
+                        ? isHighStrengthCipher(negotiated.cipher, *negotiated.highCipherIds)
+                        : isHighStrengthCipher(negotiated.cipher, negotiated.context);
+  if (high) {
     v.high |= Verdict::kStrongCipher;
   } else {
     v.low |= Verdict::kWeakCipher;

@@ -2,7 +2,9 @@
 
 #include <openssl/ssl.h>
 
+#include <cstdint>
 #include <ctime>
+#include <vector>
 
 #include "base/locked_list.h"
 #include "base/shared_string.h"
@@ -18,6 +20,8 @@ struct NegotiatedTls {
   const SSL_CIPHER* cipher = nullptr;  // null: none
   int protocolVersion = 0;             // 0: no session
   SSL_CTX* context = nullptr;          // the session's, for the cipher's class
+  // OpenSSL's HIGH set as the TLS setup read it; null: read through context.
+  const std::vector<std::uint32_t>* highCipherIds = nullptr;
 };
 
 // The verdict on a peer after a handshake, under the session's policy:

@@ -102,8 +102,8 @@ Verdict judgePeer(SSL* ssl, X509* leaf, const TlsTarget& target, const TlsConfig
   const PeerCertificates peer{leaf, SSL_get_peer_cert_chain(ssl), SSL_CTX_get_cert_store(context), context};
   const SSL_SESSION* session = SSL_get_session(ssl);
   const NegotiatedTls negotiated{SSL_get_current_cipher(ssl),
-                                 session != nullptr ? SSL_SESSION_get_protocol_version(session) : 0,
-                                 SSL_get_SSL_CTX(ssl)};
+                                 session != nullptr ? SSL_SESSION_get_protocol_version(session) : 0, context,
+                                 &highStrengthCiphers()};
   const std::time_t now = std::time(nullptr);
   loadTrustStore();
   if (config.policy.judges()) return verifyPeer(peer, negotiated, target, config, now);

@@ -6,6 +6,7 @@
 #include <array>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/regular_file.h"
 #include "tls/cipher_list.h"
@@ -21,7 +22,8 @@ namespace {
 constexpr std::size_t kMaxCaFileBytes = 16u << 20;
 
 struct TlsContextSet {
-  std::array<SslCtxPtr, 3> contexts;  // slots 1 to 3
+  std::array<SslCtxPtr, 3> contexts;         // slots 1 to 3
+  std::vector<std::uint32_t> highCipherIds;  // OpenSSL's HIGH set, read with the main context
   ResultCode setupStatus = ResultCode::kOk;
   // What the retry contexts of slots 2 and 3 are made with when a host first
   // needs one: most hosts never do, and each context costs as much as the
@@ -96,7 +98,6 @@ SslCtxPtr makeContext(const ProtocolRange& range, X509_STORE* store, const Share
   // A list that matches no cipher leaves the library's default in place.
   static_cast<void>(SSL_CTX_set_cipher_list(context.get(), cipherList.characters()));
   ERR_clear_error();
-  rememberHighStrengthCiphers(context.get());
   return context;
 }
 
@@ -176,9 +177,12 @@ ResultCode configureTls(const SharedString& caFile, const SharedString& cipherLi
     return set.setupStatus;
   }
   set.retriesPossible = true;
+  set.highCipherIds = highStrengthCipherIds(set.contexts[0].get());
   ERR_clear_error();
   return set.setupStatus;
 }
+
+const std::vector<std::uint32_t>& highStrengthCiphers() { return contextSet().highCipherIds; }
 
 ResultCode tlsReady() {
   const TlsContextSet& set = contextSet();

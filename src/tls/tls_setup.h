@@ -3,6 +3,7 @@
 #include <openssl/ssl.h>
 
 #include <cstdint>
+#include <vector>
 
 #include "base/result_code.h"
 #include "base/shared_string.h"
@@ -52,6 +53,10 @@ ResultCode tlsReady();
 // for any other number, before configureTls(), or when it cannot be made.
 // Owned by the TLS state.
 SSL_CTX* contextForAttempt(std::int32_t attempt);
+
+// OpenSSL's HIGH set of ciphers (cipher_strength.h), read once with the
+// main context; empty before configureTls() or when it failed.
+const std::vector<std::uint32_t>& highStrengthCiphers();
 
 // Reads the CA file's certificates into the contexts' trust store, once:
 // configureTls() only reads the file, and the certificates are parsed when
