@@ -18,10 +18,10 @@
 #include "tls/certificate_names.h"
 #include "tls/certificate_strength.h"
 #include "tls/certificate_text.h"
-#include "tls/tlsa_matching.h"
 #include "tls/dane_cache.h"
 #include "tls/dane_chain_verification.h"
 #include "tls/openssl_handles.h"
+#include "tls/tlsa_matching.h"
 
 namespace zarvik {
 

@@ -2,8 +2,10 @@
 
 #include <cstddef>
 
+#include "base/process_record.h"
 #include "dns/byte_reader.h"
 #include "dns/dns_constants.h"
+#include "platform/system_random.h"
 
 namespace zarvik {
 
@@ -131,6 +133,17 @@ std::uint16_t dnsQueryId(std::span<const std::uint8_t> queryBuffer) {
   std::uint16_t id = 0;
   if (!reader.skip(kDnsTcpPrefixSize) || !reader.readU16(id)) return 0;
   return id;
+}
+
+std::uint16_t newDnsQueryId() {
+  std::uint16_t id = 0;
+  if (fillWithSystemRandom(&id, sizeof id)) return id;
+  return dnsQueryIdFromRandom(static_cast<std::uint32_t>(nextRandom()));
+}
+
+bool encodeDnsQuery(std::string_view name, std::uint16_t queryType, std::uint8_t options,
+                    std::vector<std::uint8_t>& buffer) {
+  return encodeDnsQuery(name, queryType, options, newDnsQueryId(), buffer);
 }
 
 }  // namespace zarvik
