@@ -18,12 +18,14 @@ constexpr const char* kAllTls13Suites =
     "TLS_AES_256_GCM_SHA384:TLS_CHACHA20_POLY1305_SHA256:TLS_AES_128_GCM_SHA256:TLS_AES_128_CCM_SHA256:"
     "TLS_AES_128_CCM_8_SHA256";
 
+}  // namespace
+
 // OpenSSL keeps a cipher's strength class to itself; the ciphers that its
 // "HIGH" string selects, at security level 0 so that none is filtered out,
 // are the class. A session object of the run's own context parses the
 // string; a context made for it alone would cost as much as the run's
 // first context did, most of it in fetching every cipher again.
-std::vector<std::uint32_t> highStrengthIds(SSL_CTX* runContext) {
+std::vector<std::uint32_t> highStrengthCipherIds(SSL_CTX* runContext) {
   std::vector<std::uint32_t> ids;
   SslCtxPtr ownContext;
   if (runContext == nullptr) {
@@ -42,16 +44,12 @@ std::vector<std::uint32_t> highStrengthIds(SSL_CTX* runContext) {
   return ids;
 }
 
-}  // namespace
-
-std::vector<std::uint32_t> highStrengthCipherIds(SSL_CTX* runContext) { return highStrengthIds(runContext); }
-
 bool isHighStrengthCipher(const SSL_CIPHER* cipher, const std::vector<std::uint32_t>& highIds) {
   return cipher != nullptr && std::find(highIds.begin(), highIds.end(), SSL_CIPHER_get_id(cipher)) != highIds.end();
 }
 
 bool isHighStrengthCipher(const SSL_CIPHER* cipher, SSL_CTX* runContext) {
-  return cipher != nullptr && isHighStrengthCipher(cipher, highStrengthIds(runContext));
+  return isHighStrengthCipher(cipher, highStrengthCipherIds(runContext));
 }
 
 bool hasForwardSecrecy(const SSL_CIPHER* cipher) {

@@ -19,6 +19,9 @@ constexpr int kUsageCaConstraint = 0;
 constexpr int kUsageServiceCertificateConstraint = 1;
 constexpr int kUsageTrustAnchorAssertion = 2;
 constexpr int kUsageDomainIssuedCertificate = 3;
+// Section 2.1.3: the matching type that holds the data itself.
+constexpr int kMatchingExact = 0;
+
 // The certificate at a 0-based index of the chain.
 X509* chainAt(STACK_OF(X509) * chain, int index) { return sk_X509_value(chain, index); }
 
@@ -94,7 +97,11 @@ struct DaneMatch {
       }
       sent = tlsaMatches(certificate, record.data.view(), record.selector, record.matchingType);
     }
-    if (verifiedDaneDepth(peer, record, now) >= 0) {
+    // Only a whole public key (selector 1, matching type 0) can stand for
+    // an anchor the server left out (RFC 7671 section 5.2.2); for any other
+    // record that nothing sent matches there is nothing to verify.
+    const bool keyOnlyAnchor = record.selector == 1 && record.matchingType == kMatchingExact;
+    if ((sent || keyOnlyAnchor) && verifiedDaneDepth(peer, record, now) >= 0) {
       verified();
     } else if (sent && !verdict.hasLow(Verdict::kDaneIssuerMismatch)) {
       // The anchor is there, but the chain does not verify up to it: a

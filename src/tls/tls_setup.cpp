@@ -23,7 +23,7 @@ constexpr std::size_t kMaxCaFileBytes = 16u << 20;
 
 struct TlsContextSet {
   std::array<SslCtxPtr, 3> contexts;         // slots 1 to 3
-  std::vector<std::uint32_t> highCipherIds;  // OpenSSL's HIGH set, read with the main context
+  std::vector<std::uint32_t> highCipherIds;  // OpenSSL's HIGH set, read with the main context at first use
   ResultCode setupStatus = ResultCode::kOk;
   // What the retry contexts of slots 2 and 3 are made with when a host first
   // needs one: most hosts never do, and each context costs as much as the
@@ -177,12 +177,17 @@ ResultCode configureTls(const SharedString& caFile, const SharedString& cipherLi
     return set.setupStatus;
   }
   set.retriesPossible = true;
-  set.highCipherIds = highStrengthCipherIds(set.contexts[0].get());
   ERR_clear_error();
   return set.setupStatus;
 }
 
-const std::vector<std::uint32_t>& highStrengthCiphers() { return contextSet().highCipherIds; }
+const std::vector<std::uint32_t>& highStrengthCiphers() {
+  // Read when the first cipher is judged, not at start-up: a run whose
+  // hosts offer no TLS never needs it.
+  TlsContextSet& set = contextSet();
+  if (set.highCipherIds.empty() && set.contexts[0]) set.highCipherIds = highStrengthCipherIds(set.contexts[0].get());
+  return set.highCipherIds;
+}
 
 ResultCode tlsReady() {
   const TlsContextSet& set = contextSet();

@@ -55,7 +55,8 @@ ResultCode tlsReady();
 SSL_CTX* contextForAttempt(std::int32_t attempt);
 
 // OpenSSL's HIGH set of ciphers (cipher_strength.h), read once with the
-// main context; empty before configureTls() or when it failed.
+// main context when first asked for; empty before configureTls() or when it
+// failed.
 const std::vector<std::uint32_t>& highStrengthCiphers();
 
 // Reads the CA file's certificates into the contexts' trust store, once:
