@@ -20,6 +20,17 @@ class DnsExchangeTest : public DnsServersTest {
     const LockedList<NameServer> servers = resolver.nameServers();
     return exchangeDnsQuery(servers[1], name, type, queryOptions, resolver.options(), result);
   }
+
+  // The query went out over UDP, then once more, with the same ID, over
+  // TCP; the resolver's own UDP setting is untouched by the retry.
+  void expectOneRetryOverTcp() {
+    const auto queries = first().queries();
+    ASSERT_EQ(queries.size(), 2u);
+    EXPECT_FALSE(queries[0].overTcp);
+    EXPECT_TRUE(queries[1].overTcp);
+    EXPECT_EQ(queries[0].id, queries[1].id);
+    EXPECT_TRUE(resolver.options().usesUdp());
+  }
 };
 
 ScriptedReply addressReply(const char* owner, const char* address) {
@@ -72,13 +83,7 @@ TEST_F(DnsExchangeTest, RetriesOverTcpWhenTheDatagramDoesNotFit) {
   DnsExchangeResult result;
   ASSERT_EQ(exchange("big.example.org", kTypeA, kDnsQueryEdns, result), ResultCode::kOk);
   EXPECT_EQ(result.records[1].address.text(), "192.0.2.8");
-  const auto queries = first().queries();
-  ASSERT_EQ(queries.size(), 2u);
-  EXPECT_FALSE(queries[0].overTcp);
-  EXPECT_TRUE(queries[1].overTcp);
-  EXPECT_EQ(queries[0].id, queries[1].id);
-  // The UDP setting of the resolver is untouched by the retry.
-  EXPECT_TRUE(resolver.options().usesUdp());
+  expectOneRetryOverTcp();
 }
 
 TEST_F(DnsExchangeTest, RetriesOverTcpWhenTheAnswerIsTruncated) {
@@ -94,12 +99,7 @@ TEST_F(DnsExchangeTest, RetriesOverTcpWhenTheAnswerIsTruncated) {
   ASSERT_EQ(exchange("many.example.org", kTypeA, kDnsQueryEdns, result), ResultCode::kOk);
   ASSERT_EQ(result.records.count(), 3);
   EXPECT_EQ(result.records[3].address.text(), "192.0.2.3");
-  const auto queries = first().queries();
-  ASSERT_EQ(queries.size(), 2u);
-  EXPECT_FALSE(queries[0].overTcp);
-  EXPECT_TRUE(queries[1].overTcp);
-  EXPECT_EQ(queries[0].id, queries[1].id);
-  EXPECT_TRUE(resolver.options().usesUdp());
+  expectOneRetryOverTcp();
 }
 
 TEST_F(DnsExchangeTest, TruncatedAnswerIsNotUsedWhenTcpFails) {

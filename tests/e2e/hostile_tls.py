@@ -178,6 +178,17 @@ def until_starttls(peer):
     peer.send(b"220 2.0.0 go ahead\r\n")
 
 
+def ehlo_and_quit_over_tls(peer, server):
+    """The client's EHLO and QUIT over the TLS session, answered."""
+    if server.read_line() != b"EHLO localhost":
+        raise peer.error("no EHLO over TLS")
+    peer.send(server.sealed(b"250 hostile.test\r\n"))
+    if server.read_line() != b"QUIT":
+        raise peer.error("no QUIT over TLS")
+    peer.send(server.sealed(b"221 2.0.0 Bye\r\n"))
+    peer.drain()
+
+
 def tls_cases(r, hp):
     """Runs the TLS cases with the harness r of test_hostile_peers (hp)."""
     with hp.tempfile.TemporaryDirectory(prefix="hostile-tls.") as folder:
@@ -223,15 +234,6 @@ def _run(r, hp, certificates):
             then(peer, server)
         return script
 
-    def dialogue(peer, server):
-        if server.read_line() != b"EHLO localhost":
-            raise peer.error("no EHLO over TLS")
-        peer.send(server.sealed(b"250 hostile.test\r\n"))
-        if server.read_line() != b"QUIT":
-            raise peer.error("no QUIT over TLS")
-        peer.send(server.sealed(b"221 2.0.0 Bye\r\n"))
-        peer.drain()
-
     def reported_then(ending):
         def judge(out):
             lines = out.split(b"\r\n")
@@ -245,7 +247,7 @@ def _run(r, hp, certificates):
         return judge
 
     over_tls = [b"> EHLO localhost", b"< 250 hostile.test", b"> QUIT", b"< 221 2.0.0 Bye", hp.CLOSED]
-    r.case("a chain of 100 certificates", serve(certificates.chain, dialogue), TIMEOUT, 0,
+    r.case("a chain of 100 certificates", serve(certificates.chain, ehlo_and_quit_over_tls), TIMEOUT, 0,
            reported_then(over_tls), rss_limit=RSS_LIMIT_KIB)
 
     def huge(peer):
@@ -300,8 +302,8 @@ def _run(r, hp, certificates):
             return "the name is not shown with '?' for its control byte"
         return None
 
-    r.case("control bytes in the certificate's names", serve(certificates.controls, dialogue), TIMEOUT, 0,
-           names_shown_safely, rss_limit=RSS_LIMIT_KIB)
+    r.case("control bytes in the certificate's names", serve(certificates.controls, ehlo_and_quit_over_tls),
+           TIMEOUT, 0, names_shown_safely, rss_limit=RSS_LIMIT_KIB)
 
     r.case("a reset in the middle of a TLS record", serve(certificates.leaf, cut_record), TIMEOUT, 99,
            reported_then([b"> EHLO localhost", b"Error: Connection closed by peer for no good reason [10054]"]),

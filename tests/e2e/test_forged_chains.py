@@ -152,13 +152,7 @@ def serving(chain_path, key):
         context.load_cert_chain(chain_path, key)
         server = hostile_tls.TlsServer(peer, context)
         server.handshake()
-        if server.read_line() != b"EHLO localhost":
-            raise peer.error("no EHLO over TLS")
-        peer.send(server.sealed(b"250 hostile.test\r\n"))
-        if server.read_line() != b"QUIT":
-            raise peer.error("no QUIT over TLS")
-        peer.send(server.sealed(b"221 2.0.0 Bye\r\n"))
-        peer.drain()
+        hostile_tls.ehlo_and_quit_over_tls(peer, server)
     return script
 
 
