@@ -43,13 +43,13 @@ const std::array<std::string_view, 5> kExtensionHelpLines{{
     "--timeout=<seconds>  Give up each SMTP wait after 1 to 300 seconds",
 }};
 
-void printHelp() {
-  for (std::string_view line : kHelpLines) printLine(SharedString(line));
+void printHelp(OutputSink& output) {
+  for (std::string_view line : kHelpLines) output.printLine(SharedString(line));
 }
 
-void printFullHelp() {
-  printHelp();
-  for (std::string_view line : kExtensionHelpLines) printLine(SharedString(line));
+void printFullHelp(OutputSink& output) {
+  printHelp(output);
+  for (std::string_view line : kExtensionHelpLines) output.printLine(SharedString(line));
 }
 
 }  // namespace zarvik

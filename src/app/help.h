@@ -3,6 +3,8 @@
 #include <array>
 #include <string_view>
 
+#include "base/output_sink.h"
+
 namespace zarvik {
 
 // The lines of the help text, in order; an empty entry is an empty line.
@@ -13,10 +15,10 @@ extern const std::array<std::string_view, 27> kHelpLines;
 // of their own and the extension options, in the layout of the classic help.
 extern const std::array<std::string_view, 5> kExtensionHelpLines;
 
-// Prints the help text through printLine, one line per entry.
-void printHelp();
+// Prints the help text, one line per entry.
+void printHelp(OutputSink& output);
 
 // Prints the help text and then kExtensionHelpLines: the answer to --help.
-void printFullHelp();
+void printFullHelp(OutputSink& output);
 
 }  // namespace zarvik

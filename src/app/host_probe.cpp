@@ -62,9 +62,14 @@ SessionConfig probeSessionConfig(const HostProbeRequest& request) {
   // bound holds for every handshake attempt.
   config.tls.handshakeTimeoutMs = request.bounds.tlsHandshakeMs;
   config.tls.workFolder = workFolder();
-  config.tls.certFile = request.certFile;
+  config.tls.clientCredentials = request.clientCredentials;
   config.port = request.smtpPort;
+  config.output = request.output;
   return config;
+}
+
+void printTo(OutputSink* output, const SharedString& line) {
+  if (output != nullptr) output->printLine(line);
 }
 
 // Points the entry at the forced address when it is a usable one; warns and
@@ -72,11 +77,12 @@ SessionConfig probeSessionConfig(const HostProbeRequest& request) {
 // well: the loopback rule of the MX lookup keeps DNS data from sending the
 // test to this host, while the user who names such an address means to test
 // a server here.
-void applyForcedAddress(MailHostEntry& entry, const SharedString& forcedAddress) {
+void applyForcedAddress(MailHostEntry& entry, const HostProbeRequest& request) {
+  const SharedString& forcedAddress = request.forcedAddress;
   if (forcedAddress.isEmpty()) return;
   IpAddress forced;
   if (!forced.parse(forcedAddress.view())) {
-    printLine("Warning: Invalid IP " + forcedAddress);
+    printTo(request.output, "Warning: Invalid IP " + forcedAddress);
     return;
   }
   ScopedLock guard(entry.addresses);
@@ -125,8 +131,8 @@ SmtpOptions probeSmtpOptions(bool useHelo) {
 
 ExitCode probeHost(const MailHostEntry& hostEntry, const HostProbeRequest& request) {
   MailHostEntry entry = hostEntry;
-  applyForcedAddress(entry, request.forcedAddress);
-  printLine("Connecting with " + entry.displayText());
+  applyForcedAddress(entry, request);
+  printTo(request.output, "Connecting with " + entry.displayText());
 
   SmtpTarget target;
   target.hostName = entry.hostName;
@@ -137,7 +143,7 @@ ExitCode probeHost(const MailHostEntry& hostEntry, const HostProbeRequest& reque
   ReplyLines replies;
   ResultCode result = session.openSession(target, replies);
   if (failed(result)) {
-    printLine(formatResult(result));
+    printTo(request.output, formatResult(result));
     return kExitNotTested;
   }
 
@@ -145,14 +151,14 @@ ExitCode probeHost(const MailHostEntry& hostEntry, const HostProbeRequest& reque
   if (!request.fromAddress.isEmpty()) {
     result = tryEnvelope(session, request.fromAddress, request.toAddress);
     exitCode = exitCodeOfEnvelope(result);
-    if (failed(result)) printLine(formatResult(result));
+    if (failed(result)) printTo(request.output, formatResult(result));
   }
   if (!isLinkFailure(result)) {
     const ResultCode quitResult = session.quit();
-    if (failed(quitResult)) printLine(formatResult(quitResult));
+    if (failed(quitResult)) printTo(request.output, formatResult(quitResult));
     static_cast<void>(session.closeSession());
   }
-  printLine(kClosedText + entry.displayText());
+  printTo(request.output, kClosedText + entry.displayText());
   return exitCode;
 }
 

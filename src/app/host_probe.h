@@ -2,12 +2,14 @@
 
 #include "app/exit_code.h"
 #include "app/wait_bounds.h"
+#include "base/output_sink.h"
 #include "base/shared_string.h"
 #include "dns/mail_host_entry.h"
 #include "net/host_resolver.h"
 #include "net/transcript_flags.h"
 #include "smtp/session_config.h"
 #include "smtp/smtp_options.h"
+#include "tls/client_credentials.h"
 
 namespace zarvik {
 
@@ -18,10 +20,13 @@ struct HostProbeRequest {
   SharedString localHostName;  // argument of EHLO and HELO
   SharedString forcedAddress;
   SharedString certFile;
+  // certFile as read once for the run; null: nothing to present.
+  std::shared_ptr<const ClientCredentials> clientCredentials;
   bool useHelo = false;
   WaitBounds bounds;  // of the SMTP waits and the TLS handshake; dnsStepMs is not read here
   std::uint16_t smtpPort = kSmtpPort;
-  HostResolver resolver;  // for an entry without addresses; empty: the system's
+  HostResolver resolver;         // for an entry without addresses; empty: the system's
+  OutputSink* output = nullptr;  // the transcript's; null prints nothing
 };
 
 // The transcript flags of a probe: the transcript without line labels, the

@@ -27,22 +27,22 @@ namespace {
 // file, which every run reads, or a response file) does not keep them from
 // answering when they came before it; the fault is told after the answer.
 // A fault on the command line still ends the run with the usage error.
-bool answeredWithoutTest(const MxTestOptions& options, ExitCode& result) {
+bool answeredWithoutTest(const MxTestOptions& options, OutputSink& output, ExitCode& result) {
   const ExtensionOptions& extensions = options.extensions;
   const SharedString origin = options.originOf(extensions.faultyToken().view());
   const SharedString errorLine = extensions.errorLine(origin);
   const bool informationAsked = extensions.action() != ExtensionOptions::Action::kTest;
   if (extensions.hasError() && (origin.isEmpty() || !informationAsked)) {
-    printLine(errorLine);
+    output.printLine(errorLine);
     result = kExitUsageError;
     return true;
   }
   switch (extensions.action()) {
-    case ExtensionOptions::Action::kHelp: printFullHelp(); break;
-    case ExtensionOptions::Action::kVersion: printVersion(); break;
+    case ExtensionOptions::Action::kHelp: printFullHelp(output); break;
+    case ExtensionOptions::Action::kVersion: printVersion(output); break;
     case ExtensionOptions::Action::kTest: return false;
   }
-  if (extensions.hasError()) printLine(errorLine);
+  if (extensions.hasError()) output.printLine(errorLine);
   result = kExitInformationShown;
   return true;
 }
@@ -66,15 +66,15 @@ MxTestRequest requestOf(const MxTestOptions& options) {
 
 // Everything after validation: the output file, the TLS settings of the
 // switches, and the test itself.
-ExitCode runWith(const MxTestOptions& options) {
-  if (!options.outputFile.isEmpty()) setOutputFilePath(options.outputFile);
+ExitCode runWith(const MxTestOptions& options, OutputSink& output) {
+  if (!options.outputFile.isEmpty()) output.setOutputFilePath(options.outputFile);
 
   // A CA file that cannot be read or an unknown protocol selector is
   // reported, and the test goes on with the contexts as they stand.
   const ResultCode tlsResult = configureTls(options.caFile, options.cipherList, options.tlsMethod);
-  if (failed(tlsResult)) printLine(formatResult(tlsResult));
+  if (failed(tlsResult)) output.printLine(formatResult(tlsResult));
 
-  return runMxTest(requestOf(options));
+  return runMxTest(requestOf(options), output);
 }
 
 // The whole run, from the command line to the exit code.
@@ -86,13 +86,14 @@ int runProgram(int argc, char** argv) {
   ExitCode result = kExitRefusedPermanently;
   {
     ProcessRecord process;
+    OutputSink output;
     (void)installTerminationHandlers(&RunFlag);
     {
       const MxTestOptions options(argc, argv,
                                   chooseDefaultsFile(process.defaultsPath(), SharedString(kSystemDefaultsPath)));
-      if (!answeredWithoutTest(options, result)) {
+      if (!answeredWithoutTest(options, output, result)) {
         startNetworking();
-        if (options.validate()) result = runWith(options);
+        if (options.validate(output)) result = runWith(options, output);
         stopNetworking();
       }
     }

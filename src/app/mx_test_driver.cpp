@@ -10,6 +10,7 @@
 #include "base/result_text.h"
 #include "base/run_flag.h"
 #include "dns/resolver.h"
+#include "tls/client_credentials.h"
 
 namespace zarvik {
 
@@ -24,18 +25,18 @@ bool meansNoMailHost(ResultCode code) {
 
 // Chooses the name servers and prints which ones are used. False when the
 // run must end because none could be detected.
-bool selectNameServers(MxTestServices& services, SharedString nameServer) {
+bool selectNameServers(MxTestServices& services, SharedString nameServer, OutputSink& output) {
   if (nameServer.isEmpty()) nameServer = Resolver::kAutoDetect;
   SharedString display;
   switch (services.selectNameServers(nameServer, display)) {
     case NameServerSelection::kGiven:
     case NameServerSelection::kAutoDetected:
-      printLine("Using nameserver " + display);
-      printLine("");
+      output.printLine("Using nameserver " + display);
+      output.printLine("");
       return true;
     case NameServerSelection::kNotDetected:
-      printLine("Unable to auto detect the name server");
-      printLine("");
+      output.printLine("Unable to auto detect the name server");
+      output.printLine("");
       return false;
     case NameServerSelection::kNoneGiven:
       // Nothing to say: the lookups fail with their own result codes.
@@ -70,7 +71,7 @@ ExitCode probeAll(MxTestServices& services, LockedList<MailHostEntry>& entries, 
 
 }  // namespace
 
-ExitCode runMxTestWith(const MxTestRequest& request, MxTestServices& services) {
+ExitCode runMxTestWith(const MxTestRequest& request, MxTestServices& services, OutputSink& output) {
   SharedString domain = request.domain;
   if (!request.toAddress.isEmpty()) {
     RecipientAddress recipient;
@@ -85,31 +86,31 @@ ExitCode runMxTestWith(const MxTestRequest& request, MxTestServices& services) {
   const WaitBounds bounds = WaitBounds::under(request.timeoutMs);
   services.startResolver();
   if (request.timeoutMs != 0) services.setDnsStepTimeout(bounds.dnsStepMs);
-  if (!selectNameServers(services, request.nameServer)) return kExitNotTested;
+  if (!selectNameServers(services, request.nameServer, output)) return kExitNotTested;
   services.setUdp(!request.dnsOverTcp);
 
   LockedList<MailHostEntry> entries;
   const bool hostMode = !request.host.isEmpty();
   ResultCode lookup = ResultCode::kOk;
   if (hostMode) {
-    printLine("Testing connection with host " + request.host);
+    output.printLine("Testing connection with host " + request.host);
     lookup = services.findHost(request.host, entries, options);
   } else {
-    printLine("Testing MX connection with domain " + domain);
+    output.printLine("Testing MX connection with domain " + domain);
     lookup = services.findMxHosts(domain, entries, options);
   }
   if (failed(lookup)) {
-    printLine(formatResult(lookup));
+    output.printLine(formatResult(lookup));
     return meansNoMailHost(lookup) ? kExitRefusedPermanently : kExitNotTested;
   }
 
   for (std::int32_t i = 1; i <= testedCount(entries); ++i) {
     const SharedString text = entries[i].displayText();
-    printLine(hostMode ? "Host resolved to " + text : "MX for " + domain + " is " + text);
+    output.printLine(hostMode ? "Host resolved to " + text : "MX for " + domain + " is " + text);
   }
   if (entries.count() > testedCount(entries)) {
-    printLine("Warning: only the first " + SharedString::fromInteger(kMaxMailHostEntries) + " of " +
-              SharedString::fromInteger(entries.count()) + " mail host entries are tested");
+    output.printLine("Warning: only the first " + SharedString::fromInteger(kMaxMailHostEntries) + " of " +
+                     SharedString::fromInteger(entries.count()) + " mail host entries are tested");
   }
 
   HostProbeRequest probe;
@@ -118,14 +119,17 @@ ExitCode runMxTestWith(const MxTestRequest& request, MxTestServices& services) {
   probe.localHostName = localHost.hostName;
   probe.forcedAddress = request.forcedAddress;
   probe.certFile = request.certFile;
+  // Read once: every handshake of the run presents the same certificate.
+  if (!request.certFile.isEmpty()) probe.clientCredentials = readUsableClientCredentials(request.certFile);
   probe.useHelo = request.useHelo;
   probe.bounds = bounds;
+  probe.output = &output;
   return probeAll(services, entries, probe, request.connectAll);
 }
 
-ExitCode runMxTest(const MxTestRequest& request) {
+ExitCode runMxTest(const MxTestRequest& request, OutputSink& output) {
   DnsMxTestServices services;
-  return runMxTestWith(request, services);
+  return runMxTestWith(request, services, output);
 }
 
 }  // namespace zarvik

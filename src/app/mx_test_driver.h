@@ -4,6 +4,7 @@
 
 #include "app/exit_code.h"
 #include "app/mx_test_services.h"
+#include "base/output_sink.h"
 #include "base/shared_string.h"
 
 namespace zarvik {
@@ -36,10 +37,11 @@ struct MxTestRequest {
 // TranscriptFlags::kPreferIPv4 and kPreferIPv6 (high word 0x100 and 0x80) and
 // is handed unchanged to the lookups. A timeoutMs lowers the bound of every
 // DNS step and SMTP wait to it (WaitBounds::under).
-ExitCode runMxTest(const MxTestRequest& request);
+// Every line goes to output.
+ExitCode runMxTest(const MxTestRequest& request, OutputSink& output);
 
 // The body of runMxTest() over the given services (tests give scripted
 // ones); returns the exit code as runMxTest() does.
-ExitCode runMxTestWith(const MxTestRequest& request, MxTestServices& services);
+ExitCode runMxTestWith(const MxTestRequest& request, MxTestServices& services, OutputSink& output);
 
 }  // namespace zarvik

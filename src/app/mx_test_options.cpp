@@ -97,14 +97,14 @@ void MxTestOptions::applyToken(const SharedString& token) {
   }
 }
 
-bool MxTestOptions::validate() const {
+bool MxTestOptions::validate(OutputSink& output) const {
   // A host alone is enough: the driver then tests that host without an MX
   // lookup, as the second help example shows.
   if (!toAddress.isEmpty() || !domain.isEmpty() || !host.isEmpty()) return true;
-  printLine("");
-  printLine("Error: No domain or host or From e-mail address given!");
-  printLine("");
-  printHelp();
+  output.printLine("");
+  output.printLine("Error: No domain or host or From e-mail address given!");
+  output.printLine("");
+  printHelp(output);
   return false;
 }
 

@@ -4,6 +4,7 @@
 
 #include "app/command_line_base.h"
 #include "app/extension_options.h"
+#include "base/output_sink.h"
 #include "base/shared_string.h"
 
 namespace zarvik {
@@ -29,7 +30,7 @@ class MxTestOptions : public CommandLineBase {
   // True when the run may go on: a recipient address, a domain or a host was
   // given. Otherwise prints an empty line, the error, an empty line and the
   // help, and returns false.
-  bool validate() const;
+  bool validate(OutputSink& output) const;
 
   // The address-family preference handed to the driver, in the layout of
   // TranscriptFlags: the low word is 0, the high word has kPreferIPv4 (0x100)

@@ -11,9 +11,9 @@ const std::string_view kVersionLine = "Zarvik v" ZARVIK_VERSION;
 
 SharedString tlsLibraryVersionLine() { return SharedString(OpenSSL_version(OPENSSL_VERSION)); }
 
-void printVersion() {
-  printLine(SharedString(kVersionLine));
-  printLine(tlsLibraryVersionLine());
+void printVersion(OutputSink& output) {
+  output.printLine(SharedString(kVersionLine));
+  output.printLine(tlsLibraryVersionLine());
 }
 
 }  // namespace zarvik

@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "base/output_sink.h"
 #include "base/shared_string.h"
 
 namespace zarvik {
@@ -13,8 +14,8 @@ extern const std::string_view kVersionLine;
 // be newer than the one it was built against.
 SharedString tlsLibraryVersionLine();
 
-// Prints kVersionLine and then tlsLibraryVersionLine() through printLine:
-// the answer to --version.
-void printVersion();
+// Prints kVersionLine and then tlsLibraryVersionLine(): the answer to
+// --version.
+void printVersion(OutputSink& output);
 
 }  // namespace zarvik

@@ -9,18 +9,6 @@ namespace zarvik {
 
 namespace {
 
-// Both are set from the main thread before any line is printed from
-// elsewhere and never change while lines are being printed.
-SharedString& outputFilePathSetting() {
-  static SharedString path;
-  return path;
-}
-
-LineObserver& lineObserver() {
-  static LineObserver observer;
-  return observer;
-}
-
 // True for the bytes that are never printed as they are: the C0 controls
 // but TAB, and DEL. The program's own lines hold none of them, but text from
 // a peer or a switch may: a CR or LF would start a line that looks like the
@@ -53,7 +41,7 @@ void appendPrintable(std::string_view text, std::string& bytes) {
 
 }  // namespace
 
-void printLine(const SharedString& line) {
+void OutputSink::printLine(const SharedString& line) {
   // The line and its terminator go out in one write, so that lines never
   // interleave byte by byte with other writers of the same output.
   std::string bytes;
@@ -65,20 +53,18 @@ void printLine(const SharedString& line) {
   // complete at every moment, also when the process is stopped by a signal.
   // A path with an embedded 0 byte would name a different, shorter path
   // to the operating system, so such a path is never opened.
-  const SharedString& path = outputFilePathSetting();
+  const SharedString& path = outputFilePath_;
   if (!path.isEmpty() && path.findChar('\0') < 0) {
     (void)appendToFile(path.characters(), bytes.data(), bytes.size());
   }
 
   (void)writeStandardOutput(bytes.data(), bytes.size());
 
-  if (lineObserver()) lineObserver()(std::string_view(bytes).substr(0, bytes.size() - 2));
+  if (observer_) observer_(std::string_view(bytes).substr(0, bytes.size() - 2));
 }
 
-void setOutputFilePath(const SharedString& path) { outputFilePathSetting() = path; }
-
-const SharedString& outputFilePath() { return outputFilePathSetting(); }
-
-LineObserver setLineObserver(LineObserver observer) { return std::exchange(lineObserver(), std::move(observer)); }
+LineObserver OutputSink::setLineObserver(LineObserver observer) {
+  return std::exchange(observer_, std::move(observer));
+}
 
 }  // namespace zarvik

@@ -27,10 +27,11 @@ int pollConditions(WaitKind kind) {
 // Waits for the conditions in slices of at most Connection::kWaitSliceMs so
 // that a cleared RunFlag is seen in time. 0 ready, 7 time-out, 1 RunFlag
 // cleared, or a socket error. A time-out of 0 still looks once.
-ResultCode slicedWait(int descriptor, int conditions, std::uint32_t timeoutMs, bool yieldFirst) {
-  const std::uint32_t start = tickCount();
+ResultCode slicedWait(const TickClock& clock, int descriptor, int conditions, std::uint32_t timeoutMs,
+                      bool yieldFirst) {
+  const std::uint32_t start = clock.now();
   while (runAllowed()) {
-    const std::uint32_t remaining = timeLeft(start, timeoutMs);
+    const std::uint32_t remaining = clock.timeLeft(start, timeoutMs);
     const std::uint32_t slice = std::min(remaining, Connection::kWaitSliceMs);
     if (yieldFirst) yieldProcessor();
     bool ready = false;
@@ -171,7 +172,7 @@ ResultCode Connection::waitConnected(std::uint32_t timeoutMs) {
   // The connect runs in the background; it has ended when the socket turns
   // writable, and SO_ERROR tells how (RFC 793 handshake done, or refused,
   // unreachable, timed out ...).
-  const ResultCode waited = slicedWait(socket_.descriptor(), kSocketWritable, timeoutMs, false);
+  const ResultCode waited = slicedWait(clock_, socket_.descriptor(), kSocketWritable, timeoutMs, false);
   if (waited == ResultCode::kTimeout) return ResultCode::kConnectFailed;
   if (failed(waited)) return waited;
   const std::int32_t error = pendingSocketError(socket_.descriptor());
@@ -195,7 +196,7 @@ ResultCode Connection::waitReady(WaitKind kind, std::uint32_t timeoutMs) {
   if (!hasSocket()) return ResultCode::kWsaNotSocket;
   const int conditions = pollConditions(kind);
   if (conditions == 0) return ResultCode::kWsaInvalidArgument;
-  return slicedWait(socket_.descriptor(), conditions, timeoutMs, tls_ != nullptr);
+  return slicedWait(clock_, socket_.descriptor(), conditions, timeoutMs, tls_ != nullptr);
 }
 
 ResultCode Connection::waitReadable(std::uint32_t timeoutMs) {
@@ -218,7 +219,7 @@ ResultCode Connection::sendAll(const void* data, std::size_t length, std::uint32
   if (length == 0) return ResultCode::kOk;
   if (!hasSocket()) return ResultCode::kWsaNotSocket;
   const auto* rest = static_cast<const std::uint8_t*>(data);
-  const std::uint32_t start = tickCount();
+  const std::uint32_t start = clock_.now();
   for (;;) {
     std::size_t written = 0;
     ResultCode result = ResultCode::kOk;
@@ -237,7 +238,7 @@ ResultCode Connection::sendAll(const void* data, std::size_t length, std::uint32
     yieldProcessor();
     if (!runAllowed()) return ResultCode::kTerminationRequested;
     // 10 at once when the time is used up.
-    const ResultCode waited = waitWritable(timeLeft(start, timeoutMs));
+    const ResultCode waited = waitWritable(clock_.timeLeft(start, timeoutMs));
     if (failed(waited)) return waited;
   }
 }
@@ -262,7 +263,7 @@ ResultCode Connection::receiveFull(void* buffer, std::size_t capacity, std::uint
   count = 0;
   if (buffer == nullptr || capacity == 0) return ResultCode::kOk;
   auto* bytes = static_cast<std::uint8_t*>(buffer);
-  const std::uint32_t start = tickCount();
+  const std::uint32_t start = clock_.now();
   bool waited = false;
   for (;;) {
     std::size_t received = 0;
@@ -281,7 +282,7 @@ ResultCode Connection::receiveFull(void* buffer, std::size_t capacity, std::uint
     if (!runAllowed()) return ResultCode::kTerminationRequested;
     // 9 at once when the time is used up; 0 at once when the TLS session
     // already holds decrypted bytes (only stream sockets carry TLS).
-    const ResultCode ready = waitReadable(timeLeft(start, timeoutMs));
+    const ResultCode ready = waitReadable(clock_.timeLeft(start, timeoutMs));
     if (failed(ready)) return ready;
     waited = true;
   }
@@ -289,9 +290,9 @@ ResultCode Connection::receiveFull(void* buffer, std::size_t capacity, std::uint
 
 ResultCode Connection::receiveUntilTimeout(std::uint32_t waitTimeoutMs, std::uint32_t totalTimeoutMs) {
   std::vector<std::uint8_t> drain(kDrainBufferSize);
-  const std::uint32_t start = tickCount();
+  const std::uint32_t start = clock_.now();
   for (;;) {
-    const std::uint32_t remaining = timeLeft(start, totalTimeoutMs);
+    const std::uint32_t remaining = clock_.timeLeft(start, totalTimeoutMs);
     if (remaining == 0) return ResultCode::kSessionTimeout;
     std::size_t count = 0;
     const ResultCode result = receiveFull(drain.data(), drain.size(), std::min(waitTimeoutMs, remaining), count);

@@ -7,11 +7,13 @@
 
 #include "base/ip_address.h"
 #include "base/locked_list.h"
+#include "base/output_sink.h"
 #include "base/result_code.h"
 #include "base/shared_string.h"
 #include "net/host_resolver.h"
 #include "net/tls_channel.h"
 #include "net/transcript_flags.h"
+#include "platform/clock.h"
 #include "platform/socket.h"
 
 namespace zarvik {
@@ -125,6 +127,11 @@ class Connection {
   // socketpair) as if openConnection had made it; switches it non-blocking.
   void adoptSocket(SocketHandle socket, SocketKind kind, bool ipv6);
 
+  // Test seam: the clock every wait of this connection reads, e.g. one
+  // shifted so that the 32-bit wrap falls inside a wait.
+  void setClockForTesting(TickClock clock) { clock_ = clock; }
+  const TickClock& clock() const { return clock_; }
+
   bool hasSocket() const { return socket_.isValid(); }
   // The descriptor, for the TLS client to bind its session to; -1 without socket.
   int socketDescriptor() const { return socket_.descriptor(); }
@@ -134,6 +141,11 @@ class Connection {
   // The number printed at the start of each transcript line.
   std::uint32_t labelNumber() const { return labelNumber_; }
   void setLabelNumber(std::uint32_t number) { labelNumber_ = number; }
+
+  // Where the transcript of this connection goes; null (nothing printed)
+  // until set. The sink outlives the connection.
+  OutputSink* output() const { return output_; }
+  void setOutput(OutputSink* output) { output_ = output; }
 
   // The TLS session; null for a plain connection.
   TlsChannel* tlsChannel() const { return tls_.get(); }
@@ -163,6 +175,8 @@ class Connection {
   bool datagram_ = false;
   bool ipv6_ = false;
   std::uint32_t labelNumber_ = 0;
+  OutputSink* output_ = nullptr;
+  TickClock clock_;
   std::unique_ptr<TlsChannel> tls_;
   std::int32_t tlsNesting_ = 0;
   ConnectionTarget target_;

@@ -1,6 +1,5 @@
 #include "net/line_session.h"
 
-#include <atomic>
 #include <string>
 
 #include "base/output_sink.h"
@@ -11,21 +10,19 @@ namespace zarvik {
 
 namespace {
 
-constexpr std::int32_t kInitialLabelWidth = 4;
-std::atomic<std::int32_t> labelWidth{kInitialLabelWidth};
-
 constexpr std::string_view kSentArrow = "> ";
 constexpr std::string_view kReceivedArrow = "< ";
 constexpr std::string_view kMask = "*****";
 
 void writeTranscriptLine(const Connection& connection, std::string_view arrow, const SharedString& text,
                          TranscriptFlags flags, bool mask) {
-  if (!flags.has(TranscriptFlags::kWriteTranscript)) return;
+  OutputSink* output = connection.output();
+  if (output == nullptr || !flags.has(TranscriptFlags::kWriteTranscript)) return;
   SharedString line;
-  if (!flags.has(TranscriptFlags::kNoLabel)) line = transcriptLabel(connection.labelNumber());
+  if (!flags.has(TranscriptFlags::kNoLabel)) line = transcriptLabel(*output, connection.labelNumber());
   line.append(arrow);
   line.append(mask ? maskSecrets(text) : text);
-  printLine(line);
+  output->printLine(line);
 }
 
 }  // namespace
@@ -44,7 +41,8 @@ ResultCode readLine(Connection& connection, SharedString& line, std::uint32_t ti
   // Bytes taken from the connection for this line, the dropped NUL bytes
   // included, so that a stream of NULs meets the same bound as any other.
   bytesTaken = 0;
-  const std::uint32_t start = tickCount();
+  const TickClock& clock = connection.clock();
+  const std::uint32_t start = clock.now();
   for (;;) {
     // Two bytes at a time, but one after a CR, so that no byte behind the LF
     // of this line is ever taken from the connection: the next line (or the
@@ -75,7 +73,7 @@ ResultCode readLine(Connection& connection, SharedString& line, std::uint32_t ti
     if (!runAllowed()) return ResultCode::kTerminationRequested;
     // waitReadable gives 9 at once for the time that is used up, and 0 at
     // once when the TLS session already holds decrypted bytes.
-    const ResultCode ready = connection.waitReadable(timeLeft(start, timeoutMs));
+    const ResultCode ready = connection.waitReadable(clock.timeLeft(start, timeoutMs));
     if (failed(ready)) return ready;
   }
 }
@@ -128,17 +126,15 @@ SharedString maskSecrets(const SharedString& line) {
   return line;
 }
 
-SharedString transcriptLabel(std::uint32_t labelNumber) {
+SharedString transcriptLabel(OutputSink& output, std::uint32_t labelNumber) {
   const std::int32_t digitCount = SharedString::decimalDigits(labelNumber);
   // A number of five to nine digits widens every later label to its width,
   // so that the transcript stays aligned once labels have grown.
-  if (digitCount >= 5 && digitCount <= 9) labelWidth.store(digitCount, std::memory_order_relaxed);
+  if (digitCount >= 5 && digitCount <= 9) output.setLabelWidth(digitCount);
   SharedString label;
-  label.appendDecimal(labelNumber, labelWidth.load(std::memory_order_relaxed), '0');
+  label.appendDecimal(labelNumber, output.labelWidth(), '0');
   label.append(": ");
   return label;
 }
-
-void resetTranscriptLabelWidth() { labelWidth.store(kInitialLabelWidth, std::memory_order_relaxed); }
 
 }  // namespace zarvik

@@ -44,8 +44,8 @@ ResultCode writeLine(Connection& connection, const SharedString& text, std::uint
 ResultCode writeLines(Connection& connection, const LockedList<SharedString>& lines, std::uint32_t timeoutMs,
                       TranscriptFlags flags);
 
-// Write one transcript line through the output sink when kWriteTranscript
-// is set: label (unless kNoLabel) + "> " / "< " + text. Sent and received
+// Write one transcript line to the connection's output sink (none without
+// one) when kWriteTranscript is set: label (unless kNoLabel) + "> " / "< " + text. Sent and received
 // lines are masked when kMaskSecrets is set.
 void transcriptSent(const Connection& connection, const SharedString& text, TranscriptFlags flags);
 void transcriptReceived(const Connection& connection, const SharedString& text, TranscriptFlags flags);
@@ -57,12 +57,9 @@ void transcriptInfo(const Connection& connection, const SharedString& text, Tran
 // replaced by "*****". Every other line is returned unchanged.
 SharedString maskSecrets(const SharedString& line);
 
-// The label for a number: decimal, padded with "0" to the label width, then
-// ": ". The process-wide width starts at 4; a number of 5 to 9 digits sets
-// it to its digit count, so that later labels line up with it.
-SharedString transcriptLabel(std::uint32_t labelNumber);
-
-// Test seam: puts the process-wide label width back to 4.
-void resetTranscriptLabelWidth();
+// The label for a number: decimal, padded with "0" to the output's label
+// width, then ": ". The width starts at 4; a number of 5 to 9 digits sets
+// it to its digit count, so that later labels of that output line up.
+SharedString transcriptLabel(OutputSink& output, std::uint32_t labelNumber);
 
 }  // namespace zarvik

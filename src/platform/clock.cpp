@@ -3,23 +3,16 @@
 #include <sched.h>
 #include <time.h>
 
-#include <atomic>
 #include <cerrno>
 
 namespace zarvik {
-
-namespace {
-std::atomic<std::uint32_t> tickOffset{0};
-}  // namespace
-
-void setTickOffsetForTesting(std::uint32_t offset) { tickOffset.store(offset, std::memory_order_relaxed); }
 
 std::uint32_t tickCount() {
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
   // Truncation to 32 bits is intended: callers take differences modulo 2^32.
   const auto ms = static_cast<std::uint64_t>(now.tv_sec) * 1000u + static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
-  return static_cast<std::uint32_t>(ms) + tickOffset.load(std::memory_order_relaxed);
+  return static_cast<std::uint32_t>(ms);
 }
 
 void yieldProcessor() { sched_yield(); }

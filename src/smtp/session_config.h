@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "base/output_sink.h"
 #include "base/shared_string.h"
 #include "net/transcript_flags.h"
 #include "smtp/smtp_options.h"
@@ -36,8 +37,8 @@ struct SessionTexts {
 // Everything one session works with, fixed when it is made: the SMTP
 // options and transcript flags of every command, the name it gives in EHLO
 // and HELO, its transcript texts, its waits, the configuration of its TLS
-// client, and the port it connects to. Two sessions in one process share
-// none of it.
+// client, the port it connects to, and where its transcript goes. Two
+// sessions in one process share none of it but an output sink given to both.
 struct SessionConfig {
   SmtpOptions options;
   TranscriptFlags flags;
@@ -46,6 +47,7 @@ struct SessionConfig {
   SmtpTimeouts timeouts;
   TlsConfig tls;
   std::uint16_t port = kSmtpPort;
+  OutputSink* output = nullptr;  // the transcript's; null prints nothing
 };
 
 }  // namespace zarvik

@@ -16,19 +16,20 @@ bool startsWithReplyCode(const SharedString& line) {
 
 ResultCode readReply(Connection& connection, ReplyLines& reply, std::uint32_t totalTimeoutMs, TranscriptFlags flags) {
   reply.clear();
-  const std::uint32_t start = tickCount();
+  const TickClock& clock = connection.clock();
+  const std::uint32_t start = clock.now();
   std::size_t bytesRead = 0;
   for (std::int32_t linesRead = 0;; ++linesRead) {
     // RFC 5321 sets no bound on a multi-line reply; this does, so that a
     // peer cannot make one reply last or grow for ever.
     if (linesRead >= kMaxReplyLines) return ResultCode::kClientNotResponding;
 
-    const std::uint32_t left = timeLeft(start, totalTimeoutMs);
+    const std::uint32_t left = clock.timeLeft(start, totalTimeoutMs);
     SharedString line;
     std::size_t taken = 0;
     const ResultCode result = readLine(connection, line, left, flags, taken);
     if (failed(result)) return result;
-    if (elapsedSince(start) >= totalTimeoutMs) return ResultCode::kSessionTimeout;
+    if (clock.elapsedSince(start) >= totalTimeoutMs) return ResultCode::kSessionTimeout;
     // Every byte the peer sent counts: those of dropped lines, each of which
     // went into the transcript, and the NUL bytes the line session drops,
     // which would otherwise let a reply of mebibytes of NULs through.

@@ -34,7 +34,9 @@ const SharedString& lastLine(const ReplyLines& reply) {
 
 }  // namespace
 
-SmtpSession::SmtpSession(SessionConfig config) : config_(std::move(config)), tls_{tlsReady, startTls} {}
+SmtpSession::SmtpSession(SessionConfig config) : config_(std::move(config)), tls_{tlsReady, startTls} {
+  connection_.setOutput(config_.output);
+}
 
 ResultCode SmtpSession::openSession(const SmtpTarget& target, ReplyLines& replies) {
   ResultCode result = ResultCode::kOk;
@@ -60,6 +62,7 @@ ResultCode SmtpSession::runAttempt(const SmtpTarget& target, ReplyLines& replies
   endpoint.resolver = target.resolver;
   endpoint.kind = SocketKind::kStream;
 
+  connection_.setOutput(config_.output);
   ResultCode result = connection_.openConnection(endpoint, config_.timeouts.connectMs, config_.flags);
   if (result == ResultCode::kConnectFailed) return ResultCode::kMailHostUnreachable;
   if (failed(result)) return result;

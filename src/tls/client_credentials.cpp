@@ -73,4 +73,13 @@ CertificateStatus loadClientCredentials(const SharedString& certFile, ClientCred
   return CertificateStatus::kOk;
 }
 
+std::shared_ptr<const ClientCredentials> readUsableClientCredentials(const SharedString& certFile) {
+  auto credentials = std::make_shared<ClientCredentials>();
+  const bool usable = loadClientCredentials(certFile, *credentials) == CertificateStatus::kOk &&
+                      X509_check_private_key(credentials->certificate.get(), credentials->key.get()) == 1;
+  ERR_clear_error();
+  if (!usable) return nullptr;
+  return credentials;
+}
+
 }  // namespace zarvik

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+
 #include "base/shared_string.h"
 #include "tls/certificate_status.h"
 #include "tls/openssl_handles.h"
@@ -23,5 +25,12 @@ struct ClientCredentials {
 // kInvalidCertificate when it holds no certificate. Whether key and
 // certificate belong together is for the caller to check.
 CertificateStatus loadClientCredentials(const SharedString& certFile, ClientCredentials& credentials);
+
+// The credentials of certFile as a handshake presents them: read once by the
+// caller for all the handshakes of a run, so that a file that changes during
+// the run changes nothing. Null when the file gives none to present: it
+// cannot be read, its key is missing or invalid, or the key does not belong
+// to the certificate.
+std::shared_ptr<const ClientCredentials> readUsableClientCredentials(const SharedString& certFile);
 
 }  // namespace zarvik

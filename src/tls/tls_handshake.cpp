@@ -29,11 +29,10 @@ constexpr std::uint32_t kDrainTotalMs = 2000;
 // The three handshakes of a host, one per context slot.
 constexpr std::int32_t kMaxAttempts = 3;
 
-// Presents the client certificate when it can: read (once for the run),
-// its key belonging to it, accepted by the session. Nothing of this fails
-// the handshake; a server that wants a certificate says so itself.
-void useClientCertificate(SSL* ssl, const SharedString& certFile) {
-  const ClientCredentials* credentials = clientCredentials(certFile);
+// Presents the client certificate when there is one to present and the
+// session accepts it. Nothing of this fails the handshake; a server that
+// wants a certificate says so itself.
+void useClientCertificate(SSL* ssl, const ClientCredentials* credentials) {
   if (credentials == nullptr) return;
   // The session takes references of its own; the credentials stay for the
   // next handshake.
@@ -54,14 +53,15 @@ void useClientCertificate(SSL* ssl, const SharedString& certFile) {
 // Runs SSL_connect on the non-blocking socket until it is done, waiting for
 // the socket as OpenSSL asks, within timeoutMs from the first call.
 ResultCode driveHandshake(Connection& connection, SSL* ssl, std::uint32_t timeoutMs) {
-  const std::uint32_t start = tickCount();
+  const TickClock& clock = connection.clock();
+  const std::uint32_t start = clock.now();
   for (;;) {
     const int r = SSL_connect(ssl);
     if (r > 0) return ResultCode::kOk;
     if (r == 0) return ResultCode::kTlsNoCommonCipher;  // the peer ended the handshake cleanly
-    const std::uint32_t elapsed = elapsedSince(start);
+    const std::uint32_t elapsed = clock.elapsedSince(start);
     if (elapsed >= timeoutMs) return ResultCode::kTimeout;
-    const std::uint32_t left = timeLeft(start, timeoutMs);
+    const std::uint32_t left = clock.timeLeft(start, timeoutMs);
     switch (SSL_get_error(ssl, r)) {
       case SSL_ERROR_WANT_READ: {
         // A server that never answers the ClientHello has no TLS to offer
@@ -126,7 +126,7 @@ ResultCode startTls(Connection& connection, const TlsTarget& target, const TlsCo
     ERR_clear_error();
     return ResultCode::kTlsInitFailed;
   }
-  if (flags.has(TranscriptFlags::kClientCertificate)) useClientCertificate(ssl.get(), config.certFile);
+  if (flags.has(TranscriptFlags::kClientCertificate)) useClientCertificate(ssl.get(), config.clientCredentials.get());
   IpAddress literal;
   if (!literal.parse(target.hostName.view())) {
     static_cast<void>(SSL_set_tlsext_host_name(ssl.get(), target.hostName.characters()));

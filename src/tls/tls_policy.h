@@ -1,11 +1,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "base/shared_string.h"
 #include "tls/verdict.h"
 
 namespace zarvik {
+
+struct ClientCredentials;
 
 // A session's verification policy: which checks run (CheckMask) and which
 // findings do not count as a violation (Tolerance), both in verdict.h.
@@ -27,7 +30,9 @@ struct TlsConfig {
   TlsPolicy policy;
   std::uint32_t handshakeTimeoutMs = kDefaultHandshakeTimeoutMs;
   SharedString workFolder;  // where the DANE check keeps its cache file; empty: no cache
-  SharedString certFile;    // the client certificate, presented with TranscriptFlags::kClientCertificate
+  // The client certificate, presented with TranscriptFlags::kClientCertificate;
+  // null: none to present (see readUsableClientCredentials()).
+  std::shared_ptr<const ClientCredentials> clientCredentials;
 };
 
 // True when a verdict may stand under the policy: always when the policy

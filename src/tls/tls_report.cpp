@@ -51,8 +51,11 @@ void buildTlsReport(const Connection& connection, const Verdict& verdict, Locked
 }
 
 void printTlsReport(const Connection& connection, const LockedList<SharedString>& lines, TranscriptFlags flags) {
+  OutputSink* output = connection.output();
+  if (output == nullptr) return;
   for (const SharedString& line : lines) {
-    printLine(flags.has(TranscriptFlags::kNoLabel) ? line : transcriptLabel(connection.labelNumber()) + line);
+    output->printLine(flags.has(TranscriptFlags::kNoLabel) ? line
+                                                           : transcriptLabel(*output, connection.labelNumber()) + line);
   }
 }
 

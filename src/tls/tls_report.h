@@ -33,7 +33,7 @@ namespace zarvik {
 void buildTlsReport(const Connection& connection, const Verdict& verdict, LockedList<SharedString>& lines,
                     TranscriptFlags flags);
 
-// Writes the lines through the output sink, each led by the connection's
+// Writes the lines to the connection's output sink, each led by its
 // transcript label unless flags has TranscriptFlags::kNoLabel.
 void printTlsReport(const Connection& connection, const LockedList<SharedString>& lines, TranscriptFlags flags);
 

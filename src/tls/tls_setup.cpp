@@ -36,12 +36,6 @@ struct TlsContextSet {
   // reads it, which for a bundle of hundreds costs more than the rest of a
   // run, and a host that DANE verifies never needs it.
   std::string pendingCaPem;
-  // The -lCF file as first read, for every handshake of the run; usable
-  // when key and certificate were read and belong together.
-  bool credentialsRead = false;
-  bool credentialsUsable = false;
-  SharedString credentialsFile;
-  ClientCredentials credentials;
 };
 
 TlsContextSet& contextSet() {
@@ -211,18 +205,6 @@ void loadTrustStore() {
   if (set.store) addPemToStore(set.pendingCaPem, set.store.get());
   set.pendingCaPem.clear();
   ERR_clear_error();
-}
-
-const ClientCredentials* clientCredentials(const SharedString& certFile) {
-  TlsContextSet& set = contextSet();
-  if (!set.credentialsRead || !(set.credentialsFile == certFile)) {
-    set.credentialsRead = true;
-    set.credentialsFile = certFile;
-    set.credentialsUsable = loadClientCredentials(certFile, set.credentials) == CertificateStatus::kOk &&
-                            X509_check_private_key(set.credentials.certificate.get(), set.credentials.key.get()) == 1;
-    ERR_clear_error();
-  }
-  return set.credentialsUsable ? &set.credentials : nullptr;
 }
 
 void releaseTls() { contextSet() = TlsContextSet{}; }

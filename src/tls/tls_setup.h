@@ -7,7 +7,6 @@
 
 #include "base/result_code.h"
 #include "base/shared_string.h"
-#include "tls/client_credentials.h"
 
 namespace zarvik {
 
@@ -63,13 +62,6 @@ const std::vector<std::uint32_t>& highStrengthCiphers();
 // configureTls() only reads the file, and the certificates are parsed when
 // the first peer is judged against them.
 void loadTrustStore();
-
-// The client certificate of certFile (-lCF) that the handshakes present,
-// read once for all of them (see loadClientCredentials()) and kept with the
-// contexts until the next configureTls(); read again only for another file.
-// Null when the file gives none to present: it cannot be read, its key is
-// missing or invalid, or the key does not belong to the certificate.
-const ClientCredentials* clientCredentials(const SharedString& certFile);
 
 // Frees the contexts and clears the setup status (the end of the run).
 void releaseTls();

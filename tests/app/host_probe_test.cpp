@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/printed_lines.h"
@@ -57,7 +58,9 @@ ProbeRun runProbe(ScriptedSmtpServer& server, const ProbeArgs& args) {
   const std::uint16_t port = server.start();
   {
     PrintedLines printed;
-    run.verdict = probeHost(entryAt(args.entryAddress), requestOf(args, port));
+    HostProbeRequest request = requestOf(args, port);
+    request.output = &printed.sink;
+    run.verdict = probeHost(entryAt(args.entryAddress), request);
     run.lines = printed.lines;
   }
   run.faults = server.finish();
@@ -254,9 +257,48 @@ TEST(HostProbe, InvalidForcedAddressIsOnlyAWarning) {
 TEST(HostProbe, RefusedConnectionPrintsTheSocketError) {
   const std::uint16_t port = closedPort(ipAddress("127.0.0.1"));
   PrintedLines printed;
-  EXPECT_EQ(probeHost(entryAt("127.0.0.1"), requestOf(ProbeArgs{}, port)), 99);
+  HostProbeRequest request = requestOf(ProbeArgs{}, port);
+  request.output = &printed.sink;
+  EXPECT_EQ(probeHost(entryAt("127.0.0.1"), request), 99);
   EXPECT_EQ(printed.lines, (std::vector<std::string>{"Connecting with mx.example.org [127.0.0.1]",
                                                      "Error: Connection refused [10061]"}));
+}
+
+// Two probes at once in one process, each with its own port, bound,
+// envelope and output: the silent server's probe gives up after its own
+// short bound, the other's dialogue goes through under the default bounds,
+// and neither's lines reach the other's output.
+TEST(HostProbe, TwoProbesInOneProcessKeepTheirOwnSettingsAndOutput) {
+  ScriptedSmtpServer silent;
+  ScriptedSmtpServer willing;
+  quits(greeted(willing)
+            .expect(kMailFrom)
+            .send("250 ok\r\n")
+            .expect("RCPT TO:<user@example.org>\r\n")
+            .send("250 ok\r\n"));
+  ProbeArgs hurried;
+  hurried.timeoutMs = 300;
+  PrintedLines silentLines;
+  PrintedLines willingLines;
+  HostProbeRequest first = requestOf(hurried, silent.start());
+  first.output = &silentLines.sink;
+  HostProbeRequest second = requestOf(withEnvelope(), willing.start());
+  second.output = &willingLines.sink;
+
+  int firstVerdict = -1;
+  std::thread other([&] { firstVerdict = probeHost(entryAt("127.0.0.1"), first); });
+  const int secondVerdict = probeHost(entryAt("127.0.0.1"), second);
+  other.join();
+
+  EXPECT_EQ(firstVerdict, 99);
+  EXPECT_EQ(secondVerdict, 0);
+  EXPECT_EQ(silentLines.lines,
+            (std::vector<std::string>{"Connecting with mx.example.org [127.0.0.1]",
+                                      "Connection established with 127.0.0.1", "Error: Timeout in reading data [9]"}));
+  EXPECT_TRUE(willingLines.contains("> RCPT TO:<user@example.org>"));
+  EXPECT_FALSE(willingLines.contains("Error: Timeout in reading data [9]"));
+  EXPECT_TRUE(willing.finish().empty());
+  static_cast<void>(silent.finish());
 }
 
 }  // namespace

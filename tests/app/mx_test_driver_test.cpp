@@ -88,7 +88,7 @@ TEST(MxTestDriver, MalformedRecipientEndsWithOneBeforeAnythingElse) {
     ScriptedServices services;
     MxTestRequest request = domainRequest("example.org");
     request.toAddress = address;
-    EXPECT_EQ(runMxTestWith(request, services), 1) << address;
+    EXPECT_EQ(runMxTestWith(request, services, printed.sink), 1) << address;
     EXPECT_TRUE(printed.lines.empty()) << address;
     EXPECT_TRUE(services.calls.empty()) << address;
   }
@@ -102,7 +102,7 @@ TEST(MxTestDriver, RecipientDomainReplacesTheGivenDomain) {
   MxTestRequest request = domainRequest("example.org");
   request.toAddress = "user(comment)@example.net";
   request.fromAddress = "sender@example.com";
-  EXPECT_EQ(runMxTestWith(request, services), 0);
+  EXPECT_EQ(runMxTestWith(request, services, printed.sink), 0);
   EXPECT_EQ(printed.lines, (std::vector<std::string>{"Using nameserver 192.0.2.53", "",
                                                      "Testing MX connection with domain example.net",
                                                      "MX for example.net is mx.example.net [192.0.2.25]"}));
@@ -119,7 +119,7 @@ TEST(MxTestDriver, CallsTheServicesInOrder) {
   services.verdicts = {99, 99};
   MxTestRequest request = domainRequest("example.org");
   request.dnsOverTcp = true;
-  EXPECT_EQ(runMxTestWith(request, services), 99);
+  EXPECT_EQ(runMxTestWith(request, services, printed.sink), 99);
   EXPECT_EQ(services.calls, (std::vector<std::string>{"local --", "resolver", "select AutoDetect", "tcp",
                                                       "mx example.org", "tlsa mx1.example.org", "probe mx1.example.org",
                                                       "tlsa mx2.example.org", "probe mx2.example.org"}));
@@ -139,7 +139,7 @@ TEST(MxTestDriver, TimeoutBoundsTheDnsStepsAndTheProbe) {
     services.hosts = {{"mx.example.org", "192.0.2.25"}};
     MxTestRequest request = domainRequest("example.org");
     request.timeoutMs = c.timeoutMs;
-    EXPECT_EQ(runMxTestWith(request, services), 99);
+    EXPECT_EQ(runMxTestWith(request, services, printed.sink), 99);
     ASSERT_GE(services.calls.size(), 3u);
     EXPECT_EQ(services.calls[2], c.thirdCall) << c.timeoutMs;
     EXPECT_EQ(services.lastProbe.bounds.smtp.replyMs, c.replyMs) << c.timeoutMs;
@@ -153,7 +153,7 @@ TEST(MxTestDriver, PassesTheNameServerAndAddressPreference) {
   MxTestRequest request = domainRequest("example.org");
   request.nameServer = "192.0.2.53, 192.0.2.54";
   request.addressPreference = std::uint64_t{0x100} << 32;
-  EXPECT_EQ(runMxTestWith(request, services), 99);
+  EXPECT_EQ(runMxTestWith(request, services, printed.sink), 99);
   EXPECT_EQ(services.calls[0], "local 4-");
   EXPECT_EQ(services.calls[2], "select 192.0.2.53, 192.0.2.54");
   EXPECT_EQ(services.calls[3], "udp");
@@ -162,7 +162,7 @@ TEST(MxTestDriver, PassesTheNameServerAndAddressPreference) {
   // The IPv6 preference wins when both are given.
   ScriptedServices both;
   request.addressPreference = std::uint64_t{0x180} << 32;
-  EXPECT_EQ(runMxTestWith(request, both), 99);
+  EXPECT_EQ(runMxTestWith(request, both, printed.sink), 99);
   EXPECT_EQ(both.calls[0], "local -6");
 }
 
@@ -170,7 +170,7 @@ TEST(MxTestDriver, EndsWith99WhenNoNameServerIsDetected) {
   PrintedLines printed;
   ScriptedServices services;
   services.selection = NameServerSelection::kNotDetected;
-  EXPECT_EQ(runMxTestWith(domainRequest("example.org"), services), 99);
+  EXPECT_EQ(runMxTestWith(domainRequest("example.org"), services, printed.sink), 99);
   EXPECT_EQ(printed.lines, (std::vector<std::string>{"Unable to auto detect the name server", ""}));
   EXPECT_EQ(services.calls.back(), "select AutoDetect");
 }
@@ -182,7 +182,7 @@ TEST(MxTestDriver, GoesOnSilentlyWhenTheGivenServersAreUnusable) {
   services.lookupResult = ResultCode::kNoNameServers;
   MxTestRequest request = domainRequest("example.org");
   request.nameServer = "dns.example.org";
-  EXPECT_EQ(runMxTestWith(request, services), 99);
+  EXPECT_EQ(runMxTestWith(request, services, printed.sink), 99);
   EXPECT_EQ(printed.lines,
             (std::vector<std::string>{"Testing MX connection with domain example.org", "Error: Unknown Error [2]"}));
 }
@@ -197,7 +197,7 @@ TEST(MxTestDriver, MapsLookupFailuresToExitCodes) {
     PrintedLines printed;
     ScriptedServices services;
     services.lookupResult = ResultCode{c.code};
-    EXPECT_EQ(runMxTestWith(domainRequest("example.org"), services), c.exitCode) << c.code;
+    EXPECT_EQ(runMxTestWith(domainRequest("example.org"), services, printed.sink), c.exitCode) << c.code;
     ASSERT_EQ(printed.lines.size(), 4u) << c.code;
     EXPECT_EQ(printed.lines[3], formatResult(ResultCode{c.code}).toStdString());
     EXPECT_TRUE(services.probed.empty());
@@ -214,7 +214,7 @@ TEST(MxTestDriver, ReportsATerminationDuringTheLookupsOnce) {
     services.lookupResult = ResultCode::kTerminationRequested;
     MxTestRequest request = domainRequest("example.org");
     if (hostMode) request.host = "mail.example.org";
-    EXPECT_EQ(runMxTestWith(request, services), 99);
+    EXPECT_EQ(runMxTestWith(request, services, printed.sink), 99);
     EXPECT_EQ(printed.lines, (std::vector<std::string>{"Using nameserver 192.0.2.53", "",
                                                        hostMode ? "Testing connection with host mail.example.org"
                                                                 : "Testing MX connection with domain example.org",
@@ -231,7 +231,7 @@ TEST(MxTestDriver, ProbesNoFurtherHostAfterATermination) {
   MxTestRequest request = domainRequest("example.org");
   request.connectAll = true;
   PrintedLines printed;
-  const ExitCode code = runMxTestWith(request, services);
+  const ExitCode code = runMxTestWith(request, services, printed.sink);
   RunFlag = 1;
   EXPECT_EQ(code, 99);
   EXPECT_EQ(services.probed, std::vector<std::string>{"mx1.example.org"});
@@ -244,7 +244,7 @@ TEST(MxTestDriver, ListsHostsInHostMode) {
   services.verdicts = {0};
   MxTestRequest request = domainRequest("example.org");
   request.host = "mail.example.org";
-  EXPECT_EQ(runMxTestWith(request, services), 0);
+  EXPECT_EQ(runMxTestWith(request, services, printed.sink), 0);
   EXPECT_EQ(printed.lines, (std::vector<std::string>{"Using nameserver 192.0.2.53", "",
                                                      "Testing connection with host mail.example.org",
                                                      "Host resolved to mail.example.org [2001:db8:0:0:0:0:0:25]",
@@ -256,7 +256,7 @@ TEST(MxTestDriver, ListsUnresolvedHostsByName) {
   PrintedLines printed;
   ScriptedServices services;
   services.hosts = {{"lost.example.org", ""}};
-  EXPECT_EQ(runMxTestWith(domainRequest("example.org"), services), 99);
+  EXPECT_EQ(runMxTestWith(domainRequest("example.org"), services, printed.sink), 99);
   EXPECT_EQ(printed.lines.back(), "MX for example.org is lost.example.org");
   EXPECT_EQ(services.probed, std::vector<std::string>{"lost.example.org"});
 }
@@ -264,7 +264,7 @@ TEST(MxTestDriver, ListsUnresolvedHostsByName) {
 TEST(MxTestDriver, EmptyHostListGives99) {
   PrintedLines printed;
   ScriptedServices services;
-  EXPECT_EQ(runMxTestWith(domainRequest("example.org"), services), 99);
+  EXPECT_EQ(runMxTestWith(domainRequest("example.org"), services, printed.sink), 99);
   EXPECT_EQ(printed.lines.size(), 3u);
   EXPECT_TRUE(services.probed.empty());
 }
@@ -291,7 +291,7 @@ TEST(MxTestDriver, StopsAtTheFirstDefinitiveAnswerUnlessAllAreWanted) {
     request.connectAll = c.connectAll;
     const std::string label =
         std::to_string(c.verdicts[0]) + "," + std::to_string(c.verdicts[1]) + (c.connectAll ? " -a" : "");
-    EXPECT_EQ(runMxTestWith(request, services), c.exitCode) << label;
+    EXPECT_EQ(runMxTestWith(request, services, printed.sink), c.exitCode) << label;
     EXPECT_EQ(services.probed.size(), c.probes) << label;
   }
 }
@@ -305,7 +305,7 @@ TEST(MxTestDriver, HandsTheProbeEveryOption) {
   request.useHelo = true;
   request.forcedAddress = "192.0.2.99";
   request.certFile = "client.pem";
-  EXPECT_EQ(runMxTestWith(request, services), 0);
+  EXPECT_EQ(runMxTestWith(request, services, printed.sink), 0);
   EXPECT_TRUE(services.lastProbe.useHelo);
   EXPECT_EQ(services.lastProbe.forcedAddress.toStdString(), "192.0.2.99");
   EXPECT_EQ(services.lastProbe.certFile.toStdString(), "client.pem");
@@ -320,7 +320,7 @@ TEST(MxTestDriver, TestsAtMostSixtyFourEntriesAndSaysSo) {
     MxTestRequest request = domainRequest("example.org");
     if (hostMode) request.host = "mx.example.org";
     request.connectAll = true;
-    EXPECT_EQ(runMxTestWith(request, services), 99);
+    EXPECT_EQ(runMxTestWith(request, services, printed.sink), 99);
     EXPECT_EQ(services.probed.size(), 64u);
     ASSERT_EQ(printed.lines.size(), 3u + 64u + 1u);
     EXPECT_EQ(printed.lines[2 + 64],

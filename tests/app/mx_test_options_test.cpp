@@ -128,14 +128,14 @@ class MxTestOptionsValidation : public ::testing::Test {
 };
 
 TEST_F(MxTestOptionsValidation, RecipientDomainOrHostIsEnough) {
-  EXPECT_TRUE(optionsFrom({"-tuser@example.org"}).validate());
-  EXPECT_TRUE(optionsFrom({"-dexample.org"}).validate());
-  EXPECT_TRUE(optionsFrom({"-hmail.example.org"}).validate());
+  EXPECT_TRUE(optionsFrom({"-tuser@example.org"}).validate(printed_.sink));
+  EXPECT_TRUE(optionsFrom({"-dexample.org"}).validate(printed_.sink));
+  EXPECT_TRUE(optionsFrom({"-hmail.example.org"}).validate(printed_.sink));
   EXPECT_TRUE(lines_.empty());
 }
 
 TEST_F(MxTestOptionsValidation, NothingToTestPrintsErrorAndHelp) {
-  EXPECT_FALSE(optionsFrom({"-fsender@example.net", "-n"}).validate());
+  EXPECT_FALSE(optionsFrom({"-fsender@example.net", "-n"}).validate(printed_.sink));
   ASSERT_EQ(lines_.size(), 3u + kHelpLines.size());
   EXPECT_EQ(lines_[0], "");
   EXPECT_EQ(lines_[1], "Error: No domain or host or From e-mail address given!");
@@ -143,7 +143,9 @@ TEST_F(MxTestOptionsValidation, NothingToTestPrintsErrorAndHelp) {
   for (std::size_t i = 0; i < kHelpLines.size(); ++i) EXPECT_EQ(lines_[3 + i], kHelpLines[i]);
 }
 
-TEST_F(MxTestOptionsValidation, BlankValueDoesNotCount) { EXPECT_FALSE(optionsFrom({"-d", "", "-h"}).validate()); }
+TEST_F(MxTestOptionsValidation, BlankValueDoesNotCount) {
+  EXPECT_FALSE(optionsFrom({"-d", "", "-h"}).validate(printed_.sink));
+}
 
 }  // namespace
 

@@ -20,13 +20,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Gives each test its own folder and output-file setting, and captures what
-// printLine writes to standard output by pointing descriptor 1 at a file.
-class OutputSink : public ::testing::Test {
+// Gives each test its own folder and sink, and captures what printLine
+// writes to standard output by pointing descriptor 1 at a file.
+class OutputSinkTest : public ::testing::Test {
  protected:
-  void SetUp() override { previousPath_ = outputFilePath(); }
-  void TearDown() override { setOutputFilePath(previousPath_); }
-
   // Runs body with standard output redirected and returns what it wrote.
   template <typename Body>
   std::string captureStandardOutput(Body body) {
@@ -44,31 +41,31 @@ class OutputSink : public ::testing::Test {
 
   TempFolder temp_{"output_sink"};
   const fs::path& folder_ = temp_.path();
-  SharedString previousPath_;
+  OutputSink sink_;
 };
 
-TEST_F(OutputSink, EveryLineEndsWithCrLfOnStandardOutput) {
-  const std::string written = captureStandardOutput([] {
-    printLine("220 mx.example.org ESMTP");
-    printLine("");
-    printLine(SharedString("a\0b", 3));
+TEST_F(OutputSinkTest, EveryLineEndsWithCrLfOnStandardOutput) {
+  const std::string written = captureStandardOutput([this] {
+    sink_.printLine("220 mx.example.org ESMTP");
+    sink_.printLine("");
+    sink_.printLine(SharedString("a\0b", 3));
   });
   EXPECT_EQ(written, "220 mx.example.org ESMTP\r\n\r\na?b\r\n");
 }
 
-TEST_F(OutputSink, ControlBytesAreShownAsQuestionMarksOnTheConsoleAndInTheFile) {
+TEST_F(OutputSinkTest, ControlBytesAreShownAsQuestionMarksOnTheConsoleAndInTheFile) {
   // A peer's bare LF or CR would start a line that looks like the program's
   // own, and ESC, BEL or BS would drive the terminal. TAB and the bytes from
   // 0x80 up are printed as they came.
   const fs::path file = folder_ / "out.txt";
-  setOutputFilePath(SharedString(file.string()));
+  sink_.setOutputFilePath(SharedString(file.string()));
   std::string line = "< 250 ok";
   for (int byte = 0; byte < 0x20; ++byte) line.push_back(static_cast<char>(byte));
   line += "\x7f\x80\xff end";
   std::vector<std::string> observed;
-  const LineObserver previous = setLineObserver([&](std::string_view text) { observed.emplace_back(text); });
-  const std::string console = captureStandardOutput([&] { printLine(SharedString(line)); });
-  setLineObserver(previous);
+  const LineObserver previous = sink_.setLineObserver([&](std::string_view text) { observed.emplace_back(text); });
+  const std::string console = captureStandardOutput([&] { sink_.printLine(SharedString(line)); });
+  sink_.setLineObserver(previous);
   // 0x00 to 0x08, TAB, 0x0A to 0x1F and DEL.
   const std::string shown = "< 250 ok" + std::string(9, '?') + "\t" + std::string(22 + 1, '?') + "\x80\xff end";
   EXPECT_EQ(console, shown + "\r\n");
@@ -76,11 +73,11 @@ TEST_F(OutputSink, ControlBytesAreShownAsQuestionMarksOnTheConsoleAndInTheFile) 
   EXPECT_EQ(observed, std::vector<std::string>{shown});
 }
 
-TEST_F(OutputSink, C1ControlsInUtf8AreShownAsOneQuestionMarkEach) {
+TEST_F(OutputSinkTest, C1ControlsInUtf8AreShownAsOneQuestionMarkEach) {
   // U+0080 to U+009F (C2 80 to C2 9F) drive a UTF-8 terminal as ESC does;
   // every other byte above 0x7F is printed as it came.
   const fs::path file = folder_ / "out.txt";
-  setOutputFilePath(SharedString(file.string()));
+  sink_.setOutputFilePath(SharedString(file.string()));
   const struct {
     std::string_view line;
     std::string_view shown;
@@ -96,67 +93,67 @@ TEST_F(OutputSink, C1ControlsInUtf8AreShownAsOneQuestionMarkEach) {
   };
   for (const auto& c : cases) {
     ASSERT_TRUE(!fs::exists(file) || fs::remove(file));
-    const std::string console = captureStandardOutput([&] { printLine(SharedString(std::string(c.line))); });
+    const std::string console = captureStandardOutput([&] { sink_.printLine(SharedString(std::string(c.line))); });
     EXPECT_EQ(console, std::string(c.shown) + "\r\n") << c.shown;
     EXPECT_EQ(readFile(file), std::string(c.shown) + "\r\n") << c.shown;
   }
 }
 
-TEST_F(OutputSink, FileIsAppendedAcrossCallsAndKeepsEarlierContent) {
+TEST_F(OutputSinkTest, FileIsAppendedAcrossCallsAndKeepsEarlierContent) {
   const fs::path file = folder_ / "out.txt";
   std::ofstream(file, std::ios::binary) << "earlier run\r\n";
-  setOutputFilePath(SharedString(file.string()));
-  const std::string console = captureStandardOutput([] {
-    printLine("first");
-    printLine("");
-    printLine("second");
+  sink_.setOutputFilePath(SharedString(file.string()));
+  const std::string console = captureStandardOutput([this] {
+    sink_.printLine("first");
+    sink_.printLine("");
+    sink_.printLine("second");
   });
   EXPECT_EQ(readFile(file), "earlier run\r\nfirst\r\n\r\nsecond\r\n");
   // The console shows the same lines as the file received.
   EXPECT_EQ(console, "first\r\n\r\nsecond\r\n");
 }
 
-TEST_F(OutputSink, FileIsCreatedWhenMissing) {
+TEST_F(OutputSinkTest, FileIsCreatedWhenMissing) {
   const fs::path file = folder_ / "new.txt";
-  setOutputFilePath(SharedString(file.string()));
-  captureStandardOutput([] { printLine("line"); });
+  sink_.setOutputFilePath(SharedString(file.string()));
+  captureStandardOutput([this] { sink_.printLine("line"); });
   EXPECT_EQ(readFile(file), "line\r\n");
 }
 
-TEST_F(OutputSink, MissingFolderLeavesConsoleOutputUnchanged) {
+TEST_F(OutputSinkTest, MissingFolderLeavesConsoleOutputUnchanged) {
   const fs::path file = folder_ / "no" / "such" / "folder" / "out.txt";
-  setOutputFilePath(SharedString(file.string()));
-  const std::string console = captureStandardOutput([] { printLine("still printed"); });
+  sink_.setOutputFilePath(SharedString(file.string()));
+  const std::string console = captureStandardOutput([this] { sink_.printLine("still printed"); });
   EXPECT_EQ(console, "still printed\r\n");
   EXPECT_FALSE(fs::exists(folder_ / "no"));
 }
 
-TEST_F(OutputSink, PathWithEmbeddedZeroIsNotOpened) {
+TEST_F(OutputSinkTest, PathWithEmbeddedZeroIsNotOpened) {
   // The bytes before the 0 name a real file, which must not be written.
   const fs::path file = folder_ / "victim";
   const std::string path = file.string() + std::string("\0.log", 5);
-  setOutputFilePath(SharedString(path));
-  const std::string console = captureStandardOutput([] { printLine("x"); });
+  sink_.setOutputFilePath(SharedString(path));
+  const std::string console = captureStandardOutput([this] { sink_.printLine("x"); });
   EXPECT_EQ(console, "x\r\n");
   EXPECT_FALSE(fs::exists(file));
 }
 
-TEST_F(OutputSink, ObserverSeesEachLineWithoutTerminator) {
+TEST_F(OutputSinkTest, ObserverSeesEachLineWithoutTerminator) {
   std::vector<std::string> seen;
-  LineObserver previous = setLineObserver([&seen](std::string_view line) { seen.emplace_back(line); });
-  captureStandardOutput([] {
-    printLine("one");
-    printLine("");
+  LineObserver previous = sink_.setLineObserver([&seen](std::string_view line) { seen.emplace_back(line); });
+  captureStandardOutput([this] {
+    sink_.printLine("one");
+    sink_.printLine("");
   });
-  setLineObserver(previous);
+  sink_.setLineObserver(previous);
   EXPECT_EQ(seen, (std::vector<std::string>{"one", ""}));
 }
 
-TEST_F(OutputSink, ClosedStandardOutputIsSilent) {
+TEST_F(OutputSinkTest, ClosedStandardOutputIsSilent) {
   // With SIGPIPE ignored, a pipe without reader makes the write fail, and
   // printLine must neither report nor crash; the file still gets the line.
   const fs::path file = folder_ / "out.txt";
-  setOutputFilePath(SharedString(file.string()));
+  sink_.setOutputFilePath(SharedString(file.string()));
   void (*previous)(int) = std::signal(SIGPIPE, SIG_IGN);
   int fds[2];
   ASSERT_EQ(::pipe(fds), 0);
@@ -165,7 +162,7 @@ TEST_F(OutputSink, ClosedStandardOutputIsSilent) {
   const int saved = ::dup(STDOUT_FILENO);
   ::dup2(fds[1], STDOUT_FILENO);
   ::close(fds[1]);
-  printLine("to nobody");
+  sink_.printLine("to nobody");
   ::dup2(saved, STDOUT_FILENO);
   ::close(saved);
   std::signal(SIGPIPE, previous);

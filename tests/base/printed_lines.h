@@ -8,15 +8,13 @@
 
 namespace zarvik {
 
-// Collects every line printed through the output sink while it lives. The
-// lines are those printed by the test's own thread: the code under test
-// prints from the thread that calls it.
+// An output sink for the code under test that also collects every line
+// printed to it, as printed, while it lives.
 class PrintedLines {
  public:
   PrintedLines() {
-    previous_ = setLineObserver([this](std::string_view line) { lines.emplace_back(line); });
+    sink.setLineObserver([this](std::string_view line) { lines.emplace_back(line); });
   }
-  ~PrintedLines() { setLineObserver(previous_); }
   PrintedLines(const PrintedLines&) = delete;
   PrintedLines& operator=(const PrintedLines&) = delete;
 
@@ -27,10 +25,8 @@ class PrintedLines {
     return false;
   }
 
+  OutputSink sink;
   std::vector<std::string> lines;
-
- private:
-  LineObserver previous_;
 };
 
 }  // namespace zarvik

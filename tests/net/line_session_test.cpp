@@ -19,18 +19,12 @@ constexpr std::uint32_t kShortMs = 50;
 constexpr std::uint32_t kLongMs = 2000;
 const TranscriptFlags kTranscript{TranscriptFlags::kWriteTranscript};
 
-// Collects the transcript lines printed while it lives, starting from the
-// initial label width.
-class TranscriptCapture : public PrintedLines {
- public:
-  TranscriptCapture() { resetTranscriptLabelWidth(); }
-};
-
 class LineSessionTest : public ::testing::Test {
  protected:
   void SetUp() override {
     connectedPair(connection, peer);
     connection.setLabelNumber(7);
+    connection.setOutput(&transcript.sink);
   }
 
   // What is left on the connection, read raw.
@@ -50,6 +44,7 @@ class LineSessionTest : public ::testing::Test {
     return received;
   }
 
+  PrintedLines transcript;  // the connection's transcript
   Connection connection;
   SocketHandle peer;
   SharedString line;
@@ -151,7 +146,6 @@ TEST_F(LineSessionTest, CutsOffAnEndlessRunOfNulBytes) {
 }
 
 TEST_F(LineSessionTest, WritesTranscriptOfReceivedLines) {
-  TranscriptCapture transcript;
   sendText(peer, "220 ready\r\n250 ok\r\n");
   ASSERT_EQ(readLine(connection, line, kLongMs, kTranscript), ResultCode::kOk);
   ASSERT_EQ(readLine(connection, line, kLongMs, kTranscript.with(TranscriptFlags::kNoLabel)), ResultCode::kOk);
@@ -159,7 +153,6 @@ TEST_F(LineSessionTest, WritesTranscriptOfReceivedLines) {
 }
 
 TEST_F(LineSessionTest, WriteLineSendsCrLfAndTranscriptsMasked) {
-  TranscriptCapture transcript;
   const TranscriptFlags masked = kTranscript.with(TranscriptFlags::kMaskSecrets);
   ASSERT_EQ(writeLine(connection, "PASS secret", kLongMs, masked), ResultCode::kOk);
   EXPECT_EQ(peerReceives(), "PASS secret\r\n");  // masking never touches the wire
@@ -169,14 +162,12 @@ TEST_F(LineSessionTest, WriteLineSendsCrLfAndTranscriptsMasked) {
 }
 
 TEST_F(LineSessionTest, WriteLineTranscriptsEvenWhenTheSendFails) {
-  TranscriptCapture transcript;
   ASSERT_EQ(peer.close(), 0);
   EXPECT_EQ(writeLine(connection, "QUIT", kLongMs, kTranscript), ResultCode{10054});
   EXPECT_EQ(transcript.lines, (std::vector<std::string>{"0007: > QUIT"}));
 }
 
 TEST_F(LineSessionTest, WriteLinesSendsOneBatch) {
-  TranscriptCapture transcript;
   LockedList<SharedString> lines;
   lines.append("MAIL FROM:<a@example.org>");
   lines.append("PASS not masked in batches");
@@ -187,7 +178,6 @@ TEST_F(LineSessionTest, WriteLinesSendsOneBatch) {
 }
 
 TEST_F(LineSessionTest, InfoLinesHaveNoArrow) {
-  TranscriptCapture transcript;
   transcriptInfo(connection, "Error: Timeout [7]", kTranscript);
   transcriptInfo(connection, "plain", kTranscript.with(TranscriptFlags::kNoLabel));
   transcriptInfo(connection, "hidden", TranscriptFlags{});
@@ -195,16 +185,17 @@ TEST_F(LineSessionTest, InfoLinesHaveNoArrow) {
 }
 
 TEST(TranscriptLabel, WidensToTheLongestNumberOfFiveToNineDigits) {
-  resetTranscriptLabelWidth();
-  EXPECT_EQ(transcriptLabel(7), "0007: ");
-  EXPECT_EQ(transcriptLabel(1234), "1234: ");
-  EXPECT_EQ(transcriptLabel(12345), "12345: ");
-  EXPECT_EQ(transcriptLabel(7), "00007: ");
+  OutputSink output;
+  EXPECT_EQ(transcriptLabel(output, 7), "0007: ");
+  EXPECT_EQ(transcriptLabel(output, 1234), "1234: ");
+  EXPECT_EQ(transcriptLabel(output, 12345), "12345: ");
+  EXPECT_EQ(transcriptLabel(output, 7), "00007: ");
   // Ten digits are printed whole and leave the width alone.
-  EXPECT_EQ(transcriptLabel(1234567890), "1234567890: ");
-  EXPECT_EQ(transcriptLabel(7), "00007: ");
-  resetTranscriptLabelWidth();
-  EXPECT_EQ(transcriptLabel(7), "0007: ");
+  EXPECT_EQ(transcriptLabel(output, 1234567890), "1234567890: ");
+  EXPECT_EQ(transcriptLabel(output, 7), "00007: ");
+  // Each output has a width of its own.
+  OutputSink another;
+  EXPECT_EQ(transcriptLabel(another, 7), "0007: ");
 }
 
 TEST(MaskSecrets, MasksPasswordsOnly) {

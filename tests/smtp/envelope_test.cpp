@@ -414,8 +414,12 @@ TEST(SubmitEnvelope, RefusesLocallyWhenTheCertificateBrokeThePolicy) {
   ScriptedSmtpServer violated;
   greeted(violated, {});
   PrintedLines transcript;
+  const auto violatedWithTranscript = [&](SmtpSession& session) {
+    withVerdict(0xB, 0x1 | 0x2)(session);
+    session.connection().setOutput(&transcript.sink);
+  };
   const EnvelopeRun refused = submitPrepared(violated, senderOf("s@example.org"), recipientsOf({"u@example.test"}),
-                                             kVerified, withVerdict(0xB, 0x1 | 0x2), 1001, 3, kTranscript);
+                                             kVerified, violatedWithTranscript, 1001, 3, kTranscript);
   EXPECT_EQ(refused.result, ResultCode::kPermanentRefusal);
   EXPECT_EQ(refused.outcome.enhancedCode, "5.7.14");
   EXPECT_TRUE(transcript.contains("TLS policy violation, closing connection"));

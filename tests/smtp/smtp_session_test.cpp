@@ -100,6 +100,7 @@ TEST(SmtpSession, SendsNoHeloWhenTheServerClosesAfterEhlo) {
   PrintedLines transcript;
   {
     SmtpSession session;
+    session.config().output = &transcript.sink;
     ReplyLines replies;
     const ResultCode result = open(session, server, replies, kEsmtp, kTranscript);
     EXPECT_TRUE(isLinkFailure(result)) << codeNumber(result);
@@ -241,7 +242,8 @@ TEST(SmtpSession, ReturnsAStartTlsReplyThatCameTooLate) {
   scriptStartTlsAccepted(server);
   FakeHandshake handshake;
   constexpr std::uint32_t kReplyMs = 1000;
-  const LineObserver previous = setLineObserver([](std::string_view line) {
+  OutputSink slowOutput;
+  slowOutput.setLineObserver([](std::string_view line) {
     if (line == "< 220 go ahead") std::this_thread::sleep_for(std::chrono::milliseconds(kReplyMs + 200));
   });
   ResultCode result = ResultCode::kOk;
@@ -250,10 +252,10 @@ TEST(SmtpSession, ReturnsAStartTlsReplyThatCameTooLate) {
     session.setTlsHooksForTesting(handshake.hooks());
     configureForTest(session, server.start(), kEsmtp, kTranscript);
     session.config().timeouts.replyMs = kReplyMs;
+    session.config().output = &slowOutput;
     ReplyLines replies;
     result = session.openSession(loopbackTarget(), replies);
   }
-  setLineObserver(previous);
   EXPECT_EQ(result, ResultCode::kSessionTimeout);
   EXPECT_EQ(handshake.calls, 0);
   EXPECT_EQ(server.finish(), Faults{});
@@ -287,6 +289,7 @@ TEST(SmtpSession, RetriesAFailedHandshakeOnFreshConnectionsAndEndsInPlainText) {
   PrintedLines transcript;
   {
     SmtpSession session;
+    session.config().output = &transcript.sink;
     session.setTlsHooksForTesting(handshake.hooks());
     ReplyLines replies;
     const SessionTexts sessionTexts{"Connection established with ", "Connection closed with "};
@@ -317,6 +320,7 @@ TEST(SmtpSession, DoesNotRetryAHandshakeThatFailedForAnotherReason) {
   PrintedLines transcript;
   {
     SmtpSession session;
+    session.config().output = &transcript.sink;
     session.setTlsHooksForTesting(handshake.hooks());
     ReplyLines replies;
     // The second NOOP meets the closed connection, so no QUIT follows.

@@ -44,8 +44,9 @@ TEST_F(StartTlsTest, SaysEhloAgainOverTls) {
   ScriptedSmtpServer server;
   scriptStartTlsAccepted(server).startTls(tlsServerConfig(identity)).expect(kEhlo).send("250 mx.example.test\r\n");
   {
-    SmtpSession session;
     PrintedLines printed;
+    SmtpSession session;
+    session.config().output = &printed.sink;
     EXPECT_EQ(open(session, server), ResultCode::kOk);
     EXPECT_TRUE(session.connection().hasTls());
     EXPECT_TRUE(printed.contains("TLS Cert: /O=Zarvik Test/CN=mx.example.test"));
@@ -63,6 +64,7 @@ TEST_F(StartTlsTest, AServerThatAnswersInPlainTextIsTriedThreeTimesThenInPlainTe
   PrintedLines printed;
   {
     SmtpSession session;
+    session.config().output = &printed.sink;
     EXPECT_EQ(open(session, server), ResultCode::kOk);
     EXPECT_FALSE(session.connection().hasTls());
     EXPECT_EQ(session.openAttempt(), 4);

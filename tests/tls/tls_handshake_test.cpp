@@ -15,6 +15,7 @@
 #include "platform/temp_folder.h"
 #include "support/test_pki.h"
 #include "support/tls_server_end.h"
+#include "tls/client_credentials.h"
 #include "tls/openssl_channel.h"
 #include "tls/tls_setup.h"
 
@@ -59,7 +60,7 @@ class TlsHandshakeTest : public ::testing::Test {
 
   ResultCode start(const char* hostName, TranscriptFlags flags = kProbeFlags, const SharedString& certFile = {}) {
     const SharedString host(hostName);
-    config_.certFile = certFile;
+    config_.clientCredentials = certFile.isEmpty() ? nullptr : readUsableClientCredentials(certFile);
     return startTls(*connection_, {host, tlsa_}, config_, flags, verdict_);
   }
 
@@ -107,6 +108,7 @@ TEST_F(TlsHandshakeTest, ReportsTheSessionOverEachProtocol) {
     config.groups = c.groups;
     serveTls(config);
     PrintedLines printed;
+    connection_->setOutput(&printed.sink);
     EXPECT_EQ(start("MX.example.test"), ResultCode::kOk) << c.version;
     EXPECT_EQ(printed.lines, (std::vector<std::string>{
                                  "TLS Cert: /O=Zarvik Test/CN=mx.example.test",
