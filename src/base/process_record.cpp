@@ -12,6 +12,8 @@ namespace zarvik {
 
 namespace {
 
+// Process-wide because it describes the process itself (its program file,
+// environment and work folder), the same for every run in it.
 std::atomic<ProcessRecord*> registeredRecord{nullptr};
 
 // The bound on attempts to find a free name, so that a folder that is full or
