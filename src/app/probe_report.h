@@ -1,0 +1,119 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/exit_code.h"
+#include "base/result_code.h"
+#include "dns/lookup_facts.h"
+#include "smtp/session_config.h"
+#include "smtp/smtp_facts.h"
+#include "tls/tls_facts.h"
+
+namespace zarvik {
+
+// The records of the JSON report (json_report.h): one ProbeReport per
+// address tested, one DomainReport when a domain is done, one ErrorReport
+// for a run that fails before any probe. Plain values: the probe and the
+// MX test driver fill them as they go, the writer only reads them.
+
+enum class AddressFamily { kIpv4, kIpv6 };
+
+// What one probe tested.
+struct ProbeTarget {
+  std::string domain;                         // the domain under test, or the host given instead of one
+  std::string mxHost;                         // the mail host's name
+  std::optional<std::uint16_t> mxPreference;  // none for a host given rather than found in MX records
+  std::optional<std::string> address;         // the address connected to; none when no address was found
+  std::optional<AddressFamily> family;
+  std::uint16_t port = kSmtpPort;
+  std::int64_t timestampMs = 0;  // when the probe began, milliseconds since the Unix epoch (UTC)
+};
+
+// Where a probe stopped: the phase whose failure ended it, or kDone when
+// the dialogue went through to QUIT.
+enum class ProbePhase { kDns, kConnect, kGreeting, kEhlo, kStarttls, kTls, kEnvelope, kQuit, kDone };
+
+// How a probe ended, in the terms of the transcript's last lines.
+struct ProbeResult {
+  ExitCode exitCode = kExitNotTested;
+  ProbePhase phase = ProbePhase::kConnect;
+  ResultCode code = ResultCode::kOk;
+  std::string message;  // the result text the transcript prints (result_text.h)
+};
+
+// Milliseconds per phase; none for a phase that did not run.
+struct ProbeTimings {
+  std::optional<std::uint32_t> dns;
+  std::optional<std::uint32_t> connect;
+  std::optional<std::uint32_t> greeting;
+  std::optional<std::uint32_t> ehlo;
+  std::optional<std::uint32_t> starttls;
+  std::optional<std::uint32_t> tls;
+  std::optional<std::uint32_t> envelope;
+  std::optional<std::uint32_t> quit;
+  std::uint32_t total = 0;
+};
+
+// Everything about one address tested. Every phase starts as not reached;
+// a probe fills the phases that ran and marks the ones with nothing to do
+// as not applicable.
+struct ProbeReport {
+  ProbeTarget target;
+  DnsFacts dns;
+  ConnectFacts connect;
+  GreetingFacts greeting;
+  EhloFacts ehlo;
+  StarttlsFacts starttls;
+  HandshakeFacts tls;
+  CertificateFacts certificate;
+  VerdictFacts verdict;
+  DaneFacts dane;
+  EnvelopeFacts envelope;
+  QuitFacts quit;
+  ProbeResult result;
+  ProbeTimings timings;
+};
+
+// One mail host of the domain, in the order of the MX lookup.
+struct MxHostFacts {
+  std::string host;
+  std::optional<std::uint16_t> preference;  // none for a host given rather than found
+};
+
+// The end of one domain's test.
+struct DomainReport {
+  std::string domain;  // or the host given instead of one
+  std::vector<MxHostFacts> mxHosts;
+  bool nullMx = false;  // the domain accepts no mail: a single "MX 0 ." (RFC 7505)
+  std::int32_t addressesTested = 0;
+  ExitCode exitCode = kExitNotTested;  // the run's exit code for this domain
+  std::uint32_t ms = 0;
+};
+
+// What went wrong before any probe.
+enum class ErrorPhase {
+  kInput,        // the recipient or domain given cannot be used
+  kNameServers,  // no name server given or found
+  kDns,          // the lookup of the domain's MX records or of the host failed
+};
+
+struct ErrorReport {
+  ResultCode code = ResultCode::kOk;
+  std::string message;  // the result text the transcript prints
+  ErrorPhase phase = ErrorPhase::kInput;
+  std::optional<std::string> domain;  // the inputs, when known
+  std::optional<std::string> recipient;
+  ExitCode exitCode = kExitNotTested;
+};
+
+// The names in the report ("ipv4", "starttls", "name_servers" ...); empty
+// for a value that is none of the type's.
+std::string_view addressFamilyName(AddressFamily family);
+std::string_view probePhaseName(ProbePhase phase);
+std::string_view errorPhaseName(ErrorPhase phase);
+
+}  // namespace zarvik
