@@ -4,6 +4,8 @@
 
 #include "net/line_session.h"
 #include "smtp/capability_list.h"
+#include "smtp/enhanced_status.h"
+#include "smtp/fact_status.h"
 #include "smtp/reply_judgement.h"
 #include "smtp/xtext.h"
 #include "tls/tls_policy.h"
@@ -170,6 +172,21 @@ ResultCode exchange(SmtpSession& session, std::vector<CommandRecord>& records, b
   return ResultCode::kOk;
 }
 
+// The replies of the answered commands, for the report.
+void noteAnswers(const std::vector<CommandRecord>& records, const CapabilityList& capabilities,
+                 std::vector<EnvelopeReply>& answers) {
+  for (const CommandRecord& record : records) {
+    if (!record.answered || record.reply.isEmpty()) break;
+    const SharedString& last = record.reply[record.reply.count()];
+    EnvelopeReply answer;
+    answer.code = replyCode(last.view());
+    const SharedString enhanced = enhancedCode(capabilities, last.view());
+    if (!enhanced.isEmpty()) answer.enhancedCode = enhanced.toStdString();
+    answer.text = replyText(record.reply);
+    answers.push_back(std::move(answer));
+  }
+}
+
 // Turns the recorded results into the envelope's result.
 ResultCode settle(const std::vector<CommandRecord>& records, const LockedList<Recipient>& recipients,
                   EnvelopeOutcome& outcome, SmtpOptions options) {
@@ -246,6 +263,7 @@ ResultCode submitEnvelope(SmtpSession& session, const Sender& sender, const Lock
 
   const ResultCode sent = exchange(session, records, ext.pipelining, options, flags);
   if (failed(sent)) return sent;
+  noteAnswers(records, session.capabilities(), outcome.answers);
   return settle(records, recipients, outcome, options);
 }
 

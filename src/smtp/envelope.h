@@ -1,12 +1,14 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "base/locked_list.h"
 #include "base/result_code.h"
 #include "base/shared_string.h"
 #include "net/transcript_flags.h"
 #include "smtp/mailbox.h"
+#include "smtp/smtp_facts.h"
 #include "smtp/smtp_options.h"
 #include "smtp/smtp_reply.h"
 #include "smtp/smtp_session.h"
@@ -47,6 +49,9 @@ struct EnvelopeOutcome {
   // SmtpOptions::kAcceptPartialRecipients).
   LockedList<Recipient> refusedPermanently;
   LockedList<Recipient> refusedTemporarily;
+  // The reply to each command that was answered, in order: MAIL FROM first,
+  // then each RCPT TO.
+  std::vector<EnvelopeReply> answers;
 };
 
 // Most recipients sent in one pipelined batch; with more, every command

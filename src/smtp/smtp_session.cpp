@@ -1,8 +1,12 @@
 #include "smtp/smtp_session.h"
 
+#include <algorithm>
+#include <cctype>
+
 #include "base/result_text.h"
 #include "base/run_flag.h"
 #include "net/line_session.h"
+#include "smtp/fact_status.h"
 #include "smtp/reply_judgement.h"
 #include "tls/tls_handshake.h"
 #include "tls/tls_setup.h"
@@ -34,6 +38,53 @@ const SharedString& lastLine(const ReplyLines& reply) {
 
 }  // namespace
 
+namespace {
+
+bool startsWithStartTls(std::string_view line) {
+  constexpr std::string_view kKeyword = "STARTTLS";
+  if (line.size() < kKeyword.size()) return false;
+  for (std::size_t i = 0; i < kKeyword.size(); ++i) {
+    if (std::toupper(static_cast<unsigned char>(line[i])) != kKeyword[i]) return false;
+  }
+  return line.size() == kKeyword.size() || line[kKeyword.size()] == ' ';
+}
+
+void noteGreeting(GreetingFacts& facts, ResultCode result, const ReplyLines& greeting) {
+  facts.status = replyStatusOf(result);
+  if (!greeting.isEmpty()) {
+    facts.code = replyCode(lastLine(greeting).view());
+    facts.text = replyText(greeting);
+  }
+}
+
+void noteStarttls(StarttlsFacts& facts, ResultCode result, const ReplyLines& reply) {
+  switch (replyStatusOf(result)) {
+    case ReplyStatus::kOk: facts.status = StarttlsStatus::kOk; break;
+    case ReplyStatus::kRejected: facts.status = StarttlsStatus::kRejected; break;
+    case ReplyStatus::kTimeout: facts.status = StarttlsStatus::kTimeout; break;
+    case ReplyStatus::kReset: facts.status = StarttlsStatus::kReset; break;
+    default: facts.status = StarttlsStatus::kFailed; break;
+  }
+  if (!reply.isEmpty()) {
+    facts.code = replyCode(lastLine(reply).view());
+    facts.text = replyText(reply);
+  }
+}
+
+HandshakeStatus handshakeStatusOf(ResultCode result) {
+  switch (result) {
+    case ResultCode::kOk: return HandshakeStatus::kOk;
+    case ResultCode::kTlsConnectFailed:
+    case ResultCode::kTlsNoCommonCipher:
+    case ResultCode::kTlsNoPeerCertificate: return HandshakeStatus::kHandshakeFailed;
+    case ResultCode::kTimeout:
+    case ResultCode::kWriteTimeout: return HandshakeStatus::kTimeout;
+    default: return HandshakeStatus::kFailed;
+  }
+}
+
+}  // namespace
+
 SmtpSession::SmtpSession(SessionConfig config) : config_(std::move(config)), tls_{tlsReady, startTls} {
   connection_.setOutput(config_.output);
 }
@@ -52,8 +103,7 @@ ResultCode SmtpSession::openSession(const SmtpTarget& target, ReplyLines& replie
   return result;
 }
 
-ResultCode SmtpSession::runAttempt(const SmtpTarget& target, ReplyLines& replies) {
-  capabilities_.clear();
+ResultCode SmtpSession::connect(const SmtpTarget& target) {
   ConnectionTarget endpoint;
   endpoint.hostName = target.hostName;
   endpoint.addresses.assign(target.addresses);
@@ -63,8 +113,20 @@ ResultCode SmtpSession::runAttempt(const SmtpTarget& target, ReplyLines& replies
   endpoint.kind = SocketKind::kStream;
 
   connection_.setOutput(config_.output);
-  ResultCode result = connection_.openConnection(endpoint, config_.timeouts.connectMs, config_.flags);
-  if (result == ResultCode::kConnectFailed) return ResultCode::kMailHostUnreachable;
+  const std::uint32_t started = connection_.clock().now();
+  const ResultCode result = connection_.openConnection(endpoint, config_.timeouts.connectMs, config_.flags);
+  facts_.connect.ms = connection_.clock().elapsedSince(started);
+  facts_.connect.status = connectStatusOf(result);
+  if (failed(result)) facts_.connect.error = formatResult(result).toStdString();
+  return result == ResultCode::kConnectFailed ? ResultCode::kMailHostUnreachable : result;
+}
+
+ResultCode SmtpSession::runAttempt(const SmtpTarget& target, ReplyLines& replies) {
+  capabilities_.clear();
+  const HandshakeFacts lastHandshake = facts_.tls;
+  facts_ = SessionFacts{};
+  facts_.tls = lastHandshake;
+  ResultCode result = connect(target);
   if (failed(result)) return result;
   if (!config_.texts.connected.isEmpty()) writeInfo(config_.texts.connected + connection_.peerAddress().text());
   if (!runAllowed()) return ResultCode::kTerminationRequested;
@@ -88,6 +150,10 @@ ResultCode SmtpSession::runAttempt(const SmtpTarget& target, ReplyLines& replies
       !connection_.hasTls()) {
     return upgradeWithStartTls(target, replies);
   }
+  if (!connection_.hasTls()) {
+    facts_.starttls.status = StarttlsStatus::kNotOffered;
+    if (facts_.tls.status == HandshakeStatus::kNotReached) facts_.tls.status = HandshakeStatus::kNotApplicable;
+  }
   return ResultCode::kOk;
 }
 
@@ -100,6 +166,7 @@ ResultCode SmtpSession::readGreeting(ReplyLines& replies) {
     SharedString enhanced;
     result = judgeReply(capabilities_, ReplyKind::kConnection, lastLine(greeting), enhanced, config_.options);
   }
+  noteGreeting(facts_.greeting, result, greeting);
   if (failed(result)) {
     for (const SharedString& line : greeting) replies.append(cleanedLine(line));
   }
@@ -107,13 +174,18 @@ ResultCode SmtpSession::readGreeting(ReplyLines& replies) {
 }
 
 ResultCode SmtpSession::handshake(const SmtpTarget& target) {
-  return tls_.start(connection_, TlsTarget{target.hostName, target.tlsaLines}, config_.tls, config_.flags, tlsVerdict_);
+  const ResultCode result = tls_.start(connection_, TlsTarget{target.hostName, target.tlsaLines}, config_.tls,
+                                       config_.flags, tlsVerdict_, facts_.tls);
+  facts_.tls.status = handshakeStatusOf(result);
+  return result;
 }
 
 ResultCode SmtpSession::upgradeWithStartTls(const SmtpTarget& target, ReplyLines& replies) {
   ReplyLines reply;
   SharedString enhanced;
   ResultCode result = command("STARTTLS", ReplyKind::kGeneric, config_.timeouts.replyMs, reply, enhanced);
+  noteStarttls(facts_.starttls, result, reply);
+  if (failed(result)) facts_.tls.status = HandshakeStatus::kNotApplicable;
   // A reply that could not be read in time (195) is no refusal either.
   if (isLinkFailure(result) || result == ResultCode::kSessionTimeout) return result;
   if (failed(result)) {
@@ -150,6 +222,7 @@ ResultCode SmtpSession::helloExchange(ReplyLines& replies) {
   if (config_.options.has(SmtpOptions::kUseEhlo)) {
     const ResultCode result =
         command("EHLO " + config_.clientHostName, ReplyKind::kConnection, config_.timeouts.replyMs, reply, enhanced);
+    noteHello(HelloVerb::kEhlo, result, reply);
     if (succeeded(result)) {
       capabilities_.buildFromReply(reply);
       return result;
@@ -161,6 +234,7 @@ ResultCode SmtpSession::helloExchange(ReplyLines& replies) {
 
   const SharedString helo = "HELO " + config_.clientHostName;
   const ResultCode result = command(helo, ReplyKind::kConnection, config_.timeouts.replyMs, reply, enhanced);
+  noteHello(HelloVerb::kHelo, result, reply);
   if (failed(result)) {
     replies.append(helo);
     for (const SharedString& line : reply) replies.append(cleanedLine(line));
@@ -187,6 +261,24 @@ ResultCode SmtpSession::command(const SharedString& line, ReplyKind kind, std::u
   result = readReply(connection_, reply, timeoutMs, config_.flags);
   if (failed(result)) return result;
   return judgeReply(capabilities_, kind, lastLine(reply), enhanced, config_.options);
+}
+
+void SmtpSession::noteHello(HelloVerb verb, ResultCode result, const ReplyLines& reply) {
+  EhloFacts& facts = facts_.ehlo;
+  facts = EhloFacts{};
+  facts.status = replyStatusOf(result);
+  facts.verb = verb;
+  if (!reply.isEmpty()) facts.code = replyCode(lastLine(reply).view());
+  if (verb == HelloVerb::kEhlo && succeeded(result)) {
+    // The keyword lines after the first, which greets (RFC 5321 section 4.1.1.1).
+    for (std::int32_t i = 2; i <= reply.count(); ++i) {
+      const std::string_view line = reply[i].view();
+      if (line.size() > 4) facts.capabilities.emplace_back(line.substr(4));
+    }
+  }
+  facts.starttlsOffered = findCapability(capabilities_, "STARTTLS") != 0 ||
+                          std::any_of(facts.capabilities.begin(), facts.capabilities.end(),
+                                      [](const std::string& line) { return startsWithStartTls(line); });
 }
 
 void SmtpSession::writeInfo(const SharedString& text) const { transcriptInfo(connection_, text, config_.flags); }

@@ -13,6 +13,7 @@
 #include "smtp/capability_list.h"
 #include "smtp/reply_kind.h"
 #include "smtp/session_config.h"
+#include "smtp/smtp_facts.h"
 #include "smtp/smtp_options.h"
 #include "smtp/smtp_reply.h"
 #include "tls/tls_handshake.h"
@@ -29,6 +30,17 @@ struct SmtpTarget {
   LockedList<SharedString> tlsaLines;    // the host's DANE records, for the TLS check
   bool tlsOnConnect = false;             // TLS from the first byte (RFC 8314); never set for MX hosts
   HostResolver resolver;                 // resolves hostName when addresses is empty; empty: the system's
+};
+
+// What the last openSession() learnt, phase by phase, for the report: the
+// last attempt's connection, greeting, EHLO and STARTTLS, and the last
+// handshake.
+struct SessionFacts {
+  ConnectFacts connect;
+  GreetingFacts greeting;
+  EhloFacts ehlo;
+  StarttlsFacts starttls;
+  HandshakeFacts tls;
 };
 
 // How the session reaches the TLS client. The default uses tlsReady() and
@@ -102,6 +114,7 @@ class SmtpSession {
   // The verdict on the peer of the last successful handshake; empty before
   // one, or when the session neither judges nor reports its peers.
   const Verdict& tlsVerdict() const { return tlsVerdict_; }
+  const SessionFacts& facts() const { return facts_; }
 
   // Test seams.
   void setTlsHooksForTesting(TlsHooks hooks) { tls_ = std::move(hooks); }
@@ -113,6 +126,8 @@ class SmtpSession {
   ResultCode upgradeWithStartTls(const SmtpTarget& target, ReplyLines& replies);
   ResultCode handshake(const SmtpTarget& target);
   bool mayStartTls() const;
+  ResultCode connect(const SmtpTarget& target);
+  void noteHello(HelloVerb verb, ResultCode result, const ReplyLines& reply);
   void writeInfo(const SharedString& text) const;
 
   SessionConfig config_;
@@ -120,6 +135,7 @@ class SmtpSession {
   CapabilityList capabilities_;
   TlsHooks tls_;
   Verdict tlsVerdict_;
+  SessionFacts facts_;
   std::int32_t openAttempt_ = 0;
 };
 

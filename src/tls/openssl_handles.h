@@ -1,10 +1,12 @@
 #pragma once
 
 #include <openssl/bio.h>
+#include <openssl/bn.h>
 #include <openssl/evp.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
+#include <openssl/x509v3.h>
 
 #include <memory>
 
@@ -43,6 +45,13 @@ struct X509StackDeleter {
   void operator()(STACK_OF(X509) * stack) const { sk_X509_pop_free(stack, X509_free); }
 };
 
+struct BignumDeleter {
+  void operator()(BIGNUM* number) const { BN_free(number); }
+};
+struct GeneralNamesDeleter {
+  void operator()(GENERAL_NAMES* names) const { GENERAL_NAMES_free(names); }
+};
+
 using SslPtr = std::unique_ptr<SSL, SslDeleter>;
 using SslCtxPtr = std::unique_ptr<SSL_CTX, SslCtxDeleter>;
 using X509Ptr = std::unique_ptr<X509, X509Deleter>;
@@ -52,5 +61,7 @@ using X509VerifyParamPtr = std::unique_ptr<X509_VERIFY_PARAM, X509VerifyParamDel
 using EvpPkeyPtr = std::unique_ptr<EVP_PKEY, EvpPkeyDeleter>;
 using BioPtr = std::unique_ptr<BIO, BioDeleter>;
 using X509StackPtr = std::unique_ptr<STACK_OF(X509), X509StackDeleter>;
+using BignumPtr = std::unique_ptr<BIGNUM, BignumDeleter>;
+using GeneralNamesPtr = std::unique_ptr<GENERAL_NAMES, GeneralNamesDeleter>;
 
 }  // namespace zarvik

@@ -5,12 +5,14 @@
 
 #include <ctime>
 #include <memory>
+#include <string>
 
 #include "base/ip_address.h"
 #include "platform/clock.h"
 #include "tls/client_credentials.h"
 #include "tls/openssl_channel.h"
 #include "tls/peer_verification.h"
+#include "tls/session_facts.h"
 #include "tls/tls_errors.h"
 #include "tls/tls_report.h"
 #include "tls/tls_setup.h"
@@ -52,7 +54,8 @@ void useClientCertificate(SSL* ssl, const ClientCredentials* credentials) {
 
 // Runs SSL_connect on the non-blocking socket until it is done, waiting for
 // the socket as OpenSSL asks, within timeoutMs from the first call.
-ResultCode driveHandshake(Connection& connection, SSL* ssl, std::uint32_t timeoutMs) {
+// A failure that OpenSSL explained leaves its reason in failureReason.
+ResultCode driveHandshake(Connection& connection, SSL* ssl, std::uint32_t timeoutMs, std::string& failureReason) {
   const TickClock& clock = connection.clock();
   const std::uint32_t start = clock.now();
   for (;;) {
@@ -77,7 +80,11 @@ ResultCode driveHandshake(Connection& connection, SSL* ssl, std::uint32_t timeou
         if (failed(waited)) return waited;
         break;
       }
-      case SSL_ERROR_SSL: return handshakeFailureOf(ERR_get_error());
+      case SSL_ERROR_SSL: {
+        const unsigned long error = ERR_get_error();
+        if (const char* reason = ERR_reason_error_string(error)) failureReason = reason;
+        return handshakeFailureOf(error);
+      }
       default: static_cast<void>(ERR_get_error()); return ResultCode::kTlsConnectFailed;
     }
   }
@@ -114,12 +121,14 @@ Verdict judgePeer(SSL* ssl, X509* leaf, const TlsTarget& target, const TlsConfig
 }  // namespace
 
 ResultCode startTls(Connection& connection, const TlsTarget& target, const TlsConfig& config, TranscriptFlags flags,
-                    Verdict& verdict) {
+                    Verdict& verdict, HandshakeFacts& facts) {
   verdict = Verdict{};
   if (const ResultCode status = tlsReady(); failed(status)) return status;
   if (connection.hasTls()) return ResultCode::kOk;
 
   const std::int32_t attempt = connection.countTlsAttempt();
+  facts = HandshakeFacts{};
+  facts.attempt = attempt;
   SSL_CTX* context = attempt <= kMaxAttempts ? contextForAttempt(attempt) : nullptr;
   SslPtr ssl(context != nullptr ? SSL_new(context) : nullptr);
   if (!ssl) {
@@ -130,6 +139,7 @@ ResultCode startTls(Connection& connection, const TlsTarget& target, const TlsCo
   IpAddress literal;
   if (!literal.parse(target.hostName.view())) {
     static_cast<void>(SSL_set_tlsext_host_name(ssl.get(), target.hostName.characters()));
+    facts.sni = target.hostName.toStdString();
   }
   ERR_clear_error();
   if (SSL_set_fd(ssl.get(), connection.socketDescriptor()) != 1) {
@@ -137,13 +147,18 @@ ResultCode startTls(Connection& connection, const TlsTarget& target, const TlsCo
     return ResultCode::kTlsInitFailed;
   }
 
-  const ResultCode handshake = driveHandshake(connection, ssl.get(), config.handshakeTimeoutMs);
+  const std::uint32_t started = connection.clock().now();
+  std::string failureReason;
+  const ResultCode handshake = driveHandshake(connection, ssl.get(), config.handshakeTimeoutMs, failureReason);
+  facts.ms = connection.clock().elapsedSince(started);
   if (failed(handshake)) {
+    if (!failureReason.empty()) facts.error = failureReason;
     abandonHandshake(connection, std::move(ssl));
     return handshake;
   }
 
   SSL* session = ssl.get();
+  describeNegotiated(session, facts);
   connection.installTls(std::make_unique<OpenSslChannel>(std::move(ssl)));
   const X509Ptr leaf(SSL_get1_peer_certificate(session));
   if (!leaf) return ResultCode::kTlsNoPeerCertificate;

@@ -5,6 +5,7 @@
 #include "base/shared_string.h"
 #include "net/connection.h"
 #include "net/transcript_flags.h"
+#include "tls/tls_facts.h"
 #include "tls/tls_policy.h"
 #include "tls/tls_target.h"
 #include "tls/verdict.h"
@@ -34,7 +35,11 @@ namespace zarvik {
 // the time bound passed, kWriteTimeout when a write could not go out, and
 // kTerminationRequested. After a failure the socket is drained and no
 // session is left.
+//
+// facts tells the attempt's number, the server name sent, the time taken,
+// what was negotiated, and OpenSSL's reason for a failed handshake; the
+// caller sets their status from the result.
 ResultCode startTls(Connection& connection, const TlsTarget& target, const TlsConfig& config, TranscriptFlags flags,
-                    Verdict& verdict);
+                    Verdict& verdict, HandshakeFacts& facts);
 
 }  // namespace zarvik

@@ -38,12 +38,13 @@ struct FakeHandshake {
   int calls = 0;
 
   TlsHooks hooks() {
-    return {[] { return ResultCode::kOk; },
-            [this](Connection& connection, const TlsTarget&, const TlsConfig&, TranscriptFlags, Verdict&) {
-              ++calls;
-              static_cast<void>(connection.countTlsAttempt());
-              return result;
-            }};
+    return {
+        [] { return ResultCode::kOk; },
+        [this](Connection& connection, const TlsTarget&, const TlsConfig&, TranscriptFlags, Verdict&, HandshakeFacts&) {
+          ++calls;
+          static_cast<void>(connection.countTlsAttempt());
+          return result;
+        }};
   }
 };
 

@@ -61,7 +61,7 @@ class TlsHandshakeTest : public ::testing::Test {
   ResultCode start(const char* hostName, TranscriptFlags flags = kProbeFlags, const SharedString& certFile = {}) {
     const SharedString host(hostName);
     config_.clientCredentials = certFile.isEmpty() ? nullptr : readUsableClientCredentials(certFile);
-    return startTls(*connection_, {host, tlsa_}, config_, flags, verdict_);
+    return startTls(*connection_, {host, tlsa_}, config_, flags, verdict_, facts_);
   }
 
   // A new connection, whose handshakes count from the first again.
@@ -74,6 +74,7 @@ class TlsHandshakeTest : public ::testing::Test {
   LockedList<SharedString> tlsa_;
   TlsConfig config_;
   Verdict verdict_;
+  HandshakeFacts facts_;
   SocketHandle far_;
   std::unique_ptr<TlsServerEnd> end_;
   std::thread server_;
