@@ -1,6 +1,7 @@
-# Install rules: the program, its manual page, the bash completion and an
-# example defaults file, in the places that the FHS and Debian's policy give
-# them. Included from the top-level CMakeLists.txt after the zarvik target.
+# Install rules: the program, its manual page, the bash completion, an
+# example defaults file and the JSON report's schema, in the places that the
+# FHS and Debian's policy give them. Included from the top-level
+# CMakeLists.txt after the zarvik target.
 include(GNUInstallDirs)
 
 install(TARGETS zarvik RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -9,6 +10,8 @@ install(FILES ${PROJECT_SOURCE_DIR}/doc/zarvik.1 DESTINATION ${CMAKE_INSTALL_MAN
 # by the command's name.
 install(FILES ${PROJECT_SOURCE_DIR}/contrib/bash-completion/zarvik
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+# The schema of the --json report, for consumers that validate it.
+install(FILES ${PROJECT_SOURCE_DIR}/doc/zarvik-report.schema.json DESTINATION ${CMAKE_INSTALL_DATADIR}/zarvik)
 install(FILES ${PROJECT_SOURCE_DIR}/doc/zarvik.def.example
         DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples
         RENAME zarvik.def)
