@@ -60,6 +60,20 @@ void ExtensionOptions::applyLongOption(std::string_view token) {
     takeTimeout(option.value, option.hasValue);
     return;
   }
+  if (option.name == "json") {
+    // "--json" alone writes the report to standard output.
+    json_ = true;
+    jsonFile_ = SharedString(option.value);
+    return;
+  }
+  if (option.name == "summary") {
+    if (option.hasValue) {
+      fail("Error: option " + dashed + " takes no value");
+      return;
+    }
+    summary_ = true;
+    return;
+  }
   const bool help = option.name == "help";
   if (!help && option.name != "version") {
     fail("Error: unknown option " + dashed);

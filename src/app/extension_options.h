@@ -46,6 +46,13 @@ class ExtensionOptions {
   Action action() const { return action_; }
   // The --timeout in milliseconds; 0 when none was given.
   std::uint32_t timeoutMs() const { return timeoutSeconds_ * 1000; }
+  // --json: the JSON Lines report instead of the transcript on standard
+  // output, or with a file (--json=FILE) appended to it beside the
+  // transcript.
+  bool json() const { return json_; }
+  const SharedString& jsonFile() const { return jsonFile_; }
+  // --summary: a block for people after the transcript.
+  bool summary() const { return summary_; }
 
  private:
   void applyLongOption(std::string_view token);
@@ -54,6 +61,9 @@ class ExtensionOptions {
 
   Action action_ = Action::kTest;
   std::uint32_t timeoutSeconds_ = 0;
+  bool json_ = false;
+  SharedString jsonFile_;
+  bool summary_ = false;
   SharedString errorLine_;
   SharedString faultyToken_;
 };

@@ -35,12 +35,14 @@ const std::array<std::string_view, 27> kHelpLines{{
     "Zarvik -tuser@example.org -fsender@example.net",
 }};
 
-const std::array<std::string_view, 5> kExtensionHelpLines{{
+const std::array<std::string_view, 7> kExtensionHelpLines{{
     "",
     "Extension options:",
     "--help               Print this help and exit",
     "--version            Print the version and exit",
     "--timeout=<seconds>  Give up each SMTP wait after 1 to 300 seconds",
+    "--json[=<file>]      Write the JSON Lines report to standard output or a file",
+    "--summary            Print a summary of each host and of the run at the end",
 }};
 
 void printHelp(OutputSink& output) {

@@ -1,10 +1,14 @@
 #include "app/host_probe.h"
 
+#include <chrono>
+
+#include "app/probe_facts.h"
 #include "base/output_sink.h"
 #include "base/process_record.h"
 #include "base/result_code.h"
 #include "base/result_text.h"
 #include "smtp/envelope.h"
+#include "smtp/fact_status.h"
 #include "smtp/mailbox.h"
 #include "smtp/smtp_session.h"
 #include "tls/verdict.h"
@@ -92,7 +96,8 @@ void applyForcedAddress(MailHostEntry& entry, const HostProbeRequest& request) {
 
 // MAIL FROM and, when a recipient was given, RCPT TO. An address that the
 // envelope cannot carry is reported like one that could not be converted.
-ResultCode tryEnvelope(SmtpSession& session, const SharedString& fromAddress, const SharedString& toAddress) {
+ResultCode tryEnvelope(SmtpSession& session, const SharedString& fromAddress, const SharedString& toAddress,
+                       ProbeReport* report) {
   Sender sender;
   if (!parseMailbox(fromAddress.view(), sender.mailbox)) return ResultCode::kSenderUnreadable;
   LockedList<Recipient> recipients;
@@ -105,7 +110,9 @@ ResultCode tryEnvelope(SmtpSession& session, const SharedString& fromAddress, co
     static_cast<void>(recipients.append(recipient));
   }
   EnvelopeOutcome outcome;
-  return submitEnvelope(session, sender, recipients, kDeclaredMessageSize, kNormalPriority, outcome);
+  const ResultCode result = submitEnvelope(session, sender, recipients, kDeclaredMessageSize, kNormalPriority, outcome);
+  if (report != nullptr) recordEnvelope(result, outcome, *report);
+  return result;
 }
 
 ExitCode exitCodeOfEnvelope(ResultCode envelopeResult) {
@@ -129,11 +136,16 @@ SmtpOptions probeSmtpOptions(bool useHelo) {
   return useHelo ? options.without(SmtpOptions::kUseEhlo) : options;
 }
 
-ExitCode probeHost(const MailHostEntry& hostEntry, const HostProbeRequest& request) {
-  MailHostEntry entry = hostEntry;
-  applyForcedAddress(entry, request);
-  printTo(request.output, "Connecting with " + entry.displayText());
+namespace {
 
+std::int64_t millisecondsSinceEpoch() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+// The probe's own steps: connect to QUIT, with the report (when asked for)
+// filled as they go.
+ExitCode runProbe(const MailHostEntry& entry, const HostProbeRequest& request, ResultCode& last, bool& opened) {
   SmtpTarget target;
   target.hostName = entry.hostName;
   target.addresses = entry.addresses;
@@ -141,24 +153,64 @@ ExitCode probeHost(const MailHostEntry& hostEntry, const HostProbeRequest& reque
   target.resolver = request.resolver;
   SmtpSession session(probeSessionConfig(request));
   ReplyLines replies;
-  ResultCode result = session.openSession(target, replies);
-  if (failed(result)) {
-    printTo(request.output, formatResult(result));
+  ProbeReport* report = request.report;
+  last = session.openSession(target, replies);
+  if (report != nullptr) recordSession(session, entry, *report);
+  opened = succeeded(last);
+  if (!opened) {
+    printTo(request.output, formatResult(last));
     return kExitNotTested;
   }
 
   ExitCode exitCode = kExitAccepted;
   if (!request.fromAddress.isEmpty()) {
-    result = tryEnvelope(session, request.fromAddress, request.toAddress);
+    const ResultCode result = tryEnvelope(session, request.fromAddress, request.toAddress, report);
     exitCode = exitCodeOfEnvelope(result);
+    last = result;
     if (failed(result)) printTo(request.output, formatResult(result));
+  } else if (report != nullptr) {
+    report->envelope.status = EnvelopeStatus::kNotApplicable;
+    report->envelope.notTested = "no sender given (-f)";
   }
-  if (!isLinkFailure(result)) {
+  if (!isLinkFailure(last)) {
     const ResultCode quitResult = session.quit();
+    if (report != nullptr) report->quit = session.facts().quit;
     if (failed(quitResult)) printTo(request.output, formatResult(quitResult));
+    if (succeeded(last)) last = quitResult;
     static_cast<void>(session.closeSession());
   }
   printTo(request.output, kClosedText + entry.displayText());
+  return exitCode;
+}
+
+}  // namespace
+
+ExitCode probeHost(const MailHostEntry& hostEntry, const HostProbeRequest& request) {
+  MailHostEntry entry = hostEntry;
+  applyForcedAddress(entry, request);
+  printTo(request.output, "Connecting with " + entry.displayText());
+  ProbeReport* report = request.report;
+  const auto started = std::chrono::steady_clock::now();
+  if (report != nullptr) {
+    report->target.mxHost = entry.hostName.toStdString();
+    report->target.port = request.smtpPort;
+    report->target.timestampMs = millisecondsSinceEpoch();
+  }
+  ResultCode last = ResultCode::kOk;
+  bool opened = false;
+  const ExitCode exitCode = runProbe(entry, request, last, opened);
+  if (report != nullptr) {
+    report->result.exitCode = exitCode;
+    report->result.phase = stoppingPhase(*report, opened);
+    report->result.code = last;
+    // The transcript prints no line for success; the report says so.
+    report->result.message = succeeded(last) ? "OK" : formatResult(last).toStdString();
+    report->timings.connect = report->connect.ms;
+    report->timings.greeting = report->greeting.ms;
+    report->timings.tls = report->tls.ms;
+    report->timings.total = static_cast<std::uint32_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count());
+  }
   return exitCode;
 }
 

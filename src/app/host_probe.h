@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/exit_code.h"
+#include "app/probe_report.h"
 #include "app/wait_bounds.h"
 #include "base/output_sink.h"
 #include "base/shared_string.h"
@@ -27,6 +28,9 @@ struct HostProbeRequest {
   std::uint16_t smtpPort = kSmtpPort;
   HostResolver resolver;         // for an entry without addresses; empty: the system's
   OutputSink* output = nullptr;  // the transcript's; null prints nothing
+  // Filled with the probe's facts when set; the caller fills the target's
+  // domain and the DNS facts before.
+  ProbeReport* report = nullptr;
 };
 
 // The transcript flags of a probe: the transcript without line labels, the

@@ -1,12 +1,16 @@
 // The program's entry point: reads the switches, starts the network
 // services, and runs the MX test; the driver's result is the exit code.
 
+#include <optional>
+
 #include "app/defaults_file.h"
 #include "app/help.h"
 #include "app/mx_test_driver.h"
 #include "app/mx_test_options.h"
 #include "app/networking.h"
 #include "app/program_version.h"
+#include "app/run_report.h"
+#include "app/run_summary.h"
 #include "base/output_sink.h"
 #include "base/process_record.h"
 #include "base/result_text.h"
@@ -37,6 +41,12 @@ bool answeredWithoutTest(const MxTestOptions& options, OutputSink& output, ExitC
     result = kExitUsageError;
     return true;
   }
+  if (!informationAsked && extensions.json() && extensions.jsonFile().isEmpty() && extensions.summary()) {
+    // Standard output carries the JSON lines, which a summary would break.
+    output.printLine("Error: --summary needs the transcript on standard output; give --json=<file>");
+    result = kExitUsageError;
+    return true;
+  }
   switch (extensions.action()) {
     case ExtensionOptions::Action::kHelp: printFullHelp(output); break;
     case ExtensionOptions::Action::kVersion: printVersion(output); break;
@@ -64,17 +74,35 @@ MxTestRequest requestOf(const MxTestOptions& options) {
   return request;
 }
 
-// Everything after validation: the output file, the TLS settings of the
-// switches, and the test itself.
+// The JSON report of --json: to standard output in place of the
+// transcript, or appended to the file given.
+JsonLinesOutput jsonOutputOf(const ExtensionOptions& extensions, OutputSink& output) {
+  if (!extensions.jsonFile().isEmpty()) return JsonLinesOutput(extensions.jsonFile().toStdString());
+  output.setConsole(false);
+  return JsonLinesOutput();
+}
+
+// Everything after validation: the output file, the reports, the TLS
+// settings of the switches, and the test itself.
 ExitCode runWith(const MxTestOptions& options, OutputSink& output) {
   if (!options.outputFile.isEmpty()) output.setOutputFilePath(options.outputFile);
+  const ExtensionOptions& extensions = options.extensions;
+  RunReports reports;
+  std::optional<JsonRunReport> json;
+  if (extensions.json()) reports.add(json.emplace(jsonOutputOf(extensions, output)));
+  RunSummary summary;
+  if (extensions.summary()) reports.add(summary);
 
   // A CA file that cannot be read or an unknown protocol selector is
   // reported, and the test goes on with the contexts as they stand.
   const ResultCode tlsResult = configureTls(options.caFile, options.cipherList, options.tlsMethod);
   if (failed(tlsResult)) output.printLine(formatResult(tlsResult));
 
-  return runMxTest(requestOf(options), output);
+  MxTestRequest request = requestOf(options);
+  if (!reports.isEmpty()) request.report = &reports;
+  const ExitCode result = runMxTest(request, output);
+  if (extensions.summary()) summary.print(output, result);
+  return result;
 }
 
 // The whole run, from the command line to the exit code.

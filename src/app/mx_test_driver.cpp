@@ -10,7 +10,9 @@
 #include "base/result_text.h"
 #include "base/run_flag.h"
 #include "dns/resolver.h"
+#include "platform/clock.h"
 #include "tls/client_credentials.h"
+#include "tls/tlsa_record.h"
 
 namespace zarvik {
 
@@ -50,16 +52,67 @@ std::int32_t testedCount(const LockedList<MailHostEntry>& entries) {
   return std::min(entries.count(), kMaxMailHostEntries);
 }
 
+// What the run's report needs to know of the lookups before a probe.
+struct LookupNotes {
+  SharedString domain;  // or the host given instead
+  bool hostMode = false;
+  std::uint32_t startedTick = 0;  // when the run began
+  std::uint32_t lookupMs = 0;
+  std::int32_t addressesTested = 0;  // counted by probeAll()
+  RunReport* report = nullptr;
+};
+
+// The DNS part of a probe's record: the MX lookup (none for a host given),
+// the address the entry holds, and the host's TLSA records.
+DnsFacts dnsFactsOf(const MailHostEntry& entry, const LookupNotes& notes, std::uint32_t tlsaMs) {
+  DnsFacts facts;
+  constexpr std::uint16_t kNoError = 0;
+  if (notes.hostMode) {
+    facts.mx.status = LookupStatus::kNotApplicable;
+  } else {
+    facts.mx = LookupFacts{LookupStatus::kOk, kNoError, std::nullopt, std::nullopt, notes.lookupMs};
+  }
+  const bool ipv6 = !entry.addresses.isEmpty() && entry.addresses[1].isIPv6();
+  // Each entry holds one address; the lookup of the other family belongs to
+  // the entry that holds its address.
+  LookupFacts found{LookupStatus::kOk, kNoError, std::nullopt, std::nullopt, std::nullopt};
+  LookupFacts other;
+  other.status = LookupStatus::kNotApplicable;
+  facts.a = ipv6 ? other : found;
+  facts.aaaa = ipv6 ? found : other;
+  facts.tlsa.ms = tlsaMs;
+  if (entry.tlsaLines.isEmpty()) {
+    facts.tlsa.status = LookupStatus::kNoRecords;
+  } else {
+    facts.tlsa.status = LookupStatus::kOk;
+    facts.tlsa.rcode = kNoError;
+    facts.tlsa.authenticated = tlsaLineValidated(entry.tlsaLines[1].view());
+  }
+  return facts;
+}
+
 // Probes the entries in order. Without connectAll the first definitive
 // answer (accepted or refused permanently) ends the run; otherwise the best
 // result over all hosts counts.
 ExitCode probeAll(MxTestServices& services, LockedList<MailHostEntry>& entries, const HostProbeRequest& request,
-                  bool connectAll) {
+                  bool connectAll, LookupNotes& notes) {
   ExitCode aggregate = kExitNotTested;
   for (std::int32_t i = 1; i <= testedCount(entries); ++i) {
     MailHostEntry& entry = entries[i];
+    const std::uint32_t tlsaStart = tickCount();
     services.fillTlsa(entry);
-    const ExitCode result = services.probe(entry, request);
+    const std::uint32_t tlsaMs = elapsedSince(tlsaStart);
+    ProbeReport report;
+    HostProbeRequest probe = request;
+    if (notes.report != nullptr) {
+      report.target.domain = notes.domain.toStdString();
+      report.dns = dnsFactsOf(entry, notes, tlsaMs);
+      report.timings.dns = notes.lookupMs + tlsaMs;
+      probe.report = &report;
+    }
+    const ExitCode result = services.probe(entry, probe);
+    ++notes.addressesTested;
+    if (notes.report != nullptr) notes.report->probeDone(report);
     if (!connectAll && (result == kExitAccepted || result == kExitRefusedPermanently)) return result;
     aggregate = std::min(aggregate, result);
     // After Ctrl+C the probe that noticed it has said so; the hosts after
@@ -71,48 +124,69 @@ ExitCode probeAll(MxTestServices& services, LockedList<MailHostEntry>& entries, 
 
 }  // namespace
 
-ExitCode runMxTestWith(const MxTestRequest& request, MxTestServices& services, OutputSink& output) {
-  SharedString domain = request.domain;
-  if (!request.toAddress.isEmpty()) {
-    RecipientAddress recipient;
-    if (!parseRecipientAddress(request.toAddress.view(), recipient)) return kExitRefusedPermanently;
-    domain = recipient.domain;
+namespace {
+
+// Tells the run's report of a failure before any probe.
+ExitCode reportFailure(const MxTestRequest& request, const SharedString& domain, ErrorPhase phase, ResultCode code,
+                       ExitCode exitCode) {
+  if (request.report == nullptr) return exitCode;
+  ErrorReport error;
+  error.code = code;
+  error.message = formatResult(code).toStdString();
+  error.phase = phase;
+  if (!domain.isEmpty()) error.domain = domain.toStdString();
+  if (!request.toAddress.isEmpty()) error.recipient = request.toAddress.toStdString();
+  error.exitCode = exitCode;
+  request.report->runFailed(error);
+  return exitCode;
+}
+
+void reportDomain(const MxTestRequest& request, const LookupNotes& notes, const LockedList<MailHostEntry>& entries,
+                  ExitCode exitCode, bool nullMx) {
+  if (request.report == nullptr) return;
+  DomainReport domain;
+  domain.domain = notes.domain.toStdString();
+  for (std::int32_t i = 1; i <= entries.count(); ++i) {
+    const std::string host = entries[i].hostName.toStdString();
+    if (domain.mxHosts.empty() || domain.mxHosts.back().host != host) domain.mxHosts.push_back({host, std::nullopt});
   }
+  domain.nullMx = nullMx;
+  domain.addressesTested = nullMx ? 0 : notes.addressesTested;
+  domain.exitCode = exitCode;
+  domain.ms = elapsedSince(notes.startedTick);
+  request.report->domainDone(domain);
+}
 
+// Finds the hosts to test and prints them; kOk or the lookup's failure.
+ResultCode findHosts(const MxTestRequest& request, MxTestServices& services, LookupNotes& notes,
+                     LockedList<MailHostEntry>& entries, OutputSink& output) {
   const ResolverOptions options = ResolverOptions::fromFlags(request.addressPreference);
-  LocalHostInfo localHost;
-  services.gatherLocalHost(options.prefersIPv4(), options.prefersIPv6(), localHost);
-
-  const WaitBounds bounds = WaitBounds::under(request.timeoutMs);
-  services.startResolver();
-  if (request.timeoutMs != 0) services.setDnsStepTimeout(bounds.dnsStepMs);
-  if (!selectNameServers(services, request.nameServer, output)) return kExitNotTested;
-  services.setUdp(!request.dnsOverTcp);
-
-  LockedList<MailHostEntry> entries;
-  const bool hostMode = !request.host.isEmpty();
+  const std::uint32_t started = tickCount();
   ResultCode lookup = ResultCode::kOk;
-  if (hostMode) {
+  if (notes.hostMode) {
     output.printLine("Testing connection with host " + request.host);
     lookup = services.findHost(request.host, entries, options);
   } else {
-    output.printLine("Testing MX connection with domain " + domain);
-    lookup = services.findMxHosts(domain, entries, options);
+    output.printLine("Testing MX connection with domain " + notes.domain);
+    lookup = services.findMxHosts(notes.domain, entries, options);
   }
+  notes.lookupMs = elapsedSince(started);
   if (failed(lookup)) {
     output.printLine(formatResult(lookup));
-    return meansNoMailHost(lookup) ? kExitRefusedPermanently : kExitNotTested;
+    return lookup;
   }
-
   for (std::int32_t i = 1; i <= testedCount(entries); ++i) {
     const SharedString text = entries[i].displayText();
-    output.printLine(hostMode ? "Host resolved to " + text : "MX for " + domain + " is " + text);
+    output.printLine(notes.hostMode ? "Host resolved to " + text : "MX for " + notes.domain + " is " + text);
   }
   if (entries.count() > testedCount(entries)) {
     output.printLine("Warning: only the first " + SharedString::fromInteger(kMaxMailHostEntries) + " of " +
                      SharedString::fromInteger(entries.count()) + " mail host entries are tested");
   }
+  return ResultCode::kOk;
+}
 
+HostProbeRequest probeRequestOf(const MxTestRequest& request, const LocalHostInfo& localHost, OutputSink& output) {
   HostProbeRequest probe;
   probe.fromAddress = request.fromAddress;
   probe.toAddress = request.toAddress;
@@ -122,9 +196,54 @@ ExitCode runMxTestWith(const MxTestRequest& request, MxTestServices& services, O
   // Read once: every handshake of the run presents the same certificate.
   if (!request.certFile.isEmpty()) probe.clientCredentials = readUsableClientCredentials(request.certFile);
   probe.useHelo = request.useHelo;
-  probe.bounds = bounds;
+  probe.bounds = WaitBounds::under(request.timeoutMs);
   probe.output = &output;
-  return probeAll(services, entries, probe, request.connectAll);
+  return probe;
+}
+
+}  // namespace
+
+ExitCode runMxTestWith(const MxTestRequest& request, MxTestServices& services, OutputSink& output) {
+  LookupNotes notes;
+  notes.startedTick = tickCount();
+  notes.domain = request.domain;
+  notes.hostMode = !request.host.isEmpty();
+  notes.report = request.report;
+  if (!request.toAddress.isEmpty()) {
+    RecipientAddress recipient;
+    if (!parseRecipientAddress(request.toAddress.view(), recipient)) {
+      return reportFailure(request, {}, ErrorPhase::kInput, ResultCode::kRecipientUnreadable, kExitRefusedPermanently);
+    }
+    notes.domain = recipient.domain;
+  }
+  if (notes.hostMode) notes.domain = request.host;
+
+  const ResolverOptions options = ResolverOptions::fromFlags(request.addressPreference);
+  LocalHostInfo localHost;
+  services.gatherLocalHost(options.prefersIPv4(), options.prefersIPv6(), localHost);
+
+  const WaitBounds bounds = WaitBounds::under(request.timeoutMs);
+  services.startResolver();
+  if (request.timeoutMs != 0) services.setDnsStepTimeout(bounds.dnsStepMs);
+  if (!selectNameServers(services, request.nameServer, output)) {
+    return reportFailure(request, notes.domain, ErrorPhase::kNameServers, ResultCode::kNoNameServers, kExitNotTested);
+  }
+  services.setUdp(!request.dnsOverTcp);
+
+  LockedList<MailHostEntry> entries;
+  const ResultCode lookup = findHosts(request, services, notes, entries, output);
+  if (lookup == ResultCode::kNullMx) {
+    reportDomain(request, notes, entries, kExitRefusedPermanently, true);
+    return kExitRefusedPermanently;
+  }
+  if (failed(lookup)) {
+    const ExitCode exitCode = meansNoMailHost(lookup) ? kExitRefusedPermanently : kExitNotTested;
+    return reportFailure(request, notes.domain, ErrorPhase::kDns, lookup, exitCode);
+  }
+  const ExitCode exitCode =
+      probeAll(services, entries, probeRequestOf(request, localHost, output), request.connectAll, notes);
+  reportDomain(request, notes, entries, exitCode, false);
+  return exitCode;
 }
 
 ExitCode runMxTest(const MxTestRequest& request, OutputSink& output) {

@@ -4,6 +4,7 @@
 
 #include "app/exit_code.h"
 #include "app/mx_test_services.h"
+#include "app/run_report.h"
 #include "base/output_sink.h"
 #include "base/shared_string.h"
 
@@ -23,6 +24,7 @@ struct MxTestRequest {
   SharedString certFile;
   std::uint64_t addressPreference = 0;  // TranscriptFlags layout: high word 0x100 IPv4, 0x80 IPv6
   std::uint32_t timeoutMs = 0;          // --timeout; 0 keeps the built-in bounds (WaitBounds)
+  RunReport* report = nullptr;          // receives the run's records; null: none are made
 };
 
 // Runs the test of one invocation: finds the hosts (the MX hosts of domain,

@@ -154,6 +154,35 @@ SharedString IpAddress::text() const {
   return result;
 }
 
+SharedString IpAddress::canonicalText() const {
+  if (family != kIPv6) return text();
+  const auto network = ipv6NetworkOrder();
+  std::array<int, 8> groups{};
+  for (std::size_t i = 0; i < 8; ++i) groups[i] = (network[2 * i] << 8) | network[2 * i + 1];
+  std::size_t bestStart = 8;
+  std::size_t bestLength = 1;  // a single zero group is never shortened
+  for (std::size_t i = 0; i < 8;) {
+    std::size_t end = i;
+    while (end < 8 && groups[end] == 0) ++end;
+    if (end - i > bestLength) {
+      bestStart = i;
+      bestLength = end - i;
+    }
+    i = end == i ? i + 1 : end;
+  }
+  SharedString result;
+  for (std::size_t i = 0; i < 8; ++i) {
+    if (i == bestStart) {
+      result.append("::");
+      i += bestLength - 1;
+      continue;
+    }
+    if (i > 0 && i != bestStart + bestLength) result.append(':');
+    result.append(SharedString::fromInteger(groups[i], 16));
+  }
+  return result;
+}
+
 SharedString IpAddress::bracketedText() const {
   if (!isUsable()) return SharedString();
   return "[" + text() + "]";

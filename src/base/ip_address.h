@@ -38,6 +38,9 @@ struct IpAddress {
   // Dotted IPv4, or eight lower-case hex groups without "::" shortening;
   // 255.255.255.255 for the empty value.
   SharedString text() const;
+  // The text form of RFC 5952 section 4: IPv6 with the longest run of two or
+  // more zero groups (the first of equal runs) as "::"; IPv4 as text().
+  SharedString canonicalText() const;
   // "[" + text() + "]", or empty when the value is not usable.
   SharedString bracketedText() const;
 

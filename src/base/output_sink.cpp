@@ -58,7 +58,7 @@ void OutputSink::printLine(const SharedString& line) {
     (void)appendToFile(path.characters(), bytes.data(), bytes.size());
   }
 
-  (void)writeStandardOutput(bytes.data(), bytes.size());
+  if (console_) (void)writeStandardOutput(bytes.data(), bytes.size());
 
   if (observer_) observer_(std::string_view(bytes).substr(0, bytes.size() - 2));
 }

@@ -40,6 +40,10 @@ class OutputSink {
   void setOutputFilePath(const SharedString& path) { outputFilePath_ = path; }
   const SharedString& outputFilePath() const { return outputFilePath_; }
 
+  // Whether lines go to standard output at all; the file and the observer
+  // get them either way. Off when standard output carries another format.
+  void setConsole(bool console) { console_ = console; }
+
   // While an observer is installed, each printed line is also handed to it.
   // Returns the previous observer.
   LineObserver setLineObserver(LineObserver observer);
@@ -52,6 +56,7 @@ class OutputSink {
  private:
   SharedString outputFilePath_;
   LineObserver observer_;
+  bool console_ = true;
   std::int32_t labelWidth_ = kInitialLabelWidth;
 };
 

@@ -115,7 +115,8 @@ ResultCode SmtpSession::connect(const SmtpTarget& target) {
   connection_.setOutput(config_.output);
   const std::uint32_t started = connection_.clock().now();
   const ResultCode result = connection_.openConnection(endpoint, config_.timeouts.connectMs, config_.flags);
-  facts_.connect.ms = connection_.clock().elapsedSince(started);
+  connectedTick_ = connection_.clock().now();
+  facts_.connect.ms = connectedTick_ - started;
   facts_.connect.status = connectStatusOf(result);
   if (failed(result)) facts_.connect.error = formatResult(result).toStdString();
   return result == ResultCode::kConnectFailed ? ResultCode::kMailHostUnreachable : result;
@@ -167,6 +168,7 @@ ResultCode SmtpSession::readGreeting(ReplyLines& replies) {
     result = judgeReply(capabilities_, ReplyKind::kConnection, lastLine(greeting), enhanced, config_.options);
   }
   noteGreeting(facts_.greeting, result, greeting);
+  facts_.greeting.ms = connection_.clock().elapsedSince(connectedTick_);
   if (failed(result)) {
     for (const SharedString& line : greeting) replies.append(cleanedLine(line));
   }
@@ -245,7 +247,10 @@ ResultCode SmtpSession::helloExchange(ReplyLines& replies) {
 ResultCode SmtpSession::quit() {
   ReplyLines reply;
   SharedString enhanced;
-  return command("QUIT", ReplyKind::kGeneric, config_.timeouts.replyMs, reply, enhanced);
+  const ResultCode result = command("QUIT", ReplyKind::kGeneric, config_.timeouts.replyMs, reply, enhanced);
+  facts_.quit.status = replyStatusOf(result);
+  if (!reply.isEmpty()) facts_.quit.code = replyCode(lastLine(reply).view());
+  return result;
 }
 
 ResultCode SmtpSession::closeSession() {
@@ -265,6 +270,9 @@ ResultCode SmtpSession::command(const SharedString& line, ReplyKind kind, std::u
 
 void SmtpSession::noteHello(HelloVerb verb, ResultCode result, const ReplyLines& reply) {
   EhloFacts& facts = facts_.ehlo;
+  // An EHLO after the upgrade no longer lists STARTTLS (RFC 3207 section
+  // 4.2); the offer stands.
+  const bool offeredBefore = facts.starttlsOffered.value_or(false);
   facts = EhloFacts{};
   facts.status = replyStatusOf(result);
   facts.verb = verb;
@@ -276,7 +284,7 @@ void SmtpSession::noteHello(HelloVerb verb, ResultCode result, const ReplyLines&
       if (line.size() > 4) facts.capabilities.emplace_back(line.substr(4));
     }
   }
-  facts.starttlsOffered = findCapability(capabilities_, "STARTTLS") != 0 ||
+  facts.starttlsOffered = offeredBefore || findCapability(capabilities_, "STARTTLS") != 0 ||
                           std::any_of(facts.capabilities.begin(), facts.capabilities.end(),
                                       [](const std::string& line) { return startsWithStartTls(line); });
 }

@@ -41,6 +41,7 @@ struct SessionFacts {
   EhloFacts ehlo;
   StarttlsFacts starttls;
   HandshakeFacts tls;
+  QuitFacts quit;
 };
 
 // How the session reaches the TLS client. The default uses tlsReady() and
@@ -136,6 +137,7 @@ class SmtpSession {
   TlsHooks tls_;
   Verdict tlsVerdict_;
   SessionFacts facts_;
+  std::uint32_t connectedTick_ = 0;
   std::int32_t openAttempt_ = 0;
 };
 

@@ -82,7 +82,7 @@ void readAlternativeNames(const X509* certificate, CertificateFacts& facts) {
     if (type == GEN_DNS) facts.sanDns.emplace_back(data, length);
     if (type == GEN_IPADD) {
       const std::optional<IpAddress> address = addressOfBytes(value);
-      if (address) facts.sanIp.push_back(address->text().toStdString());
+      if (address) facts.sanIp.push_back(address->canonicalText().toStdString());
     }
   }
   ERR_clear_error();

@@ -268,7 +268,9 @@ TEST_F(ZarvikBinary, ExtensionOptionsAnswerBeforeAnythingElseRuns) {
            "Extension options:\r\n"
            "--help               Print this help and exit\r\n"
            "--version            Print the version and exit\r\n"
-           "--timeout=<seconds>  Give up each SMTP wait after 1 to 300 seconds\r\n";
+           "--timeout=<seconds>  Give up each SMTP wait after 1 to 300 seconds\r\n"
+           "--json[=<file>]      Write the JSON Lines report to standard output or a file\r\n"
+           "--summary            Print a summary of each host and of the run at the end\r\n";
   }();
   const std::string version = std::string("Zarvik v" ZARVIK_VERSION "\r\n") + OpenSSL_version(OPENSSL_VERSION) + "\r\n";
   const std::string badTimeout = "Error: --timeout needs a whole number of seconds from 1 to 300";

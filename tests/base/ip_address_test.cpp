@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 namespace zarvik {
 
@@ -48,6 +49,26 @@ TEST(IpAddress, ParsesAndPrintsIPv6WithoutShortening) {
   EXPECT_EQ(parsedText("1::3:4:5:6:7:8"), "1:0:3:4:5:6:7:8");
   EXPECT_EQ(parsedText("1:2:3:4:5:6:7::"), "1:2:3:4:5:6:7:0");
   EXPECT_EQ(parsedText("2001:0db8:0000:0000:0000:ff00:0042:8329"), "2001:db8:0:0:0:ff00:42:8329");
+}
+
+// RFC 5952 section 4.2: the longest run of zero groups, the first of equal
+// runs, and never a single group.
+TEST(IpAddress, CanonicalTextShortensTheLongestZeroRun) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"::1", "::1"},
+      {"::", "::"},
+      {"2001:db8:0:0:0:0:0:25", "2001:db8::25"},
+      {"fe80::", "fe80::"},
+      {"1:0:3:4:5:6:7:8", "1:0:3:4:5:6:7:8"},
+      {"1:0:0:4:0:0:7:8", "1::4:0:0:7:8"},
+      {"1:0:0:4:0:0:0:8", "1:0:0:4::8"},
+      {"192.0.2.25", "192.0.2.25"},
+  };
+  for (const auto& [given, canonical] : cases) {
+    IpAddress address;
+    ASSERT_TRUE(address.parse(given)) << given;
+    EXPECT_EQ(address.canonicalText(), canonical) << given;
+  }
 }
 
 TEST(IpAddress, StoresIPv6LeastSignificantByteFirst) {
