@@ -392,11 +392,26 @@ def first_difference(got, expected):
     return "got %d lines, expected %d" % (len(got_lines) - 1, len(exp_lines) - 1)
 
 
+VALIDATOR = os.path.join(SOURCE_DIR, "tests", "support", "validate_report.py")
+
+
+def invalid_report(path):
+    """What is wrong with the JSON report at path (None when it is valid)."""
+    if not os.path.exists(path):
+        return "no JSON report was written"
+    import subprocess
+    checked = subprocess.run(["/usr/bin/python3", VALIDATOR, path], capture_output=True, text=True, timeout=60)
+    return None if checked.returncode == 0 else "JSON report: " + (checked.stdout + checked.stderr).strip()[:300]
+
+
 class Results:
     def __init__(self):
         self.passed = 0
         self.failed = 0
         self.rss_limit = None
+        # With json, every case runs with --json=FILE as well: the transcript
+        # must stay the same, and every record must be valid.
+        self.json = False
 
     def case(self, name, script, args, code, expected, max_seconds=CASE_DEADLINE_S, dns=None, base=ARGS,
              single=False, rss_limit=None, peer_address="127.0.0.1"):
@@ -407,16 +422,24 @@ class Results:
         peer takes one connection only, on peer_address port 25. rss_limit (KiB) holds for a build
         without sanitizers, whose own cost it would not allow for."""
         problems = []
+        if self.json:
+            name += " (--json=FILE)"
         with tempfile.TemporaryDirectory(prefix="hostile.") as work:
             peer = Peer(script, single, peer_address) if script is not None else None
             server = DnsPeer(dns) if dns is not None else None
+            report = os.path.join(work, "report.jsonl")
             try:
-                got_code, out, err, elapsed, rss = run_binary(base + args, work)
+                got_code, out, err, elapsed, rss = run_binary(
+                    base + args + (["--json=" + report] if self.json else []), work)
             finally:
                 if peer is not None:
                     peer.finish()
                 if server is not None:
                     server.finish()
+            if self.json and got_code is not None:
+                problem = invalid_report(report)
+                if problem:
+                    problems.append(problem)
         if got_code is None:
             problems.append("did not end within %.1f s" % CASE_DEADLINE_S)
         elif got_code != code:
@@ -710,15 +733,8 @@ def forged_lines(peer):
     quit_politely(peer)
 
 
-def main():
-    if not os.access(BINARY, os.X_OK):
-        print("FAIL no program at %s (build it first)" % BINARY)
-        return 1
-    enter_namespace()
-    # A stop request from ctest ends the run through the finally clauses,
-    # which kill and reap the program and close the peers.
-    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
-    r = Results()
+def all_cases(r):
+    """Runs every case once."""
     envelope = ["-t" + RECIPIENT, "-f" + SENDER]
 
     baseline = r.case("a plain dialogue", plain_dialogue, [], 0, HEAD + EHLO_TRANSCRIPT + QUIT_TRANSCRIPT)
@@ -772,6 +788,21 @@ def main():
 
     import hostile_tls
     hostile_tls.tls_cases(r, sys.modules[__name__])
+
+
+def main():
+    if not os.access(BINARY, os.X_OK):
+        print("FAIL no program at %s (build it first)" % BINARY)
+        return 1
+    enter_namespace()
+    # A stop request from ctest ends the run through the finally clauses,
+    # which kill and reap the program and close the peers.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
+    r = Results()
+    all_cases(r)
+    # Again with the JSON report beside the transcript.
+    r.json = True
+    all_cases(r)
 
     print("%d passed, %d failed" % (r.passed, r.failed))
     return 0 if r.failed == 0 and r.passed > 0 else 1

@@ -1,0 +1,152 @@
+#!/usr/bin/env bash
+# The JSON report against the lab's real peers: each row runs the program
+# once with --json=FILE and checks its exit code, that every record is valid
+# under the schema (doc/zarvik-report.schema.json, with python3-jsonschema),
+# and the facts the row names. The TLS facts are then checked against peer
+# tools: protocol and cipher against openssl s_client, both SHA-256 digests
+# against openssl x509 of the certificate the server sent, and the DANE
+# result against posttls-finger. Also: --json on standard output carries
+# JSON lines alone, --json=FILE leaves the transcript as it is without it,
+# and --summary adds its marked lines after the transcript.
+set -euo pipefail
+. "$(dirname "$0")/../lab/lib.sh"
+[ "${LAB_TLS:-off}" != off ] || export LAB_TLS=on
+for tool in openssl posttls-finger; do
+  command -v "$tool" >/dev/null 2>&1 || lab_skip "missing $tool (run scripts/install-deps)"
+done
+/usr/bin/python3 -c 'import jsonschema' 2>/dev/null || lab_skip "missing python3-jsonschema (run scripts/install-deps)"
+lab_enter "$@"
+
+bin=$(lab_binary)
+validate="$lab_source_dir/tests/support/validate_report.py"
+fields="$lab_source_dir/tests/support/report_fields.py"
+work=$(mktemp -d "${LAB_DIR:-/tmp}/json.XXXXXX")
+export TEMP="$work"
+
+# report NAME ARG...: runs the program with --json into $work/NAME.jsonl;
+# prints its exit code.
+report() {
+  local name=$1 code=0
+  shift
+  "$bin" "$@" "--json=$work/$name.jsonl" >"$work/$name.txt" 2>&1 || code=$?
+  echo "$code"
+}
+
+# row NAME EXIT "ARG..." FIELD=VALUE...: one run and the facts it must show.
+row() {
+  local name=$1 exit_code=$2 args=$3 code problems="" check field want got
+  shift 3
+  # shellcheck disable=SC2086 # the arguments are words on purpose
+  code=$(report "$name" $args)
+  [ "$code" = "$exit_code" ] || problems+="    exit code $code, expected $exit_code"$'\n'
+  out=$("$validate" "$work/$name.jsonl" 2>&1) || problems+="    schema: $out"$'\n'
+  for check in "$@"; do
+    field=${check%%=*}
+    want=${check#*=}
+    got=$("$fields" "$work/$name.jsonl" "$field")
+    [ "$got" = "$want" ] || problems+="    $field: got '$got', expected '$want'"$'\n'
+  done
+  if [ -z "$problems" ]; then lab_pass "$name"; else lab_fail "$name"; printf '%s' "$problems"; fi
+}
+
+envelope="-fsender@lab.example -tknown@lab.example"
+row "mx1 accepts over TLS with DANE" 0 "-hmx1.lab.example -qDNS$LAB_RESOLVER $envelope" \
+  probe.connect.status=ok probe.greeting.status=ok probe.greeting.code=220 probe.ehlo.verb=EHLO \
+  probe.ehlo.starttls_offered=true probe.starttls.status=ok probe.tls.status=ok probe.tls.attempt=1 \
+  probe.tls.sni=mx1.lab.example probe.certificate.status=ok probe.certificate.name_match=true \
+  probe.verdict.status=ok probe.dane.status=ok probe.dane.result=verified probe.envelope.status=ok \
+  probe.envelope.rcpt_to.0.code=250 probe.quit.status=ok probe.quit.code=221 probe.result.phase=done \
+  probe.dns.tlsa.authenticated=true domain.exit_code=0
+row "unknown recipient is rejected" 1 "-dlab.example -fsender@lab.example -tnobody@lab.example" \
+  probe.envelope.status=rejected probe.envelope.rcpt_to.0.code=550 probe.envelope.rcpt_to.0.enhanced_code=5.1.1 \
+  probe.result.phase=envelope probe.result.code=60 probe.dns.mx.status=ok domain.domain=lab.example
+row "recipient deferred" 2 "-htempfail1.lab.example -fsender@lab.example -tknown@lab.example" \
+  probe.envelope.status=deferred probe.envelope.rcpt_to.0.code=450 probe.result.phase=envelope
+row "no sender: the envelope is not tested" 0 "-hmx2.lab.example" \
+  probe.envelope.status=not_applicable probe.dane.result=failed probe.dane.matched=null
+row "HELO: no STARTTLS" 0 "-h192.0.2.25 -N" \
+  probe.ehlo.verb=HELO probe.starttls.status=not_offered probe.tls.status=not_applicable \
+  probe.certificate.status=not_applicable probe.verdict.status=not_applicable probe.dane.status=not_applicable
+row "TLS 1.0 is deprecated" 0 "-htls10.lab.example" \
+  probe.tls.protocol=TLSv1 probe.verdict.deprecated_protocol=true
+row "refused connection" 99 "-hdead.lab.example" \
+  probe.connect.status=refused probe.connect.error="Error: Connection refused [10061]" \
+  probe.greeting.status=not_reached probe.tls.status=not_reached probe.result.phase=connect \
+  probe.result.code=10061 domain.addresses_tested=2
+row "no route to the host" 99 "-h203.0.113.77" probe.connect.status=unreachable probe.result.phase=connect
+row "malformed recipient" 1 "-tno-at-sign" error.phase=input error.code=52 error.recipient=no-at-sign
+row "null MX" 1 "-dnullmx.lab.example" domain.null_mx=true domain.addresses_tested=0
+row "domain that does not exist" 1 "-dnosuchdomain.lab.example" error.phase=dns error.code=105
+row "bogus DNSSEC" 99 "-dbogus.example" error.phase=dns
+
+# tls_facts_agree NAME HOST: protocol, cipher and both digests agree with
+# openssl's view of the certificate that HOST serves.
+tls_facts_agree() {
+  local name=$1 host=$2 facts protocol cipher pem want got
+  facts=$(lab_tls_facts "$host") || return 1
+  protocol=$(sed -n 4p <<<"$facts")
+  cipher=$(sed -n 5p <<<"$facts")
+  pem=$(timeout 15 openssl s_client -starttls smtp -connect "$host:25" -cipher "$lab_tls_ciphers" </dev/null 2>/dev/null |
+        sed -n '/-----BEGIN CERTIFICATE-----/,/-----END CERTIFICATE-----/{p;/-----END/q}')
+  want="$protocol
+$cipher
+$(openssl x509 -outform DER <<<"$pem" | openssl dgst -sha256 -r | cut -d' ' -f1)
+$(openssl x509 -noout -pubkey <<<"$pem" | openssl pkey -pubin -outform DER | openssl dgst -sha256 -r | cut -d' ' -f1)"
+  got=$("$fields" "$work/$name.jsonl" probe.tls.protocol probe.tls.cipher probe.certificate.sha256 \
+        probe.certificate.spki_sha256)
+  [ "$got" = "$want" ] || { diff <(echo "$want") <(echo "$got") | sed 's/^/    /'; return 1; }
+}
+report tls-mx1 -h192.0.2.25 >/dev/null
+report tls-mx2 -h198.51.100.25 >/dev/null
+report tls-tls10 -h203.0.113.10 >/dev/null
+lab_check "openssl agrees on mx1's session and digests" tls_facts_agree tls-mx1 mx1.lab.example
+lab_check "openssl agrees on mx2's session and digests" tls_facts_agree tls-mx2 mx2.lab.example
+lab_check "openssl agrees on tls10's session and digests" tls_facts_agree tls-tls10 tls10.lab.example
+
+# dane_agrees NAME HOST RESULT: the report's DANE result for HOST is RESULT
+# and posttls-finger's verdict says the same ("Verified" for verified).
+dane_agrees() {
+  local verdict result
+  report "$1" "-h$2" >/dev/null
+  result=$("$fields" "$work/$1.jsonl" probe.dane.result)
+  verdict=$(lab_dane_verdict "$2") || return 1
+  [ "$result" = "$3" ] || { echo "    report: $result"; return 1; }
+  case "$result" in
+    verified) [[ "$verdict" == "Verified "* ]] ;;
+    *) [[ "$verdict" != "Verified "* ]] ;;
+  esac || { echo "    posttls-finger: $verdict"; return 1; }
+}
+lab_check "posttls-finger agrees: mx1 verified" dane_agrees dane-mx1 mx1.lab.example verified
+lab_check "posttls-finger agrees: mx2 failed" dane_agrees dane-mx2 mx2.lab.example failed
+
+# The record that matched is one the name server publishes for the host.
+matched_is_published() {
+  local record published
+  record=$("$fields" "$work/dane-mx1.jsonl" probe.dane.matched.record)
+  published=$(kdig +short @192.0.2.54 TLSA _25._tcp.mx1.lab.example | tr -d ' ' | tr 'A-F' 'a-f')
+  got=$("$fields" "$work/dane-mx1.jsonl" "probe.dane.records.$record.usage" "probe.dane.records.$record.selector" \
+        "probe.dane.records.$record.matching_type" "probe.dane.records.$record.data" | tr -d '\n')
+  grep -qx "$got" <<<"$published" || { echo "    $got not in: $published"; return 1; }
+}
+lab_check "the matched TLSA record is published" matched_is_published
+
+# --json alone: standard output holds JSON lines and nothing else.
+json_on_stdout() {
+  "$bin" -hmx1.lab.example --json >"$work/stdout.jsonl" || return 1
+  ! grep -q $'\r' "$work/stdout.jsonl" && "$validate" "$work/stdout.jsonl"
+}
+lab_check "--json writes JSON lines alone to standard output" json_on_stdout
+
+# --json=FILE and --summary add to the transcript and change none of it.
+transcript_unchanged() {
+  "$bin" -hmx1.lab.example $envelope >"$work/plain.txt" || return 1
+  "$bin" -hmx1.lab.example $envelope "--json=$work/beside.jsonl" --summary >"$work/with.txt" || return 1
+  # Times and the work folder's DANE cache aside, the runs are the same.
+  diff <(head -n "$(wc -l <"$work/plain.txt")" "$work/with.txt") "$work/plain.txt" >/dev/null || return 1
+  tail -n +"$(($(wc -l <"$work/plain.txt") + 1))" "$work/with.txt" | grep -v -q '^Summary: ' && return 1
+  grep -q '^Summary: mx1.lab.example \[2001:db8::25\]: TLSv1.3 TLS_AES_256_GCM_SHA384, trusted no, name match yes, DANE verified' "$work/with.txt" &&
+    grep -q $'^Summary: run: exit code 0, a host accepted the test\r$' "$work/with.txt"
+}
+lab_check "--json=FILE and --summary leave the transcript unchanged" transcript_unchanged
+
+lab_summary
