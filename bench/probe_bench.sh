@@ -3,6 +3,7 @@
 # tools that do much the same work, in one lab with STARTTLS on:
 #
 #   zarvik -hmx1.lab.example -fsender@example.net -tknown@lab.example
+#   (and the same with --json, the JSON report instead of the transcript)
 #   posttls-finger -c -a ipv4 -l dane [mx1.lab.example]
 #   swaks --tls -s mx1.lab.example -f sender@example.net -t known@lab.example
 #         --quit-after RCPT
@@ -137,6 +138,9 @@ measure "zarvik probe" "$bin" -hmx1.lab.example -fsender@example.net -tknown@lab
 notes=()
 grep -q '^> STARTTLS' "$work/out" ||
   notes+=("zarvik sent no STARTTLS: its probe was plain SMTP, the others' TLS.")
+# The same probe with the JSON report on standard output in place of the
+# transcript: what the report itself costs.
+measure "zarvik probe --json" "$bin" -hmx1.lab.example -fsender@example.net -tknown@lab.example --json
 if [ -n "${ZARVIK_STATIC_BINARY:-}" ]; then
   measure "zarvik probe, static OpenSSL" "$ZARVIK_STATIC_BINARY" -hmx1.lab.example -fsender@example.net \
     -tknown@lab.example

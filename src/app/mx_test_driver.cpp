@@ -66,28 +66,31 @@ struct LookupNotes {
 // the address the entry holds, and the host's TLSA records.
 DnsFacts dnsFactsOf(const MailHostEntry& entry, const LookupNotes& notes, std::uint32_t tlsaMs) {
   DnsFacts facts;
-  constexpr std::uint16_t kNoError = 0;
   if (notes.hostMode) {
     facts.mx.status = LookupStatus::kNotApplicable;
   } else {
-    facts.mx = LookupFacts{LookupStatus::kOk, kNoError, std::nullopt, std::nullopt, notes.lookupMs};
+    facts.mx = entry.mxLookup;
+    facts.mx.ms = notes.lookupMs;
   }
-  const bool ipv6 = !entry.addresses.isEmpty() && entry.addresses[1].isIPv6();
-  // Each entry holds one address; the lookup of the other family belongs to
-  // the entry that holds its address.
-  LookupFacts found{LookupStatus::kOk, kNoError, std::nullopt, std::nullopt, std::nullopt};
+  // Each entry holds one address, from the lookup of its family; the other
+  // family's lookup belongs to the entry that holds such an address.
+  constexpr std::uint16_t kNoError = 0;
+  const bool unresolved = entry.addresses.isEmpty() || !entry.addresses[1].isUsable();
+  const bool ipv6 = !unresolved && entry.addresses[1].isIPv6();
+  LookupFacts found{unresolved ? LookupStatus::kNoRecords : LookupStatus::kOk, std::nullopt, std::nullopt, std::nullopt,
+                    std::nullopt};
+  if (!unresolved) found.rcode = kNoError;
   LookupFacts other;
   other.status = LookupStatus::kNotApplicable;
   facts.a = ipv6 ? other : found;
-  facts.aaaa = ipv6 ? found : other;
-  facts.tlsa.ms = tlsaMs;
-  if (entry.tlsaLines.isEmpty()) {
-    facts.tlsa.status = LookupStatus::kNoRecords;
-  } else {
+  facts.aaaa = ipv6 || unresolved ? found : other;
+  facts.tlsa = entry.tlsaLookup;
+  if (facts.tlsa.status == LookupStatus::kNotReached && !entry.tlsaLines.isEmpty()) {
+    // Records that came with the entry, as a test's services give them.
     facts.tlsa.status = LookupStatus::kOk;
-    facts.tlsa.rcode = kNoError;
     facts.tlsa.authenticated = tlsaLineValidated(entry.tlsaLines[1].view());
   }
+  facts.tlsa.ms = tlsaMs;
   return facts;
 }
 
@@ -106,6 +109,7 @@ ExitCode probeAll(MxTestServices& services, LockedList<MailHostEntry>& entries, 
     HostProbeRequest probe = request;
     if (notes.report != nullptr) {
       report.target.domain = notes.domain.toStdString();
+      if (entry.preference >= 0) report.target.mxPreference = static_cast<std::uint16_t>(entry.preference);
       report.dns = dnsFactsOf(entry, notes, tlsaMs);
       report.timings.dns = notes.lookupMs + tlsaMs;
       probe.report = &report;
@@ -148,7 +152,10 @@ void reportDomain(const MxTestRequest& request, const LookupNotes& notes, const 
   domain.domain = notes.domain.toStdString();
   for (std::int32_t i = 1; i <= entries.count(); ++i) {
     const std::string host = entries[i].hostName.toStdString();
-    if (domain.mxHosts.empty() || domain.mxHosts.back().host != host) domain.mxHosts.push_back({host, std::nullopt});
+    if (!domain.mxHosts.empty() && domain.mxHosts.back().host == host) continue;
+    const std::int32_t preference = entries[i].preference;
+    domain.mxHosts.push_back(
+        {host, preference < 0 ? std::nullopt : std::optional<std::uint16_t>(static_cast<std::uint16_t>(preference))});
   }
   domain.nullMx = nullMx;
   domain.addressesTested = nullMx ? 0 : notes.addressesTested;

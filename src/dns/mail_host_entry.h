@@ -5,6 +5,7 @@
 #include "base/ip_address.h"
 #include "base/locked_list.h"
 #include "base/shared_string.h"
+#include "dns/lookup_facts.h"
 
 namespace zarvik {
 
@@ -30,6 +31,11 @@ struct MailHostEntry {
   std::int32_t transport = kTransportTcp;
   std::int32_t origin = 0;
   LockedList<SharedString> tlsaLines;  // filled by lookupTlsa()
+  // For the report: the MX record's preference (-1 for a host that no MX
+  // record named), and how the MX and the TLSA lookups went.
+  std::int32_t preference = -1;
+  LookupFacts mxLookup;
+  LookupFacts tlsaLookup;
 
   // The host name, followed by a blank and the bracketed first address when
   // that address is usable: "mx.example.org [192.0.2.25]".

@@ -1,5 +1,6 @@
 #include "dns/mx_lookup.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "base/address_order.h"
@@ -18,9 +19,10 @@ namespace {
 constexpr std::uint16_t kImplicitMxPreference = 10;
 
 ResultCode queryMx(const LockedList<NameServer>& servers, const SharedString& domain, ResolverOptions options,
-                   std::vector<MxHost>& hosts) {
+                   std::vector<MxHost>& hosts, bool& authenticated) {
   const ExchangeHandler handler = [&](ResultCode& code, const DnsExchangeResult& answer) {
     if (succeeded(code)) {
+      authenticated = answer.authenticated;
       code = collectMxHosts(answer.records, hosts);
       return ServerLoopStep::kStop;
     }
@@ -56,9 +58,28 @@ ResultCode fallBackToDomain(const Resolver& resolver, const SharedString& domain
   }
 }
 
-MailHostEntry entryFor(const SharedString& name, const IpAddress& address) {
+// The MX answer's facts: its AD bit and the smallest TTL of its records;
+// without MX records (the domain as its own mail host) the lookup found
+// none (RFC 2308 NODATA).
+LookupFacts mxLookupFacts(const std::vector<MxHost>& hosts, bool authenticated, bool implicit) {
+  LookupFacts facts;
+  facts.rcode = 0;
+  if (implicit) {
+    facts.status = LookupStatus::kNoRecords;
+    return facts;
+  }
+  facts.status = LookupStatus::kOk;
+  // The MX query asks for no DNSSEC data (no DO bit), so a resolver need not
+  // set AD (RFC 6840 section 5.7): without it the answer's state is unknown.
+  if (authenticated) facts.authenticated = true;
+  for (const MxHost& host : hosts) facts.ttl = std::min(facts.ttl.value_or(host.ttl), host.ttl);
+  return facts;
+}
+
+MailHostEntry entryFor(const MxHost& host, const IpAddress& address) {
   MailHostEntry entry;
-  entry.hostName = name;
+  entry.hostName = host.name;
+  entry.preference = host.preference;
   entry.addresses.append(address);
   return entry;
 }
@@ -80,7 +101,7 @@ ResultCode appendHostEntries(const Resolver& resolver, MxHost& host, ResolverOpt
       unresolved = failed(code);
     }
     if (unresolved) {
-      entries.append(entryFor(host.name, IpAddress::none()));
+      entries.append(entryFor(host, IpAddress::none()));
       return ResultCode::kOk;
     }
   }
@@ -90,7 +111,7 @@ ResultCode appendHostEntries(const Resolver& resolver, MxHost& host, ResolverOpt
       if (entries.isEmpty()) return ResultCode::kMxPointsToLocalhost;
       break;
     }
-    entries.append(entryFor(host.name, address));
+    entries.append(entryFor(host, address));
   }
   return ResultCode::kOk;
 }
@@ -107,8 +128,10 @@ ResultCode lookupMx(const Resolver& resolver, const SharedString& domain, Locked
   const bool hasDot = domain.findChar('.') >= 0;
   std::vector<MxHost> hosts;
   ResultCode code = ResultCode::kNoNameServers;
+  bool authenticated = false;
+  bool implicit = false;
   if (hasDot) {
-    code = queryMx(resolver.nameServers(), domain, options, hosts);
+    code = queryMx(resolver.nameServers(), domain, options, hosts, authenticated);
     // Only a domain without MX records falls back to its own address; every
     // other failure (a null MX above all) is final.
     if (failed(code) && code != ResultCode::kNoMxRecords) return code;
@@ -116,7 +139,9 @@ ResultCode lookupMx(const Resolver& resolver, const SharedString& domain, Locked
   if (!hasDot || code == ResultCode::kNoMxRecords) {
     code = fallBackToDomain(resolver, domain, hasDot, options, hosts);
     if (failed(code)) return code;
+    implicit = true;
   }
+  const LookupFacts mxFacts = mxLookupFacts(hosts, authenticated, implicit);
 
   ScopedLock guard(entries);
   for (MxHost& host : hosts) {
@@ -130,6 +155,8 @@ ResultCode lookupMx(const Resolver& resolver, const SharedString& domain, Locked
     entries[i].origin = i == 1 ? MailHostEntry::kOriginFirstMx : MailHostEntry::kOriginOtherMx;
     entries[i].port = resolver.defaultPort();
     entries[i].transport = MailHostEntry::kTransportTcp;
+    entries[i].mxLookup = mxFacts;
+    if (implicit) entries[i].preference = -1;
   }
   return ResultCode::kOk;
 }

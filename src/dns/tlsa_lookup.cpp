@@ -1,5 +1,7 @@
 #include "dns/tlsa_lookup.h"
 
+#include <algorithm>
+
 #include "dns/dns_constants.h"
 #include "dns/dns_exchange.h"
 #include "dns/name_server_loop.h"
@@ -65,6 +67,36 @@ AnswerWalk walkAnswer(const DnsExchangeResult& answer, SharedString& name, std::
   }
 }
 
+// The facts of an answer that held TLSA records: its AD bit and the
+// smallest TTL of them.
+LookupFacts tlsaLookupFacts(const DnsExchangeResult& answer) {
+  LookupFacts facts;
+  facts.status = LookupStatus::kOk;
+  facts.rcode = 0;
+  facts.authenticated = answer.authenticated;
+  for (const DnsRecord& record : answer.records) {
+    if (record.type == DnsType::kTLSA && record.section == DnsSection::kAnswer) {
+      facts.ttl = std::min(facts.ttl.value_or(record.ttl), record.ttl);
+    }
+  }
+  return facts;
+}
+
+// The facts of a lookup that found no records.
+LookupFacts failedLookupFacts(ResultCode result) {
+  constexpr std::uint16_t kNxDomain = 3;
+  LookupFacts facts;
+  switch (result) {
+    case ResultCode::kDomainNotFound: facts = {LookupStatus::kNoRecords, kNxDomain, {}, {}, {}}; break;
+    case ResultCode::kOk:
+    case ResultCode::kDnsNoData: facts = {LookupStatus::kNoRecords, 0, {}, {}, {}}; break;
+    case ResultCode::kTimeout:
+    case ResultCode::kReadTimeout: facts.status = LookupStatus::kTimeout; break;
+    default: facts.status = LookupStatus::kFailed; break;
+  }
+  return facts;
+}
+
 }  // namespace
 
 SharedString tlsaServiceName(const MailHostEntry& entry) {
@@ -86,8 +118,9 @@ SharedString tlsaLine(const DnsRecord& record, bool authenticated) {
   return line;
 }
 
-ResultCode lookupTlsa(const Resolver& resolver, MailHostEntry& entry) {
-  if (!entry.tlsaLines.isEmpty()) return ResultCode::kOk;
+namespace {
+
+ResultCode askForTlsa(const Resolver& resolver, MailHostEntry& entry) {
   const LockedList<NameServer> servers = resolver.nameServers();
   if (servers.isEmpty()) return ResultCode::kInvalidNameServer;
   const ResolverOptions options = resolver.options();
@@ -111,6 +144,7 @@ ResultCode lookupTlsa(const Resolver& resolver, MailHostEntry& entry) {
     const AnswerWalk walk = walkAnswer(answer, name, aliases);
     if (!walk.lines.isEmpty()) {
       static_cast<void>(entry.tlsaLines.assign(walk.lines));
+      entry.tlsaLookup = tlsaLookupFacts(answer);
       return ResultCode::kOk;
     }
     if (walk.aliasesExhausted) return ResultCode::kOk;
@@ -123,6 +157,15 @@ ResultCode lookupTlsa(const Resolver& resolver, MailHostEntry& entry) {
     result = ResultCode::kDnsNoData;
     ++index;
   }
+  return result;
+}
+
+}  // namespace
+
+ResultCode lookupTlsa(const Resolver& resolver, MailHostEntry& entry) {
+  if (!entry.tlsaLines.isEmpty()) return ResultCode::kOk;
+  const ResultCode result = askForTlsa(resolver, entry);
+  if (entry.tlsaLookup.status == LookupStatus::kNotReached) entry.tlsaLookup = failedLookupFacts(result);
   return result;
 }
 

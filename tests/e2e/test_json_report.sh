@@ -59,7 +59,9 @@ row "mx1 accepts over TLS with DANE" 0 "-hmx1.lab.example -qDNS$LAB_RESOLVER $en
   probe.dns.tlsa.authenticated=true domain.exit_code=0
 row "unknown recipient is rejected" 1 "-dlab.example -fsender@lab.example -tnobody@lab.example" \
   probe.envelope.status=rejected probe.envelope.rcpt_to.0.code=550 probe.envelope.rcpt_to.0.enhanced_code=5.1.1 \
-  probe.result.phase=envelope probe.result.code=60 probe.dns.mx.status=ok domain.domain=lab.example
+  probe.result.phase=envelope probe.result.code=60 probe.dns.mx.status=ok probe.dns.mx.rcode=NOERROR \
+  probe.target.mx_preference=10 domain.domain=lab.example domain.mx_hosts.1.host=mx2.lab.example \
+  domain.mx_hosts.1.preference=20
 row "recipient deferred" 2 "-htempfail1.lab.example -fsender@lab.example -tknown@lab.example" \
   probe.envelope.status=deferred probe.envelope.rcpt_to.0.code=450 probe.result.phase=envelope
 row "no sender: the envelope is not tested" 0 "-hmx2.lab.example" \
@@ -68,7 +70,8 @@ row "HELO: no STARTTLS" 0 "-h192.0.2.25 -N" \
   probe.ehlo.verb=HELO probe.starttls.status=not_offered probe.tls.status=not_applicable \
   probe.certificate.status=not_applicable probe.verdict.status=not_applicable probe.dane.status=not_applicable
 row "TLS 1.0 is deprecated" 0 "-htls10.lab.example" \
-  probe.tls.protocol=TLSv1 probe.verdict.deprecated_protocol=true
+  probe.tls.protocol=TLSv1 probe.verdict.deprecated_protocol=true probe.dns.tlsa.status=no_records \
+  probe.dns.tlsa.rcode=NXDOMAIN
 row "refused connection" 99 "-hdead.lab.example" \
   probe.connect.status=refused probe.connect.error="Error: Connection refused [10061]" \
   probe.greeting.status=not_reached probe.tls.status=not_reached probe.result.phase=connect \
