@@ -40,10 +40,11 @@ has_paths() {
   done
   return "$missing"
 }
-check "the package holds the program, manual page, completion and documents" has_paths \
+check "the package holds the program, manual page, completion, schema and documents" has_paths \
   /usr/bin/zarvik \
   /usr/share/man/man1/zarvik.1.gz \
   /usr/share/bash-completion/completions/zarvik \
+  /usr/share/zarvik/zarvik-report.schema.json \
   /usr/share/doc/zarvik/copyright \
   /usr/share/doc/zarvik/changelog.gz \
   /usr/share/doc/zarvik/examples/zarvik.def
@@ -74,7 +75,7 @@ man_page_renders() {
   text=$(MANWIDTH=80 LC_ALL=C.UTF-8 man --warnings -l "$page" 2>"$root/man.err") || { cat "$root/man.err"; return 1; }
   [ ! -s "$root/man.err" ] || { cat "$root/man.err"; return 1; }
   for word in -d -t -f -h -n -a -u -qDNS -IPv4 -IPv6 -IP -lCA -lCF -lCL -QTLS -o -@ \
-              --help --version --timeout= 'EXIT STATUS' FILES ENVIRONMENT 'SEE ALSO'; do
+              --help --version --timeout= --json --summary 'JSON REPORT' 'EXIT STATUS' FILES ENVIRONMENT 'SEE ALSO'; do
     grep -qF -- "$word" <<<"$text" || { echo "not shown: $word"; return 1; }
   done
   for word in 0 1 2 99; do
@@ -108,6 +109,12 @@ completion_answers() {
   completes "-lCA|-lCF|-lCL|"           "zarvik -dexample.org -l" || ok=1
   completes "-IPv4|-IPv6|-IP|"          "zarvik -ip" || ok=1
   completes "--timeout=|"               "zarvik --t" || ok=1
+  completes "--json|--json=|"           "zarvik --j" || ok=1
+  completes "--summary|"                "zarvik --s" || ok=1
+  completes "ca.pem|certs/|"            "zarvik --json=c" || ok=1
+  completes "certs/server.pem |"        "zarvik --json=certs/s" || ok=1
+  completes "ca.pem |"                  "zarvik --json ca" || ok=1
+  completes "-qDNS|"                    "zarvik --json -q" || ok=1
   completes "ca.pem|certs/|"            "zarvik -lCA c" || ok=1
   completes "-lcacerts/server.pem |"    "zarvik -lcacerts/s" || ok=1
   completes "certs/|"                   "zarvik -o ce" || ok=1
