@@ -105,6 +105,19 @@ ExitCode runWith(const MxTestOptions& options, OutputSink& output) {
   return result;
 }
 
+// With --json, a run that names nothing to test still ends with a record:
+// an error of the input.
+void reportNothingToTest(const ExtensionOptions& extensions, OutputSink& output) {
+  if (!extensions.json()) return;
+  ErrorReport error;
+  error.code = ResultCode::kInvalidDomain;
+  error.message = "Error: No domain or host or From e-mail address given!";
+  error.phase = ErrorPhase::kInput;
+  error.exitCode = kExitRefusedPermanently;
+  JsonRunReport json(jsonOutputOf(extensions, output));
+  json.runFailed(error);
+}
+
 // The whole run, from the command line to the exit code.
 int runProgram(int argc, char** argv) {
   // Before anything opens a file or socket: a closed standard output must
@@ -121,7 +134,13 @@ int runProgram(int argc, char** argv) {
                                   chooseDefaultsFile(process.defaultsPath(), SharedString(kSystemDefaultsPath)));
       if (!answeredWithoutTest(options, output, result)) {
         startNetworking();
-        if (options.validate(output)) result = runWith(options, output);
+        // With the JSON lines on standard output no text may go there.
+        if (options.extensions.json() && options.extensions.jsonFile().isEmpty()) output.setConsole(false);
+        if (options.validate(output)) {
+          result = runWith(options, output);
+        } else {
+          reportNothingToTest(options.extensions, output);
+        }
         stopNetworking();
       }
     }

@@ -59,6 +59,7 @@ struct LookupNotes {
   std::uint32_t startedTick = 0;  // when the run began
   std::uint32_t lookupMs = 0;
   std::int32_t addressesTested = 0;  // counted by probeAll()
+  bool forcedAddress = false;        // -IP names a usable address
   RunReport* report = nullptr;
 };
 
@@ -84,6 +85,7 @@ DnsFacts dnsFactsOf(const MailHostEntry& entry, const LookupNotes& notes, std::u
   other.status = LookupStatus::kNotApplicable;
   facts.a = ipv6 ? other : found;
   facts.aaaa = ipv6 || unresolved ? found : other;
+  if (notes.forcedAddress) facts.a = facts.aaaa = other;  // -IP: no address lookup counts
   facts.tlsa = entry.tlsaLookup;
   if (facts.tlsa.status == LookupStatus::kNotReached && !entry.tlsaLines.isEmpty()) {
     // Records that came with the entry, as a test's services give them.
@@ -216,6 +218,8 @@ ExitCode runMxTestWith(const MxTestRequest& request, MxTestServices& services, O
   notes.domain = request.domain;
   notes.hostMode = !request.host.isEmpty();
   notes.report = request.report;
+  IpAddress forced;
+  notes.forcedAddress = !request.forcedAddress.isEmpty() && forced.parse(request.forcedAddress.view());
   if (!request.toAddress.isEmpty()) {
     RecipientAddress recipient;
     if (!parseRecipientAddress(request.toAddress.view(), recipient)) {

@@ -73,6 +73,8 @@ ProbePhase stoppingPhase(const ProbeReport& report, bool sessionOpened) {
     if (envelope != EnvelopeStatus::kOk && envelope != EnvelopeStatus::kNotApplicable) return ProbePhase::kEnvelope;
     return report.quit.status == ReplyStatus::kOk ? ProbePhase::kDone : ProbePhase::kQuit;
   }
+  // Without an address the probe ended with the lookups.
+  if (report.connect.status == ConnectStatus::kNotReached) return ProbePhase::kDns;
   if (report.connect.status != ConnectStatus::kOk) return ProbePhase::kConnect;
   if (report.greeting.status != ReplyStatus::kOk) return ProbePhase::kGreeting;
   if (report.ehlo.status != ReplyStatus::kOk) return ProbePhase::kEhlo;

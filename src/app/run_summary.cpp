@@ -31,14 +31,14 @@ std::string tlsText(const ProbeReport& report) {
     case HandshakeStatus::kNotReached: return "no TLS (not reached)";
     default: break;
   }
-  std::string text = "no TLS (handshake ";
-  text += handshakeStatusName(tls.status);
+  std::string text =
+      tls.status == HandshakeStatus::kTimeout ? "no TLS (handshake timed out" : "no TLS (handshake failed";
   if (tls.error) text += ": " + *tls.error;
   return text + ")";
 }
 
 std::string daneText(const DaneFacts& dane) {
-  if (!dane.result) return std::string("DANE ") + std::string(judgementStatusName(dane.status));
+  if (!dane.result) return dane.status == JudgementStatus::kNotApplicable ? "no DANE (no TLS)" : "DANE not checked";
   std::string text = "DANE " + std::string(daneResultName(*dane.result));
   if (dane.matched && dane.matched->record < dane.records.size()) {
     const TlsaRecordFacts& record = dane.records[dane.matched->record];
@@ -51,9 +51,15 @@ std::string daneText(const DaneFacts& dane) {
 std::string envelopeText(const EnvelopeFacts& envelope) {
   switch (envelope.status) {
     case EnvelopeStatus::kOk: return "envelope accepted";
-    case EnvelopeStatus::kNotApplicable: return "envelope not tested";
-    default: return "envelope " + std::string(envelopeStatusName(envelope.status));
+    case EnvelopeStatus::kRejected: return "envelope refused for good";
+    case EnvelopeStatus::kDeferred: return "envelope refused for now";
+    case EnvelopeStatus::kTimeout: return "envelope timed out";
+    case EnvelopeStatus::kReset: return "envelope cut off by the server";
+    case EnvelopeStatus::kFailed: return "envelope failed";
+    case EnvelopeStatus::kNotReached: return "envelope not reached";
+    case EnvelopeStatus::kNotApplicable: return "envelope not tested (no sender)";
   }
+  return "envelope unknown";
 }
 
 }  // namespace

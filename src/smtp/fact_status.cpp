@@ -7,7 +7,10 @@ namespace zarvik {
 ConnectStatus connectStatusOf(ResultCode result) {
   switch (codeNumber(result)) {
     case codeNumber(ResultCode::kOk): return ConnectStatus::kOk;
+    // No address to connect to: the lookups found none.
+    case codeNumber(ResultCode::kHostUnresolved): return ConnectStatus::kNotReached;
     case codeNumber(ResultCode::kWsaConnectionRefused): return ConnectStatus::kRefused;
+    case codeNumber(ResultCode::kConnectFailed):  // the connect bound passed
     case codeNumber(ResultCode::kMailHostUnreachable):
     case codeNumber(ResultCode::kWsaTimedOut): return ConnectStatus::kTimeout;
     case wsa::kNetworkUnreachable:

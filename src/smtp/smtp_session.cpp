@@ -160,7 +160,10 @@ ResultCode SmtpSession::runAttempt(const SmtpTarget& target, ReplyLines& replies
 
 ResultCode SmtpSession::readGreeting(ReplyLines& replies) {
   ResultCode result = connection_.waitReadable(config_.timeouts.replyMs);
-  if (failed(result)) return result;
+  if (failed(result)) {
+    facts_.greeting.status = replyStatusOf(result);
+    return result;
+  }
   ReplyLines greeting;
   result = readReply(connection_, greeting, config_.timeouts.replyMs, config_.flags);
   if (succeeded(result)) {
@@ -187,7 +190,7 @@ ResultCode SmtpSession::upgradeWithStartTls(const SmtpTarget& target, ReplyLines
   SharedString enhanced;
   ResultCode result = command("STARTTLS", ReplyKind::kGeneric, config_.timeouts.replyMs, reply, enhanced);
   noteStarttls(facts_.starttls, result, reply);
-  if (failed(result)) facts_.tls.status = HandshakeStatus::kNotApplicable;
+  if (facts_.starttls.status == StarttlsStatus::kRejected) facts_.tls.status = HandshakeStatus::kNotApplicable;
   // A reply that could not be read in time (195) is no refusal either.
   if (isLinkFailure(result) || result == ResultCode::kSessionTimeout) return result;
   if (failed(result)) {

@@ -172,6 +172,23 @@ def status_is(trusted, word=None):
     return judge
 
 
+def report_trusts(trusted, dane_result=None):
+    """The JSON report's probe: trusted by the CA file or verified by DANE
+    exactly when trusted, and with dane_result when given."""
+    def judge(records):
+        probes = [r for r in records if r["type"] == "probe"]
+        if len(probes) != 1:
+            return "%d probe records" % len(probes)
+        probe = probes[0]
+        says = probe["certificate"]["trusted"] is True or probe["dane"]["result"] == "verified"
+        if says != trusted:
+            return "report: trusted %r, DANE %r" % (probe["certificate"]["trusted"], probe["dane"]["result"])
+        if dane_result is not None and probe["dane"]["result"] != dane_result:
+            return "report: DANE %r, expected %r" % (probe["dane"]["result"], dane_result)
+        return None
+    return judge
+
+
 def main():
     if not os.access(hp.BINARY, os.X_OK):
         print("FAIL no program at %s (build it first)" % hp.BINARY)
@@ -208,11 +225,18 @@ def main():
              False, b"invalid purpose"),
             ("3 0 0 of the leaf with four bytes more", pki.chain("c9", honest, intermediate),
              [tlsa(3, 0, 0, der(honest) + b"\0\0\0\0")], False, False, b"invalid DANE"),
+            ("a record of an unknown usage", pki.chain("c10", honest, intermediate),
+             [tlsa(4, 0, 1, hashlib.sha256(der(honest)).digest())], False, False, None),
         ]
-        for name, chain_path, records, use_ca, trusted, word in cases:
-            args = ["-d" + DOMAIN] + hostile_tls.TIMEOUT + (["-lCA" + root] if use_ca else [])
-            r.case(name, serving(chain_path, key), args, 0, status_is(trusted, word), dns=name_server(records),
-                   base=hp.DNS_ARGS, peer_address=MX_ADDRESS)
+        dane_results = {"honest 3 1 1": "verified", "a record of an unknown usage": "no_usable_records"}
+        # Once for the transcript, once more with the JSON report beside it.
+        for json_pass in (False, True):
+            r.json = json_pass
+            for name, chain_path, records, use_ca, trusted, word in cases:
+                args = ["-d" + DOMAIN] + hostile_tls.TIMEOUT + (["-lCA" + root] if use_ca else [])
+                r.case(name, serving(chain_path, key), args, 0, status_is(trusted, word), dns=name_server(records),
+                       base=hp.DNS_ARGS, peer_address=MX_ADDRESS,
+                       report_check=report_trusts(trusted, dane_results.get(name)))
     print("%d passed, %d failed" % (r.passed, r.failed))
     return 0 if r.failed == 0 and r.passed > 0 else 1
 

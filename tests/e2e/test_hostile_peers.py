@@ -396,9 +396,15 @@ VALIDATOR = os.path.join(SOURCE_DIR, "tests", "support", "validate_report.py")
 
 
 def invalid_report(path):
-    """What is wrong with the JSON report at path (None when it is valid)."""
+    """What is wrong with the JSON report at path (None when it is valid).
+    With ZARVIK_REPORT_COLLECT naming a file, the records are appended to it
+    as well (see tests/support/status_coverage.py)."""
     if not os.path.exists(path):
         return "no JSON report was written"
+    collect = os.environ.get("ZARVIK_REPORT_COLLECT")
+    if collect:
+        with open(path, "rb") as report, open(collect, "ab") as gathered:
+            gathered.write(report.read())
     import subprocess
     checked = subprocess.run(["/usr/bin/python3", VALIDATOR, path], capture_output=True, text=True, timeout=60)
     return None if checked.returncode == 0 else "JSON report: " + (checked.stdout + checked.stderr).strip()[:300]
@@ -414,13 +420,15 @@ class Results:
         self.json = False
 
     def case(self, name, script, args, code, expected, max_seconds=CASE_DEADLINE_S, dns=None, base=ARGS,
-             single=False, rss_limit=None, peer_address="127.0.0.1"):
+             single=False, rss_limit=None, peer_address="127.0.0.1", report_check=None):
         """Runs one case; expected is the list of output lines or a predicate
         that returns what is wrong with the output (None when nothing is).
         script is the SMTP peer's (None: no SMTP peer), dns the name
         server's answer function (None: no name server); with single the
         peer takes one connection only, on peer_address port 25. rss_limit (KiB) holds for a build
-        without sanitizers, whose own cost it would not allow for."""
+        without sanitizers, whose own cost it would not allow for. In the
+        JSON pass report_check, given the records, returns what is wrong
+        with them (None when nothing is)."""
         problems = []
         if self.json:
             name += " (--json=FILE)"
@@ -438,6 +446,10 @@ class Results:
                     server.finish()
             if self.json and got_code is not None:
                 problem = invalid_report(report)
+                if problem is None and report_check is not None:
+                    with open(report, encoding="utf-8") as f:
+                        import json
+                        problem = report_check([json.loads(line) for line in f])
                 if problem:
                     problems.append(problem)
         if got_code is None:

@@ -77,6 +77,27 @@ row "refused connection" 99 "-hdead.lab.example" \
   probe.greeting.status=not_reached probe.tls.status=not_reached probe.result.phase=connect \
   probe.result.code=10061 domain.addresses_tested=2
 row "no route to the host" 99 "-h203.0.113.77" probe.connect.status=unreachable probe.result.phase=connect
+row "connect time-out" 99 "-dslow.lab.example --timeout=2" probe.connect.status=timeout probe.result.phase=connect
+row "MX host without an address" 99 "-ddangling.lab.example" \
+  probe.connect.status=not_reached probe.result.phase=dns probe.target.address=null
+row "no MX: the domain is its own host" 0 "-dfallback.lab.example" \
+  probe.dns.mx.status=no_records probe.target.mx_preference=null
+row "TLSA records without AD" 0 "-hmx1.lab.example -qDNS192.0.2.54" \
+  probe.dns.tlsa.authenticated=false probe.dane.result=dnssec_failed
+# no_name_server ARG...: the program in a mount namespace whose resolv.conf
+# names no name server.
+no_name_server() {
+  : >"$work/resolv.none"
+  unshare --mount bash -c 'mount --bind "$1" /etc/resolv.conf && shift && exec "$@"' no_name_server \
+    "$work/resolv.none" "$bin" "$@"
+}
+code=0
+no_name_server -dlab.example "--json=$work/no-name-server.jsonl" >/dev/null || code=$?
+no_name_server_reported() {
+  [ "$code" = 99 ] && "$validate" "$work/no-name-server.jsonl" >/dev/null &&
+    [ "$("$fields" "$work/no-name-server.jsonl" error.phase)" = name_servers ]
+}
+lab_check "no name server to be found" no_name_server_reported
 row "malformed recipient" 1 "-tno-at-sign" error.phase=input error.code=52 error.recipient=no-at-sign
 row "null MX" 1 "-dnullmx.lab.example" domain.null_mx=true domain.addresses_tested=0
 row "domain that does not exist" 1 "-dnosuchdomain.lab.example" error.phase=dns error.code=105
@@ -151,5 +172,8 @@ transcript_unchanged() {
     grep -q $'^Summary: run: exit code 0, a host accepted the test\r$' "$work/with.txt"
 }
 lab_check "--json=FILE and --summary leave the transcript unchanged" transcript_unchanged
+
+# For tests/support/status_coverage.py: every record of this run.
+[ -z "${ZARVIK_REPORT_COLLECT:-}" ] || cat "$work"/*.jsonl >>"$ZARVIK_REPORT_COLLECT"
 
 lab_summary
