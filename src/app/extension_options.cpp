@@ -66,6 +66,18 @@ void ExtensionOptions::applyLongOption(std::string_view token) {
     jsonFile_ = SharedString(option.value);
     return;
   }
+  if (option.name == "port") {
+    takePort(option.value);
+    return;
+  }
+  if (option.name == "tls-on-connect") {
+    if (option.hasValue) {
+      fail("Error: option " + dashed + " takes no value");
+      return;
+    }
+    tlsOnConnect_ = true;
+    return;
+  }
   if (option.name == "summary") {
     if (option.hasValue) {
       fail("Error: option " + dashed + " takes no value");
@@ -94,6 +106,17 @@ void ExtensionOptions::takeTimeout(std::string_view value, bool hasValue) {
   }
   SharedString line = "Error: --timeout needs a whole number of seconds from 1 to 300";
   if (hasValue && !value.empty()) line += ", not \"" + SharedString(value) + "\"";
+  fail(line);
+}
+
+void ExtensionOptions::takePort(std::string_view value) {
+  const DecimalRun run = readDecimalRun(value);
+  if (run.length != 0 && run.length == value.size() && !run.overflowed && run.value >= 1 && run.value <= 65535) {
+    port_ = static_cast<std::uint16_t>(run.value);
+    return;
+  }
+  SharedString line = "Error: --port needs a port number from 1 to 65535";
+  if (!value.empty()) line += ", not \"" + SharedString(value) + "\"";
   fail(line);
 }
 

@@ -18,6 +18,8 @@ class ExtensionOptions {
   // of every SMTP wait, which the option can only lower.
   static constexpr std::uint32_t kMinTimeoutSeconds = 1;
   static constexpr std::uint32_t kMaxTimeoutSeconds = 300;
+  // Submission with TLS from the first byte (RFC 8314 section 7.3).
+  static constexpr std::uint16_t kImplicitTlsPort = 465;
 
   // What the program does instead of the test.
   enum class Action { kTest, kHelp, kVersion };
@@ -51,6 +53,11 @@ class ExtensionOptions {
   // transcript.
   bool json() const { return json_; }
   const SharedString& jsonFile() const { return jsonFile_; }
+  // --port: the SMTP port instead of 25; 0 when none was given.
+  std::uint16_t port() const { return port_; }
+  // --tls-on-connect, or --port=465 (RFC 8314 section 3.3): TLS from the
+  // first byte instead of STARTTLS.
+  bool tlsOnConnect() const { return tlsOnConnect_ || port_ == kImplicitTlsPort; }
   // --summary: a block for people after the transcript.
   bool summary() const { return summary_; }
 
@@ -58,12 +65,15 @@ class ExtensionOptions {
   void applyLongOption(std::string_view token);
   void fail(const SharedString& line);
   void takeTimeout(std::string_view value, bool hasValue);
+  void takePort(std::string_view value);
 
   Action action_ = Action::kTest;
   std::uint32_t timeoutSeconds_ = 0;
   bool json_ = false;
   SharedString jsonFile_;
   bool summary_ = false;
+  std::uint16_t port_ = 0;
+  bool tlsOnConnect_ = false;
   SharedString errorLine_;
   SharedString faultyToken_;
 };

@@ -35,7 +35,7 @@ const std::array<std::string_view, 27> kHelpLines{{
     "Zarvik -tuser@example.org -fsender@example.net",
 }};
 
-const std::array<std::string_view, 7> kExtensionHelpLines{{
+const std::array<std::string_view, 9> kExtensionHelpLines{{
     "",
     "Extension options:",
     "--help               Print this help and exit",
@@ -43,6 +43,8 @@ const std::array<std::string_view, 7> kExtensionHelpLines{{
     "--timeout=<seconds>  Give up each SMTP wait after 1 to 300 seconds",
     "--json[=<file>]      Write the JSON Lines report to standard output or a file",
     "--summary            Print a summary of each host and of the run at the end",
+    "--port=<number>      Connect to this port instead of 25 (465 implies --tls-on-connect)",
+    "--tls-on-connect     Start TLS before the greeting instead of with STARTTLS",
 }};
 
 void printHelp(OutputSink& output) {

@@ -76,6 +76,14 @@ void printTo(OutputSink* output, const SharedString& line) {
   if (output != nullptr) output->printLine(line);
 }
 
+// The host in the framing lines, with the port when one was asked for and
+// it is not the SMTP port.
+SharedString hostText(const MailHostEntry& entry, const HostProbeRequest& request) {
+  SharedString text = entry.displayText();
+  if (request.showPort && request.smtpPort != kSmtpPort) text.append(" port ").appendDecimal(request.smtpPort);
+  return text;
+}
+
 // Points the entry at the forced address when it is a usable one; warns and
 // keeps the entry's own addresses otherwise. A loopback address is taken as
 // well: the loopback rule of the MX lookup keeps DNS data from sending the
@@ -151,6 +159,7 @@ ExitCode runProbe(const MailHostEntry& entry, const HostProbeRequest& request, R
   target.addresses = entry.addresses;
   target.tlsaLines = entry.tlsaLines;
   target.resolver = request.resolver;
+  target.tlsOnConnect = request.tlsOnConnect;
   SmtpSession session(probeSessionConfig(request));
   ReplyLines replies;
   ProbeReport* report = request.report;
@@ -179,7 +188,7 @@ ExitCode runProbe(const MailHostEntry& entry, const HostProbeRequest& request, R
     if (succeeded(last)) last = quitResult;
     static_cast<void>(session.closeSession());
   }
-  printTo(request.output, kClosedText + entry.displayText());
+  printTo(request.output, kClosedText + hostText(entry, request));
   return exitCode;
 }
 
@@ -188,7 +197,7 @@ ExitCode runProbe(const MailHostEntry& entry, const HostProbeRequest& request, R
 ExitCode probeHost(const MailHostEntry& hostEntry, const HostProbeRequest& request) {
   MailHostEntry entry = hostEntry;
   applyForcedAddress(entry, request);
-  printTo(request.output, "Connecting with " + entry.displayText());
+  printTo(request.output, "Connecting with " + hostText(entry, request));
   ProbeReport* report = request.report;
   const auto started = std::chrono::steady_clock::now();
   if (report != nullptr) {

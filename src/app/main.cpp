@@ -71,6 +71,8 @@ MxTestRequest requestOf(const MxTestOptions& options) {
   request.certFile = options.certFile;
   request.addressPreference = options.addressPreference();
   request.timeoutMs = options.extensions.timeoutMs();
+  if (options.extensions.port() != 0) request.port = options.extensions.port();
+  request.tlsOnConnect = options.extensions.tlsOnConnect();
   return request;
 }
 

@@ -104,6 +104,8 @@ ExitCode probeAll(MxTestServices& services, LockedList<MailHostEntry>& entries, 
   ExitCode aggregate = kExitNotTested;
   for (std::int32_t i = 1; i <= testedCount(entries); ++i) {
     MailHostEntry& entry = entries[i];
+    // The TLSA records of the port tested (RFC 6698 section 3).
+    entry.port = request.smtpPort;
     const std::uint32_t tlsaStart = tickCount();
     services.fillTlsa(entry);
     const std::uint32_t tlsaMs = elapsedSince(tlsaStart);
@@ -207,6 +209,9 @@ HostProbeRequest probeRequestOf(const MxTestRequest& request, const LocalHostInf
   probe.useHelo = request.useHelo;
   probe.bounds = WaitBounds::under(request.timeoutMs);
   probe.output = &output;
+  probe.smtpPort = request.port;
+  probe.tlsOnConnect = request.tlsOnConnect;
+  probe.showPort = true;
   return probe;
 }
 

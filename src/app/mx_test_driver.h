@@ -25,6 +25,8 @@ struct MxTestRequest {
   std::uint64_t addressPreference = 0;  // TranscriptFlags layout: high word 0x100 IPv4, 0x80 IPv6
   std::uint32_t timeoutMs = 0;          // --timeout; 0 keeps the built-in bounds (WaitBounds)
   RunReport* report = nullptr;          // receives the run's records; null: none are made
+  std::uint16_t port = kSmtpPort;       // --port
+  bool tlsOnConnect = false;            // --tls-on-connect (RFC 8314)
 };
 
 // Runs the test of one invocation: finds the hosts (the MX hosts of domain,

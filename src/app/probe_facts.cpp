@@ -76,11 +76,16 @@ ProbePhase stoppingPhase(const ProbeReport& report, bool sessionOpened) {
   // Without an address the probe ended with the lookups.
   if (report.connect.status == ConnectStatus::kNotReached) return ProbePhase::kDns;
   if (report.connect.status != ConnectStatus::kOk) return ProbePhase::kConnect;
+  const HandshakeStatus tls = report.tls.status;
+  const bool handshakeFailed =
+      tls != HandshakeStatus::kOk && tls != HandshakeStatus::kNotApplicable && tls != HandshakeStatus::kNotReached;
+  // With TLS from the first byte the handshake comes before the greeting.
+  if (report.greeting.status == ReplyStatus::kNotReached && handshakeFailed) return ProbePhase::kTls;
   if (report.greeting.status != ReplyStatus::kOk) return ProbePhase::kGreeting;
   if (report.ehlo.status != ReplyStatus::kOk) return ProbePhase::kEhlo;
   const StarttlsStatus starttls = report.starttls.status;
   if (starttls != StarttlsStatus::kOk && starttls != StarttlsStatus::kNotOffered &&
-      starttls != StarttlsStatus::kRejected) {
+      starttls != StarttlsStatus::kRejected && starttls != StarttlsStatus::kNotApplicable) {
     return ProbePhase::kStarttls;
   }
   return ProbePhase::kTls;

@@ -43,6 +43,7 @@ std::string_view starttlsStatusName(StarttlsStatus status) {
     case StarttlsStatus::kReset: return "reset";
     case StarttlsStatus::kFailed: return "failed";
     case StarttlsStatus::kNotReached: return "not_reached";
+    case StarttlsStatus::kNotApplicable: return "not_applicable";
   }
   return {};
 }

@@ -76,6 +76,7 @@ enum class StarttlsStatus {
   kReset,
   kFailed,
   kNotReached,
+  kNotApplicable,  // TLS from the first byte (RFC 8314): no STARTTLS to send
 };
 
 struct StarttlsFacts {

@@ -151,7 +151,9 @@ ResultCode SmtpSession::runAttempt(const SmtpTarget& target, ReplyLines& replies
       !connection_.hasTls()) {
     return upgradeWithStartTls(target, replies);
   }
-  if (!connection_.hasTls()) {
+  if (target.tlsOnConnect && connection_.hasTls()) {
+    facts_.starttls.status = StarttlsStatus::kNotApplicable;
+  } else if (!connection_.hasTls()) {
     facts_.starttls.status = StarttlsStatus::kNotOffered;
     if (facts_.tls.status == HandshakeStatus::kNotReached) facts_.tls.status = HandshakeStatus::kNotApplicable;
   }

@@ -100,6 +100,50 @@ TEST(ExtensionOptions, NeverReachTheClassicSwitches) {
   EXPECT_EQ(options.toAddress, "user@example.org");
 }
 
+// The options of the report and of the port, and their faults.
+TEST(ExtensionOptions, ReportAndPortOptions) {
+  const std::string badPort = "Error: --port needs a port number from 1 to 65535";
+  struct Case {
+    std::vector<std::string> tokens;
+    std::string error;
+    std::uint16_t port;
+    bool tlsOnConnect;
+    bool json;
+    std::string jsonFile;
+  };
+  const std::vector<Case> cases = {
+      {{"--port=587"}, "", 587, false, false, ""},
+      {{"--port=465"}, "", 465, true, false, ""},  // submissions: TLS from the first byte
+      {{"--port=2525", "--tls-on-connect"}, "", 2525, true, false, ""},
+      {{"--port=65535"}, "", 65535, false, false, ""},
+      {{"--port=0"}, badPort + ", not \"0\"", 0, false, false, ""},
+      {{"--port=65536"}, badPort + ", not \"65536\"", 0, false, false, ""},
+      {{"--port=25x"}, badPort + ", not \"25x\"", 0, false, false, ""},
+      {{"--port"}, badPort, 0, false, false, ""},
+      {{"--tls-on-connect=yes"}, "Error: option --tls-on-connect takes no value", 0, false, false, ""},
+      {{"--json"}, "", 0, false, true, ""},
+      {{"--json=out.jsonl"}, "", 0, false, true, "out.jsonl"},
+      {{"--json", "out.jsonl"}, "", 0, false, true, "out.jsonl"},
+      {{"--summary=no"}, "Error: option --summary takes no value", 0, false, false, ""},
+  };
+  for (const Case& c : cases) {
+    ExtensionOptions extensions;
+    std::string label;
+    for (const std::string& token : c.tokens) label += token + " ";
+    if (c.tokens.size() == 2 && c.tokens[1][0] != '-') {
+      extensions.apply(c.tokens[0] + " " + c.tokens[1]);  // one token, as the tokeniser cuts it
+    } else {
+      for (const std::string& token : c.tokens) extensions.apply(token);
+    }
+    EXPECT_EQ(extensions.errorLine().toStdString(), c.error) << label;
+    if (!c.error.empty()) continue;
+    EXPECT_EQ(extensions.port(), c.port) << label;
+    EXPECT_EQ(extensions.tlsOnConnect(), c.tlsOnConnect) << label;
+    EXPECT_EQ(extensions.json(), c.json) << label;
+    EXPECT_EQ(extensions.jsonFile().toStdString(), c.jsonFile) << label;
+  }
+}
+
 }  // namespace
 
 }  // namespace zarvik

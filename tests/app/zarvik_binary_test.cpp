@@ -270,7 +270,9 @@ TEST_F(ZarvikBinary, ExtensionOptionsAnswerBeforeAnythingElseRuns) {
            "--version            Print the version and exit\r\n"
            "--timeout=<seconds>  Give up each SMTP wait after 1 to 300 seconds\r\n"
            "--json[=<file>]      Write the JSON Lines report to standard output or a file\r\n"
-           "--summary            Print a summary of each host and of the run at the end\r\n";
+           "--summary            Print a summary of each host and of the run at the end\r\n"
+           "--port=<number>      Connect to this port instead of 25 (465 implies --tls-on-connect)\r\n"
+           "--tls-on-connect     Start TLS before the greeting instead of with STARTTLS\r\n";
   }();
   const std::string version = std::string("Zarvik v" ZARVIK_VERSION "\r\n") + OpenSSL_version(OPENSSL_VERSION) + "\r\n";
   const std::string badTimeout = "Error: --timeout needs a whole number of seconds from 1 to 300";

@@ -103,6 +103,26 @@ row "null MX" 1 "-dnullmx.lab.example" domain.null_mx=true domain.addresses_test
 row "domain that does not exist" 1 "-dnosuchdomain.lab.example" error.phase=dns error.code=105
 row "bogus DNSSEC" 99 "-dbogus.example" error.phase=dns
 
+# Submission ports (RFC 8314): STARTTLS on 587, TLS from the first byte on
+# 465, each with the TLSA records of its own port.
+row "submission with STARTTLS on 587" 0 "-h192.0.2.25 --port=587 $envelope" \
+  probe.target.port=587 probe.starttls.status=ok probe.tls.status=ok probe.dns.tlsa.status=no_records \
+  probe.envelope.status=ok
+row "587 refuses the envelope before STARTTLS" 1 "-h192.0.2.25 --port=587 -N $envelope" \
+  probe.starttls.status=not_offered probe.envelope.status=rejected probe.envelope.mail_from.code=530 \
+  "probe.envelope.mail_from.text=5.7.0 Must issue a STARTTLS command first"
+row "implicit TLS on 465" 0 "-hmx1.lab.example -IP192.0.2.25 --port=465 $envelope" \
+  probe.target.port=465 probe.starttls.status=not_applicable probe.tls.status=ok probe.greeting.code=220 \
+  probe.dns.tlsa.status=ok probe.dane.result=verified probe.dns.a.status=not_applicable probe.result.phase=done
+# The transcript of a port other than 25 names it and reports the session.
+port_transcript() {
+  "$bin" -hmx1.lab.example -IP192.0.2.25 --port=465 >"$work/465.txt" || return 1
+  grep -q $'^Connecting with mx1.lab.example \[192.0.2.25\] port 465\r$' "$work/465.txt" &&
+    grep -q '^  Status: Certificate valid and trusted (CN+DANE verified' "$work/465.txt" &&
+    ! grep -q '^> STARTTLS' "$work/465.txt"
+}
+lab_check "a probe of port 465 says so and reports its TLS session" port_transcript
+
 # tls_facts_agree NAME HOST: protocol, cipher and both digests agree with
 # openssl's view of the certificate that HOST serves.
 tls_facts_agree() {

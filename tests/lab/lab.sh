@@ -259,6 +259,13 @@ EOF
 # the system files.
 cat >"$pf/conf/master.cf" <<EOF
 192.0.2.25:smtp inet n - n - - smtpd
+# mx1's submission ports (RFC 8314): 587 insists on STARTTLS before the
+# envelope ("530 5.7.0"), 465 speaks TLS from the first byte.
+192.0.2.25:submission inet n - n - - smtpd
+  -o smtpd_tls_security_level=encrypt
+192.0.2.25:submissions inet n - n - - smtpd
+  -o smtpd_tls_security_level=encrypt
+  -o smtpd_tls_wrappermode=yes
 [2001:db8::25]:smtp inet n - n - - smtpd
 198.51.100.25:smtp inet n - n - - smtpd
   -o myhostname=mx2.lab.example
