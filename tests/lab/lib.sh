@@ -63,6 +63,8 @@ lab_check() {
 # line feeds (each becomes CR LF), and its exit code with EXIT_CODE.
 # {{re:PATTERN}} in the expected text matches a regular expression within a
 # line.  Set EXPECT_RAW=1 to compare the expected bytes as they are.
+# Each case runs a second time with --json=FILE, which must leave the
+# output as it is and write only valid records.
 expect_zarvik() {
   local name=$1 code=$2 bin work expected
   shift 2
@@ -80,7 +82,20 @@ expect_zarvik() {
   else
     lab_fail "$name"
   fi
-  rm -rf "$work" "$expected"
+  # Again with the JSON report beside the transcript: the transcript and the
+  # exit code stay the same, and every record is valid under the schema.
+  rm -rf "$work" && mkdir "$work"
+  local report="$work.jsonl"
+  if TEMP="$work" TMPDIR="$work" "$lab_python" "$lab_lib_dir/expect_output.py" \
+      --name "$name (--json=FILE)" --exit "$code" --expect-file "$expected" "${raw[@]}" \
+      -- "$bin" "$@" "--json=$report" >/dev/null &&
+     { [ ! -e "$report" ] || /usr/bin/python3 "$lab_source_dir/tests/support/validate_report.py" "$report"; }; then
+    lab_pass "$name (--json=FILE)"
+  else
+    lab_fail "$name (--json=FILE)"
+  fi
+  [ -z "${ZARVIK_REPORT_COLLECT:-}" ] || [ ! -e "$report" ] || cat "$report" >>"$ZARVIK_REPORT_COLLECT"
+  rm -rf "$work" "$expected" "$report"
 }
 
 # lab_greeting_and_ehlo HOST: the transcript lines of the greeting and the
