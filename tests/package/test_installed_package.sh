@@ -75,7 +75,7 @@ man_page_renders() {
   text=$(MANWIDTH=80 LC_ALL=C.UTF-8 man --warnings -l "$page" 2>"$root/man.err") || { cat "$root/man.err"; return 1; }
   [ ! -s "$root/man.err" ] || { cat "$root/man.err"; return 1; }
   for word in -d -t -f -h -n -a -u -qDNS -IPv4 -IPv6 -IP -lCA -lCF -lCL -QTLS -o -@ \
-              --help --version --timeout= --json --summary 'JSON REPORT' 'EXIT STATUS' FILES ENVIRONMENT 'SEE ALSO'; do
+              --help --version --timeout= --json --summary --port= --tls-on-connect 'JSON REPORT' 'EXIT STATUS' FILES ENVIRONMENT 'SEE ALSO'; do
     grep -qF -- "$word" <<<"$text" || { echo "not shown: $word"; return 1; }
   done
   for word in 0 1 2 99; do
@@ -108,7 +108,11 @@ completion_answers() {
   completes "-QTLS|"                    "zarvik -Q" || ok=1
   completes "-lCA|-lCF|-lCL|"           "zarvik -dexample.org -l" || ok=1
   completes "-IPv4|-IPv6|-IP|"          "zarvik -ip" || ok=1
-  completes "--timeout=|"               "zarvik --t" || ok=1
+  completes "--timeout=|--tls-on-connect|" "zarvik --t" || ok=1
+  completes "--timeout=|"               "zarvik --ti" || ok=1
+  completes "--tls-on-connect|"         "zarvik --tl" || ok=1
+  completes "--port=|"                  "zarvik --p" || ok=1
+  completes "--port=|"                  "zarvik -dexample.org --port" || ok=1
   completes "--json|--json=|"           "zarvik --j" || ok=1
   completes "--summary|"                "zarvik --s" || ok=1
   completes "ca.pem|certs/|"            "zarvik --json=c" || ok=1
@@ -123,6 +127,11 @@ completion_answers() {
   completes ""                          "zarvik -d ex" || ok=1
   completes ""                          "zarvik -tuser@ex" || ok=1
   completes ""                          "zarvik --timeout=" || ok=1
+  completes ""                          "zarvik --port=" || ok=1
+  completes ""                          "zarvik --port=5" || ok=1
+  completes ""                          "zarvik --port 5" || ok=1
+  completes "-qDNS|"                    "zarvik --port=587 -q" || ok=1
+  completes "-qDNS|"                    "zarvik --tls-on-connect -q" || ok=1
   return "$ok"
 }
 check "the completion file parses" bash -n "$root/usr/share/bash-completion/completions/zarvik"
