@@ -70,12 +70,12 @@ void ExtensionOptions::applyLongOption(std::string_view token) {
     takePort(option.value);
     return;
   }
-  if (option.name == "tls-on-connect") {
+  if (option.name == "tls-on-connect" || option.name == "protocols") {
     if (option.hasValue) {
       fail("Error: option " + dashed + " takes no value");
       return;
     }
-    tlsOnConnect_ = true;
+    (option.name == "protocols" ? protocols_ : tlsOnConnect_) = true;
     return;
   }
   if (option.name == "summary") {

@@ -58,6 +58,8 @@ class ExtensionOptions {
   // --tls-on-connect, or --port=465 (RFC 8314 section 3.3): TLS from the
   // first byte instead of STARTTLS.
   bool tlsOnConnect() const { return tlsOnConnect_ || port_ == kImplicitTlsPort; }
+  // --protocols: after each probe, the TLS versions the server accepts.
+  bool protocols() const { return protocols_; }
   // --summary: a block for people after the transcript.
   bool summary() const { return summary_; }
 
@@ -74,6 +76,7 @@ class ExtensionOptions {
   bool summary_ = false;
   std::uint16_t port_ = 0;
   bool tlsOnConnect_ = false;
+  bool protocols_ = false;
   SharedString errorLine_;
   SharedString faultyToken_;
 };

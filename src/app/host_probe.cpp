@@ -1,5 +1,8 @@
 #include "app/host_probe.h"
 
+#include <openssl/tls1.h>
+
+#include <array>
 #include <chrono>
 
 #include "app/probe_facts.h"
@@ -7,10 +10,12 @@
 #include "base/process_record.h"
 #include "base/result_code.h"
 #include "base/result_text.h"
+#include "base/run_flag.h"
 #include "smtp/envelope.h"
 #include "smtp/fact_status.h"
 #include "smtp/mailbox.h"
 #include "smtp/smtp_session.h"
+#include "tls/certificate_text.h"
 #include "tls/verdict.h"
 
 namespace zarvik {
@@ -151,6 +156,42 @@ std::int64_t millisecondsSinceEpoch() {
   return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
 }
 
+// The mark of the lines that list the protocols a server accepts.
+constexpr std::string_view kProtocolsMark = "Protocols: ";
+
+// One handshake per protocol version, TLS 1.0 to 1.3, each on a connection
+// of its own that offers that version alone (RFC 8996 deprecates 1.0 and
+// 1.1); each outcome is printed as a marked line.
+std::vector<ProtocolFacts> probeProtocols(const SmtpTarget& target, const HostProbeRequest& request) {
+  constexpr std::array<int, 4> kVersions = {TLS1_VERSION, TLS1_1_VERSION, TLS1_2_VERSION, TLS1_3_VERSION};
+  std::vector<ProtocolFacts> facts;
+  for (const int version : kVersions) {
+    SessionConfig config = probeSessionConfig(request);
+    config.flags = TranscriptFlags{};
+    config.output = nullptr;
+    config.tls.policy = {};
+    config.tls.onlyProtocol = version;
+    SmtpSession session(config);
+    ReplyLines replies;
+    const ResultCode result = session.openSession(target, replies);
+    ProtocolFacts each;
+    each.version = protocolName(version).toStdString();
+    each.accepted = succeeded(result) && session.connection().hasTls();
+    each.deprecated = version < TLS1_2_VERSION;
+    if (!isLinkFailure(result)) {
+      static_cast<void>(session.quit());
+      static_cast<void>(session.closeSession());
+    }
+    SharedString line =
+        SharedString(kProtocolsMark) + SharedString(each.version) + (each.accepted ? " accepted" : " not accepted");
+    if (each.accepted && each.deprecated) line.append(" (deprecated, RFC 8996)");
+    printTo(request.output, line);
+    facts.push_back(std::move(each));
+    if (!runAllowed()) break;
+  }
+  return facts;
+}
+
 // The probe's own steps: connect to QUIT, with the report (when asked for)
 // filled as they go.
 ExitCode runProbe(const MailHostEntry& entry, const HostProbeRequest& request, ResultCode& last, bool& opened) {
@@ -189,6 +230,10 @@ ExitCode runProbe(const MailHostEntry& entry, const HostProbeRequest& request, R
     static_cast<void>(session.closeSession());
   }
   printTo(request.output, kClosedText + hostText(entry, request));
+  if (request.protocols) {
+    std::vector<ProtocolFacts> protocols = probeProtocols(target, request);
+    if (report != nullptr) report->protocols = std::move(protocols);
+  }
   return exitCode;
 }
 

@@ -28,6 +28,7 @@ struct HostProbeRequest {
   std::uint16_t smtpPort = kSmtpPort;
   bool tlsOnConnect = false;     // TLS from the first byte (RFC 8314)
   bool showPort = false;         // the framing lines name a port other than 25 (--port)
+  bool protocols = false;        // then one handshake per TLS version (--protocols)
   HostResolver resolver;         // for an entry without addresses; empty: the system's
   OutputSink* output = nullptr;  // the transcript's; null prints nothing
   // Filled with the probe's facts when set; the caller fills the target's

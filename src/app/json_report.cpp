@@ -281,6 +281,19 @@ Json resultJson(const ProbeResult& result) {
   return out;
 }
 
+Json protocolsJson(const std::optional<std::vector<ProtocolFacts>>& protocols) {
+  if (!protocols) return nullptr;
+  Json list = Json::array();
+  for (const ProtocolFacts& each : *protocols) {
+    Json out;
+    out["version"] = each.version;
+    out["accepted"] = each.accepted;
+    out["deprecated"] = each.deprecated;
+    list.push_back(std::move(out));
+  }
+  return list;
+}
+
 Json timingsJson(const ProbeTimings& timings) {
   Json out;
   out["dns"] = orNull(timings.dns);
@@ -347,6 +360,7 @@ Json probeJson(const ProbeReport& report) {
   out["quit"] = quitJson(report.quit);
   out["result"] = resultJson(report.result);
   out["timings"] = timingsJson(report.timings);
+  out["protocols"] = protocolsJson(report.protocols);
   return out;
 }
 

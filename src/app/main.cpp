@@ -73,6 +73,7 @@ MxTestRequest requestOf(const MxTestOptions& options) {
   request.timeoutMs = options.extensions.timeoutMs();
   if (options.extensions.port() != 0) request.port = options.extensions.port();
   request.tlsOnConnect = options.extensions.tlsOnConnect();
+  request.protocols = options.extensions.protocols();
   return request;
 }
 

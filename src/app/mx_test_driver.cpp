@@ -212,6 +212,7 @@ HostProbeRequest probeRequestOf(const MxTestRequest& request, const LocalHostInf
   probe.smtpPort = request.port;
   probe.tlsOnConnect = request.tlsOnConnect;
   probe.showPort = true;
+  probe.protocols = request.protocols;
   return probe;
 }
 

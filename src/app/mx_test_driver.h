@@ -27,6 +27,7 @@ struct MxTestRequest {
   RunReport* report = nullptr;          // receives the run's records; null: none are made
   std::uint16_t port = kSmtpPort;       // --port
   bool tlsOnConnect = false;            // --tls-on-connect (RFC 8314)
+  bool protocols = false;               // --protocols
 };
 
 // Runs the test of one invocation: finds the hosts (the MX hosts of domain,

@@ -58,6 +58,14 @@ struct ProbeTimings {
   std::uint32_t total = 0;
 };
 
+// Whether the server accepted a handshake that offered one protocol
+// version alone (--protocols).
+struct ProtocolFacts {
+  std::string version;  // "TLSv1", "TLSv1.1", "TLSv1.2", "TLSv1.3"
+  bool accepted = false;
+  bool deprecated = false;  // TLS 1.0 and 1.1 (RFC 8996)
+};
+
 // Everything about one address tested. Every phase starts as not reached;
 // a probe fills the phases that ran and marks the ones with nothing to do
 // as not applicable.
@@ -76,6 +84,8 @@ struct ProbeReport {
   QuitFacts quit;
   ProbeResult result;
   ProbeTimings timings;
+  // Asked for with --protocols; none otherwise (null in the report).
+  std::optional<std::vector<ProtocolFacts>> protocols;
 };
 
 // One mail host of the domain, in the order of the MX lookup.

@@ -97,7 +97,8 @@ ResultCode SmtpSession::openSession(const SmtpTarget& target, ReplyLines& replie
       static_cast<void>(connection_.closeConnection(Connection::kDefaultLingerMs));
     }
     result = runAttempt(target, replies);
-    if (!mayRetryHandshake(result)) break;
+    // A handshake of one protocol version alone is not retried with others.
+    if (!mayRetryHandshake(result) || config_.tls.onlyProtocol != 0) break;
   }
   if (openAttempt_ > kMaxOpenAttempts) openAttempt_ = kMaxOpenAttempts;
   return result;

@@ -129,7 +129,9 @@ ResultCode startTls(Connection& connection, const TlsTarget& target, const TlsCo
   const std::int32_t attempt = connection.countTlsAttempt();
   facts = HandshakeFacts{};
   facts.attempt = attempt;
-  SSL_CTX* context = attempt <= kMaxAttempts ? contextForAttempt(attempt) : nullptr;
+  SSL_CTX* context = config.onlyProtocol != 0  ? contextForProtocol(config.onlyProtocol)
+                     : attempt <= kMaxAttempts ? contextForAttempt(attempt)
+                                               : nullptr;
   SslPtr ssl(context != nullptr ? SSL_new(context) : nullptr);
   if (!ssl) {
     ERR_clear_error();
@@ -162,6 +164,7 @@ ResultCode startTls(Connection& connection, const TlsTarget& target, const TlsCo
   connection.installTls(std::make_unique<OpenSslChannel>(std::move(ssl)));
   const X509Ptr leaf(SSL_get1_peer_certificate(session));
   if (!leaf) return ResultCode::kTlsNoPeerCertificate;
+  if (config.onlyProtocol != 0) return ResultCode::kOk;  // only whether the server speaks it
   verdict = judgePeer(session, leaf.get(), target, config, flags);
   if (flags.has(TranscriptFlags::kTlsReport)) {
     LockedList<SharedString> lines;

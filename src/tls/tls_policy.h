@@ -33,6 +33,10 @@ struct TlsConfig {
   // The client certificate, presented with TranscriptFlags::kClientCertificate;
   // null: none to present (see readUsableClientCredentials()).
   std::shared_ptr<const ClientCredentials> clientCredentials;
+  // Non-zero: every handshake offers this protocol version alone
+  // (TLS1_VERSION ...) and judges nothing, to learn whether the server
+  // accepts it.
+  int onlyProtocol = 0;
 };
 
 // True when a verdict may stand under the policy: always when the policy

@@ -36,6 +36,9 @@ struct TlsContextSet {
   // reads it, which for a bundle of hundreds costs more than the rest of a
   // run, and a host that DANE verifies never needs it.
   std::string pendingCaPem;
+  // One context per protocol version, TLS 1.0 to 1.3, made when the list of
+  // the protocols a server accepts (--protocols) first needs it.
+  std::array<SslCtxPtr, 4> protocolContexts;
 };
 
 TlsContextSet& contextSet() {
@@ -187,6 +190,15 @@ ResultCode tlsReady() {
   const TlsContextSet& set = contextSet();
   if (failed(set.setupStatus)) return set.setupStatus;
   return set.contexts[0] ? ResultCode::kOk : ResultCode::kTlsInitFailed;
+}
+
+SSL_CTX* contextForProtocol(int version) {
+  if (version < TLS1_VERSION || version > TLS1_3_VERSION) return nullptr;
+  TlsContextSet& set = contextSet();
+  if (!set.contexts[0]) return nullptr;
+  SslCtxPtr& context = set.protocolContexts[static_cast<std::size_t>(version - TLS1_VERSION)];
+  if (!context) context = makeContext({version, version}, set.store.get(), set.cipherList);
+  return context.get();
 }
 
 SSL_CTX* contextForAttempt(std::int32_t attempt) {

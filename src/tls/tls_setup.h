@@ -53,6 +53,11 @@ ResultCode tlsReady();
 // Owned by the TLS state.
 SSL_CTX* contextForAttempt(std::int32_t attempt);
 
+// A context that speaks one protocol version alone, TLS1_VERSION to
+// TLS1_3_VERSION (made now when first asked for); null for another
+// version, before configureTls(), or when it cannot be made.
+SSL_CTX* contextForProtocol(int version);
+
 // OpenSSL's HIGH set of ciphers (cipher_strength.h), read once with the
 // main context when first asked for; empty before configureTls() or when it
 // failed.

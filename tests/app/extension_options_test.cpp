@@ -125,6 +125,7 @@ TEST(ExtensionOptions, ReportAndPortOptions) {
       {{"--json=out.jsonl"}, "", 0, false, true, "out.jsonl"},
       {{"--json", "out.jsonl"}, "", 0, false, true, "out.jsonl"},
       {{"--summary=no"}, "Error: option --summary takes no value", 0, false, false, ""},
+      {{"--protocols=all"}, "Error: option --protocols takes no value", 0, false, false, ""},
   };
   for (const Case& c : cases) {
     ExtensionOptions extensions;
@@ -142,6 +143,10 @@ TEST(ExtensionOptions, ReportAndPortOptions) {
     EXPECT_EQ(extensions.json(), c.json) << label;
     EXPECT_EQ(extensions.jsonFile().toStdString(), c.jsonFile) << label;
   }
+  ExtensionOptions protocols;
+  protocols.apply("--protocols");
+  EXPECT_TRUE(protocols.protocols());
+  EXPECT_FALSE(ExtensionOptions().protocols());
 }
 
 }  // namespace

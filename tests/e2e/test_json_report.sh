@@ -123,6 +123,26 @@ port_transcript() {
 }
 lab_check "a probe of port 465 says so and reports its TLS session" port_transcript
 
+# protocols_agree ADDRESS: the versions --protocols lists as accepted are
+# those openssl s_client completes a handshake with, tried one by one.
+protocols_agree() {
+  local address=$1 option version want="" got out
+  "$bin" "-h$address" --protocols "--json=$work/protocols-$address.jsonl" >/dev/null || return 1
+  for option in tls1 tls1_1 tls1_2 tls1_3; do
+    out=$(timeout 15 openssl s_client -brief -starttls smtp -connect "$address:25" "-$option" \
+            -cipher 'DEFAULT@SECLEVEL=0' </dev/null 2>&1) || true
+    grep -q '^Protocol version: ' <<<"$out" && want+="true " || want+="false "
+  done
+  got=$("$fields" "$work/protocols-$address.jsonl" probe.protocols.0.accepted probe.protocols.1.accepted \
+        probe.protocols.2.accepted probe.protocols.3.accepted | tr '\n' ' ')
+  [ "$got" = "$want" ] || { echo "    report: $got, openssl: $want"; return 1; }
+}
+lab_check "--protocols agrees with openssl s_client on tls10" protocols_agree 203.0.113.10
+lab_check "--protocols agrees with openssl s_client on mx1" protocols_agree 192.0.2.25
+row "--protocols flags TLS 1.0 as deprecated" 0 "-htls10.lab.example --protocols" \
+  probe.protocols.0.version=TLSv1 probe.protocols.0.accepted=true probe.protocols.0.deprecated=true \
+  probe.protocols.3.version=TLSv1.3 probe.protocols.3.accepted=false
+
 # tls_facts_agree NAME HOST: protocol, cipher and both digests agree with
 # openssl's view of the certificate that HOST serves.
 tls_facts_agree() {

@@ -75,7 +75,7 @@ man_page_renders() {
   text=$(MANWIDTH=80 LC_ALL=C.UTF-8 man --warnings -l "$page" 2>"$root/man.err") || { cat "$root/man.err"; return 1; }
   [ ! -s "$root/man.err" ] || { cat "$root/man.err"; return 1; }
   for word in -d -t -f -h -n -a -u -qDNS -IPv4 -IPv6 -IP -lCA -lCF -lCL -QTLS -o -@ \
-              --help --version --timeout= --json --summary --port= --tls-on-connect 'JSON REPORT' 'EXIT STATUS' FILES ENVIRONMENT 'SEE ALSO'; do
+              --help --version --timeout= --json --summary --port= --tls-on-connect --protocols 'JSON REPORT' 'EXIT STATUS' FILES ENVIRONMENT 'SEE ALSO'; do
     grep -qF -- "$word" <<<"$text" || { echo "not shown: $word"; return 1; }
   done
   for word in 0 1 2 99; do
@@ -111,7 +111,8 @@ completion_answers() {
   completes "--timeout=|--tls-on-connect|" "zarvik --t" || ok=1
   completes "--timeout=|"               "zarvik --ti" || ok=1
   completes "--tls-on-connect|"         "zarvik --tl" || ok=1
-  completes "--port=|"                  "zarvik --p" || ok=1
+  completes "--port=|--protocols|"      "zarvik --p" || ok=1
+  completes "--protocols|"              "zarvik --pr" || ok=1
   completes "--port=|"                  "zarvik -dexample.org --port" || ok=1
   completes "--json|--json=|"           "zarvik --j" || ok=1
   completes "--summary|"                "zarvik --s" || ok=1
