@@ -70,12 +70,13 @@ void ExtensionOptions::applyLongOption(std::string_view token) {
     takePort(option.value);
     return;
   }
-  if (option.name == "tls-on-connect" || option.name == "protocols") {
+  if (option.name == "tls-on-connect" || option.name == "protocols" || option.name == "tls-rpt") {
     if (option.hasValue) {
       fail("Error: option " + dashed + " takes no value");
       return;
     }
-    (option.name == "protocols" ? protocols_ : tlsOnConnect_) = true;
+    bool& flag = option.name == "protocols" ? protocols_ : option.name == "tls-rpt" ? tlsRpt_ : tlsOnConnect_;
+    flag = true;
     return;
   }
   if (option.name == "summary") {

@@ -60,6 +60,8 @@ class ExtensionOptions {
   bool tlsOnConnect() const { return tlsOnConnect_ || port_ == kImplicitTlsPort; }
   // --protocols: after each probe, the TLS versions the server accepts.
   bool protocols() const { return protocols_; }
+  // --tls-rpt: the domain's TLS-RPT record (RFC 8460).
+  bool tlsRpt() const { return tlsRpt_; }
   // --summary: a block for people after the transcript.
   bool summary() const { return summary_; }
 
@@ -77,6 +79,7 @@ class ExtensionOptions {
   std::uint16_t port_ = 0;
   bool tlsOnConnect_ = false;
   bool protocols_ = false;
+  bool tlsRpt_ = false;
   SharedString errorLine_;
   SharedString faultyToken_;
 };

@@ -35,7 +35,7 @@ const std::array<std::string_view, 27> kHelpLines{{
     "Zarvik -tuser@example.org -fsender@example.net",
 }};
 
-const std::array<std::string_view, 10> kExtensionHelpLines{{
+const std::array<std::string_view, 11> kExtensionHelpLines{{
     "",
     "Extension options:",
     "--help               Print this help and exit",
@@ -46,6 +46,7 @@ const std::array<std::string_view, 10> kExtensionHelpLines{{
     "--port=<number>      Connect to this port instead of 25 (465 implies --tls-on-connect)",
     "--tls-on-connect     Start TLS before the greeting instead of with STARTTLS",
     "--protocols          After each probe, try TLS 1.0 to 1.3 one by one and list those accepted",
+    "--tls-rpt            Check the domain's TLS-RPT record (_smtp._tls.<domain>)",
 }};
 
 void printHelp(OutputSink& output) {

@@ -364,6 +364,16 @@ Json probeJson(const ProbeReport& report) {
   return out;
 }
 
+Json tlsRptJson(const std::optional<TlsRptFacts>& tlsRpt) {
+  if (!tlsRpt) return nullptr;
+  Json out;
+  out["status"] = tlsRpt->status;
+  out["lookup"] = lookupJson(tlsRpt->lookup);
+  out["rua"] = tlsRpt->reportUris;
+  out["problems"] = tlsRpt->problems;
+  return out;
+}
+
 Json domainJson(const DomainReport& report) {
   Json out = recordHead("domain");
   out["domain"] = report.domain;
@@ -379,6 +389,7 @@ Json domainJson(const DomainReport& report) {
   out["addresses_tested"] = report.addressesTested;
   out["exit_code"] = static_cast<int>(report.exitCode);
   out["ms"] = report.ms;
+  out["tls_rpt"] = tlsRptJson(report.tlsRpt);
   return out;
 }
 

@@ -74,6 +74,7 @@ MxTestRequest requestOf(const MxTestOptions& options) {
   if (options.extensions.port() != 0) request.port = options.extensions.port();
   request.tlsOnConnect = options.extensions.tlsOnConnect();
   request.protocols = options.extensions.protocols();
+  request.tlsRpt = options.extensions.tlsRpt();
   return request;
 }
 

@@ -5,6 +5,7 @@
 #include "app/local_host_info.h"
 #include "app/mx_test_services.h"
 #include "app/recipient_address.h"
+#include "app/tls_rpt_record.h"
 #include "app/wait_bounds.h"
 #include "base/output_sink.h"
 #include "base/result_text.h"
@@ -58,8 +59,9 @@ struct LookupNotes {
   bool hostMode = false;
   std::uint32_t startedTick = 0;  // when the run began
   std::uint32_t lookupMs = 0;
-  std::int32_t addressesTested = 0;  // counted by probeAll()
-  bool forcedAddress = false;        // -IP names a usable address
+  std::int32_t addressesTested = 0;   // counted by probeAll()
+  bool forcedAddress = false;         // -IP names a usable address
+  std::optional<TlsRptFacts> tlsRpt;  // with --tls-rpt
   RunReport* report = nullptr;
 };
 
@@ -165,6 +167,7 @@ void reportDomain(const MxTestRequest& request, const LookupNotes& notes, const 
   domain.addressesTested = nullMx ? 0 : notes.addressesTested;
   domain.exitCode = exitCode;
   domain.ms = elapsedSince(notes.startedTick);
+  domain.tlsRpt = notes.tlsRpt;
   request.report->domainDone(domain);
 }
 
@@ -195,6 +198,38 @@ ResultCode findHosts(const MxTestRequest& request, MxTestServices& services, Loo
                      SharedString::fromInteger(entries.count()) + " mail host entries are tested");
   }
   return ResultCode::kOk;
+}
+
+// The domain's TLS-RPT record (RFC 8460 section 3), told in lines marked
+// "TLS-RPT: " so that none can be taken for a server's.
+TlsRptFacts checkTlsRpt(MxTestServices& services, const SharedString& domain, OutputSink& output) {
+  const SharedString name = "_smtp._tls." + domain;
+  std::vector<std::string> texts;
+  TlsRptFacts facts;
+  const ResultCode lookup = services.lookupText(name, texts, facts.lookup);
+  const SharedString lead = "TLS-RPT: " + name + ": ";
+  if (facts.lookup.status != LookupStatus::kOk && facts.lookup.status != LookupStatus::kNoRecords) {
+    facts.status = "lookup_failed";
+    output.printLine(lead + "lookup failed, " + formatResult(lookup));
+    return facts;
+  }
+  const TlsRptRecord record = judgeTlsRptRecords(texts);
+  facts.status = std::string(tlsRptStatusName(record.status));
+  facts.reportUris = record.reportUris;
+  facts.problems = record.problems;
+  switch (record.status) {
+    case TlsRptRecord::Status::kNone: output.printLine(lead + "no record"); break;
+    case TlsRptRecord::Status::kValid:
+      for (const std::string& uri : record.reportUris) output.printLine(lead + "reports go to " + SharedString(uri));
+      break;
+    default:
+      for (const std::string& problem : record.problems) {
+        output.printLine(lead + SharedString(std::string(tlsRptStatusName(record.status))) + ", " +
+                         SharedString(problem));
+      }
+      break;
+  }
+  return facts;
 }
 
 HostProbeRequest probeRequestOf(const MxTestRequest& request, const LocalHostInfo& localHost, OutputSink& output) {
@@ -249,6 +284,9 @@ ExitCode runMxTestWith(const MxTestRequest& request, MxTestServices& services, O
 
   LockedList<MailHostEntry> entries;
   const ResultCode lookup = findHosts(request, services, notes, entries, output);
+  if (request.tlsRpt && !notes.hostMode && (succeeded(lookup) || lookup == ResultCode::kNullMx)) {
+    notes.tlsRpt = checkTlsRpt(services, notes.domain, output);
+  }
   if (lookup == ResultCode::kNullMx) {
     reportDomain(request, notes, entries, kExitRefusedPermanently, true);
     return kExitRefusedPermanently;

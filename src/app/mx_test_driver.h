@@ -28,6 +28,7 @@ struct MxTestRequest {
   std::uint16_t port = kSmtpPort;       // --port
   bool tlsOnConnect = false;            // --tls-on-connect (RFC 8314)
   bool protocols = false;               // --protocols
+  bool tlsRpt = false;                  // --tls-rpt
 };
 
 // Runs the test of one invocation: finds the hosts (the MX hosts of domain,

@@ -6,6 +6,7 @@
 #include "dns/host_lookup.h"
 #include "dns/mx_lookup.h"
 #include "dns/tlsa_lookup.h"
+#include "dns/txt_lookup.h"
 
 namespace zarvik {
 
@@ -58,6 +59,12 @@ ResultCode DnsMxTestServices::findHost(const SharedString& host, LockedList<Mail
   LockedList<SharedString> names;
   static_cast<void>(names.append(host));
   return lookupHosts(*resolver_, names, resolver_->defaultPort(), entries, options);
+}
+
+ResultCode DnsMxTestServices::lookupText(const SharedString& name, std::vector<std::string>& texts,
+                                         LookupFacts& facts) {
+  startResolver();
+  return lookupTxt(*resolver_, name, texts, facts);
 }
 
 void DnsMxTestServices::fillTlsa(MailHostEntry& entry) {

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "app/exit_code.h"
 #include "app/host_probe.h"
@@ -38,6 +40,14 @@ class MxTestServices {
                               ResolverOptions options) = 0;
   // Fills the entry's TLSA lines when it has none; a failure leaves them empty.
   virtual void fillTlsa(MailHostEntry& entry) = 0;
+  // The TXT records of name; the default (of scripted services) finds none.
+  virtual ResultCode lookupText(const SharedString& name, std::vector<std::string>& texts, LookupFacts& facts) {
+    static_cast<void>(name);
+    texts.clear();
+    facts = LookupFacts{};
+    facts.status = LookupStatus::kNoRecords;
+    return ResultCode::kDnsNoData;
+  }
   // Tests one host; the verdict is probeHost()'s.
   virtual ExitCode probe(const MailHostEntry& entry, const HostProbeRequest& request) = 0;
 };
@@ -61,6 +71,7 @@ class DnsMxTestServices : public MxTestServices {
                          ResolverOptions options) override;
   ResultCode findHost(const SharedString& host, LockedList<MailHostEntry>& entries, ResolverOptions options) override;
   void fillTlsa(MailHostEntry& entry) override;
+  ResultCode lookupText(const SharedString& name, std::vector<std::string>& texts, LookupFacts& facts) override;
   ExitCode probe(const MailHostEntry& entry, const HostProbeRequest& request) override;
 
  private:

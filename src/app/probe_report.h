@@ -95,6 +95,14 @@ struct MxHostFacts {
 };
 
 // The end of one domain's test.
+// The domain's TLS-RPT policy (--tls-rpt, RFC 8460).
+struct TlsRptFacts {
+  LookupFacts lookup;  // the TXT lookup of _smtp._tls.<domain>
+  std::string status;  // tlsRptStatusName(); "lookup_failed" when the lookup failed
+  std::vector<std::string> reportUris;
+  std::vector<std::string> problems;
+};
+
 struct DomainReport {
   std::string domain;  // or the host given instead of one
   std::vector<MxHostFacts> mxHosts;
@@ -102,6 +110,7 @@ struct DomainReport {
   std::int32_t addressesTested = 0;
   ExitCode exitCode = kExitNotTested;  // the run's exit code for this domain
   std::uint32_t ms = 0;
+  std::optional<TlsRptFacts> tlsRpt;  // asked for with --tls-rpt; null otherwise
 };
 
 // What went wrong before any probe.

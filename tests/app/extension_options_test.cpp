@@ -145,8 +145,11 @@ TEST(ExtensionOptions, ReportAndPortOptions) {
   }
   ExtensionOptions protocols;
   protocols.apply("--protocols");
+  protocols.apply("--tls-rpt");
   EXPECT_TRUE(protocols.protocols());
+  EXPECT_TRUE(protocols.tlsRpt());
   EXPECT_FALSE(ExtensionOptions().protocols());
+  EXPECT_FALSE(ExtensionOptions().tlsRpt());
 }
 
 }  // namespace

@@ -110,7 +110,8 @@ ProbeReport handshakeFailure() {
 }
 
 DomainReport domainDone() {
-  return {"example.org", {{"mx1.example.org", 10}, {"mx2.example.org", 20}}, false, 3, kExitAccepted, 412};
+  TlsRptFacts tlsRpt{{LookupStatus::kOk, 0, true, 300, 9}, "valid", {"mailto:tlsrpt@example.org"}, {}};
+  return {"example.org", {{"mx1.example.org", 10}, {"mx2.example.org", 20}}, false, 3, kExitAccepted, 412, tlsRpt};
 }
 
 ErrorReport recipientError(std::string recipient) {

@@ -273,7 +273,8 @@ TEST_F(ZarvikBinary, ExtensionOptionsAnswerBeforeAnythingElseRuns) {
            "--summary            Print a summary of each host and of the run at the end\r\n"
            "--port=<number>      Connect to this port instead of 25 (465 implies --tls-on-connect)\r\n"
            "--tls-on-connect     Start TLS before the greeting instead of with STARTTLS\r\n"
-           "--protocols          After each probe, try TLS 1.0 to 1.3 one by one and list those accepted\r\n";
+           "--protocols          After each probe, try TLS 1.0 to 1.3 one by one and list those accepted\r\n"
+           "--tls-rpt            Check the domain's TLS-RPT record (_smtp._tls.<domain>)\r\n";
   }();
   const std::string version = std::string("Zarvik v" ZARVIK_VERSION "\r\n") + OpenSSL_version(OPENSSL_VERSION) + "\r\n";
   const std::string badTimeout = "Error: --timeout needs a whole number of seconds from 1 to 300";

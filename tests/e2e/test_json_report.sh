@@ -143,6 +143,22 @@ row "--protocols flags TLS 1.0 as deprecated" 0 "-htls10.lab.example --protocols
   probe.protocols.0.version=TLSv1 probe.protocols.0.accepted=true probe.protocols.0.deprecated=true \
   probe.protocols.3.version=TLSv1.3 probe.protocols.3.accepted=false
 
+# TLS-RPT (RFC 8460): a good record, a faulty one, two, and none.
+row "TLS-RPT record" 0 "-dlab.example --tls-rpt" domain.tls_rpt.status=valid \
+  domain.tls_rpt.rua.0=mailto:tlsrpt@lab.example domain.tls_rpt.rua.1=https://report.lab.example/tlsrpt \
+  domain.tls_rpt.lookup.authenticated=true
+row "TLS-RPT record with a bad URI" 0 "-dbackup.lab.example --tls-rpt" domain.tls_rpt.status=invalid
+row "two TLS-RPT records" 0 "-dbusy.lab.example --tls-rpt" \
+  domain.tls_rpt.status=several
+row "no TLS-RPT record" 0 "-dmixed.lab.example --tls-rpt" domain.tls_rpt.status=none domain.tls_rpt.lookup.rcode=NXDOMAIN
+row "no TLS-RPT check unless asked" 0 "-dlab.example" domain.tls_rpt=null
+tls_rpt_lines() {
+  "$bin" -dbackup.lab.example --tls-rpt >"$work/tls-rpt.txt" || return 1
+  grep -q $'^TLS-RPT: _smtp._tls.backup.lab.example: invalid, rua URI "ftp://report.lab.example/" is neither mailto: nor https:\r$' \
+    "$work/tls-rpt.txt"
+}
+lab_check "--tls-rpt tells what is wrong in a marked line" tls_rpt_lines
+
 # tls_facts_agree NAME HOST: protocol, cipher and both digests agree with
 # openssl's view of the certificate that HOST serves.
 tls_facts_agree() {

@@ -75,7 +75,7 @@ man_page_renders() {
   text=$(MANWIDTH=80 LC_ALL=C.UTF-8 man --warnings -l "$page" 2>"$root/man.err") || { cat "$root/man.err"; return 1; }
   [ ! -s "$root/man.err" ] || { cat "$root/man.err"; return 1; }
   for word in -d -t -f -h -n -a -u -qDNS -IPv4 -IPv6 -IP -lCA -lCF -lCL -QTLS -o -@ \
-              --help --version --timeout= --json --summary --port= --tls-on-connect --protocols 'JSON REPORT' 'EXIT STATUS' FILES ENVIRONMENT 'SEE ALSO'; do
+              --help --version --timeout= --json --summary --port= --tls-on-connect --protocols --tls-rpt 'JSON REPORT' 'EXIT STATUS' FILES ENVIRONMENT 'SEE ALSO'; do
     grep -qF -- "$word" <<<"$text" || { echo "not shown: $word"; return 1; }
   done
   for word in 0 1 2 99; do
@@ -108,9 +108,9 @@ completion_answers() {
   completes "-QTLS|"                    "zarvik -Q" || ok=1
   completes "-lCA|-lCF|-lCL|"           "zarvik -dexample.org -l" || ok=1
   completes "-IPv4|-IPv6|-IP|"          "zarvik -ip" || ok=1
-  completes "--timeout=|--tls-on-connect|" "zarvik --t" || ok=1
+  completes "--timeout=|--tls-on-connect|--tls-rpt|" "zarvik --t" || ok=1
   completes "--timeout=|"               "zarvik --ti" || ok=1
-  completes "--tls-on-connect|"         "zarvik --tl" || ok=1
+  completes "--tls-on-connect|--tls-rpt|" "zarvik --tl" || ok=1
   completes "--port=|--protocols|"      "zarvik --p" || ok=1
   completes "--protocols|"              "zarvik --pr" || ok=1
   completes "--port=|"                  "zarvik -dexample.org --port" || ok=1
