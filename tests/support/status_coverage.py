@@ -9,7 +9,7 @@ the values that UNREACHED names with the reason no test produces them.
 Prints one line per phase with the values never seen; exit code 0 when
 every value was seen, 1 otherwise.  The records of the end-to-end tests:
 
-  ZARVIK_REPORT_COLLECT=/tmp/all.jsonl ctest -R 'json|hostile|forged'
+  ZARVIK_REPORT_COLLECT=/tmp/all.jsonl ctest -R 'json|hostile|forged|driver'
   tests/support/status_coverage.py /tmp/all.jsonl
 """
 
