@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "base/character_class.h"
+#include "base/shared_string.h"
 
 namespace zarvik {
 
@@ -25,11 +26,7 @@ constexpr std::size_t kMaxLabelLength = 63;
 bool isLetterOrDigit(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || isDigit(c); }
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (toLowerAscii(a[i]) != toLowerAscii(b[i])) return false;
-  }
-  return true;
+  return SharedString::compare(a, b, SharedString::kIgnoreCase | SharedString::kEqualLength);
 }
 
 // WSP of RFC 5234: the blank and the tab only, not CR or LF.

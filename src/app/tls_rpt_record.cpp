@@ -1,6 +1,6 @@
 #include "app/tls_rpt_record.h"
 
-#include "base/character_class.h"
+#include "base/shared_string.h"
 
 namespace zarvik {
 
@@ -22,46 +22,39 @@ bool isTlsRptRecord(std::string_view text) {
   return rest.empty() || rest.front() == ';';
 }
 
-bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    if (toLowerAscii(text[i]) != prefix[i]) return false;
+// The parts of text between the delimiters, blanks and tabs trimmed.
+std::vector<std::string_view> partsOf(std::string_view text, char delimiter) {
+  std::vector<std::string_view> parts;
+  for (;;) {
+    const std::size_t end = text.find(delimiter);
+    parts.push_back(trimmed(text.substr(0, end)));
+    if (end == std::string_view::npos) return parts;
+    text.remove_prefix(end + 1);
   }
-  return true;
 }
 
-void takeReportUris(std::string_view value, TlsRptRecord& record) {
-  std::size_t start = 0;
-  while (start <= value.size()) {
-    const std::size_t comma = value.find(',', start);
-    const std::string_view uri = trimmed(value.substr(start, comma == std::string_view::npos ? comma : comma - start));
-    if (startsWithIgnoringCase(uri, "mailto:") && uri.size() > 7) {
-      record.reportUris.emplace_back(uri);
-    } else if (startsWithIgnoringCase(uri, "https:") && uri.size() > 6) {
-      record.reportUris.emplace_back(uri);
-    } else {
-      record.problems.push_back("rua URI \"" + std::string(uri) + "\" is neither mailto: nor https:");
-    }
-    if (comma == std::string_view::npos) break;
-    start = comma + 1;
+// A URI with a scheme of a report's and more after it (RFC 8460 section 3).
+bool isReportUri(std::string_view uri) {
+  for (const std::string_view scheme : {std::string_view("mailto:"), std::string_view("https:")}) {
+    if (SharedString::startsWith(uri, scheme, true) && uri.size() > scheme.size()) return true;
   }
+  return false;
 }
 
 void judgeFields(std::string_view text, TlsRptRecord& record) {
   bool sawRua = false;
-  std::size_t start = 0;
-  while (start <= text.size()) {
-    const std::size_t semicolon = text.find(';', start);
-    const std::string_view field =
-        trimmed(text.substr(start, semicolon == std::string_view::npos ? semicolon : semicolon - start));
+  for (const std::string_view field : partsOf(text, ';')) {
     const std::size_t equals = field.find('=');
-    if (equals != std::string_view::npos && trimmed(field.substr(0, equals)) == "rua") {
-      if (sawRua) record.problems.emplace_back("more than one rua field");
-      sawRua = true;
-      takeReportUris(field.substr(equals + 1), record);
+    if (equals == std::string_view::npos || trimmed(field.substr(0, equals)) != "rua") continue;
+    if (sawRua) record.problems.emplace_back("more than one rua field");
+    sawRua = true;
+    for (const std::string_view uri : partsOf(field.substr(equals + 1), ',')) {
+      if (isReportUri(uri)) {
+        record.reportUris.emplace_back(uri);
+      } else {
+        record.problems.push_back("rua URI \"" + std::string(uri) + "\" is neither mailto: nor https:");
+      }
     }
-    if (semicolon == std::string_view::npos) break;
-    start = semicolon + 1;
   }
   if (!sawRua) record.problems.emplace_back("no rua field");
 }

@@ -12,7 +12,4 @@ constexpr bool isDigit(char c) { return c >= '0' && c <= '9'; }
 // The blank, tab, LF, VT, FF and CR (the "C" locale's isspace).
 constexpr bool isWhiteSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-// 'A' to 'Z' as 'a' to 'z'; every other byte as it is.
-constexpr char toLowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 }  // namespace zarvik

@@ -30,4 +30,19 @@ std::string rcodeName(std::uint16_t rcode) {
   return "RCODE" + std::to_string(rcode);
 }
 
+LookupFacts lookupFactsWithoutRecords(ResultCode result) {
+  constexpr std::uint16_t kNoError = 0;
+  constexpr std::uint16_t kNxDomain = 3;
+  LookupFacts facts;
+  switch (result) {
+    case ResultCode::kDomainNotFound: facts = {LookupStatus::kNoRecords, kNxDomain, {}, {}, {}}; break;
+    case ResultCode::kOk:
+    case ResultCode::kDnsNoData: facts = {LookupStatus::kNoRecords, kNoError, {}, {}, {}}; break;
+    case ResultCode::kTimeout:
+    case ResultCode::kReadTimeout: facts.status = LookupStatus::kTimeout; break;
+    default: facts.status = LookupStatus::kFailed; break;
+  }
+  return facts;
+}
+
 }  // namespace zarvik

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/result_code.h"
+
 namespace zarvik {
 
 // What a probe learnt from its DNS lookups, as plain values for the JSON
@@ -46,6 +48,11 @@ struct DnsFacts {
 // The status's name in the report ("ok", "no_records" ...); empty for a
 // value that is no LookupStatus.
 std::string_view lookupStatusName(LookupStatus status);
+
+// The facts of a lookup that ended without records, from its result:
+// kDomainNotFound (NXDOMAIN), kDnsNoData or kOk (NODATA), a time-out, or a
+// failure.
+LookupFacts lookupFactsWithoutRecords(ResultCode result);
 
 // The mnemonic of an RCODE as the IANA registry gives it (RFC 6895 section
 // 2.3): "NOERROR", "NXDOMAIN", "SERVFAIL" ...; "RCODE" and the number for

@@ -82,21 +82,6 @@ LookupFacts tlsaLookupFacts(const DnsExchangeResult& answer) {
   return facts;
 }
 
-// The facts of a lookup that found no records.
-LookupFacts failedLookupFacts(ResultCode result) {
-  constexpr std::uint16_t kNxDomain = 3;
-  LookupFacts facts;
-  switch (result) {
-    case ResultCode::kDomainNotFound: facts = {LookupStatus::kNoRecords, kNxDomain, {}, {}, {}}; break;
-    case ResultCode::kOk:
-    case ResultCode::kDnsNoData: facts = {LookupStatus::kNoRecords, 0, {}, {}, {}}; break;
-    case ResultCode::kTimeout:
-    case ResultCode::kReadTimeout: facts.status = LookupStatus::kTimeout; break;
-    default: facts.status = LookupStatus::kFailed; break;
-  }
-  return facts;
-}
-
 }  // namespace
 
 SharedString tlsaServiceName(const MailHostEntry& entry) {
@@ -165,7 +150,7 @@ ResultCode askForTlsa(const Resolver& resolver, MailHostEntry& entry) {
 ResultCode lookupTlsa(const Resolver& resolver, MailHostEntry& entry) {
   if (!entry.tlsaLines.isEmpty()) return ResultCode::kOk;
   const ResultCode result = askForTlsa(resolver, entry);
-  if (entry.tlsaLookup.status == LookupStatus::kNotReached) entry.tlsaLookup = failedLookupFacts(result);
+  if (entry.tlsaLookup.status == LookupStatus::kNotReached) entry.tlsaLookup = lookupFactsWithoutRecords(result);
   return result;
 }
 

@@ -41,7 +41,6 @@ void collectTexts(const DnsExchangeResult& answer, SharedString name, std::vecto
 ResultCode lookupTxt(const Resolver& resolver, const SharedString& name, std::vector<std::string>& texts,
                      LookupFacts& facts) {
   texts.clear();
-  facts = LookupFacts{};
   bool authenticated = false;
   std::uint32_t ttl = UINT32_MAX;
   const ExchangeHandler handler = [&](ResultCode& code, const DnsExchangeResult& answer) {
@@ -55,15 +54,8 @@ ResultCode lookupTxt(const Resolver& resolver, const SharedString& name, std::ve
       askNameServers(resolver.nameServers(), name.view(), DnsType::kTXT, kDnsQueryDnssec, resolver.options(), handler);
   if (isNameError(code)) code = ResultCode::kDomainNotFound;
   constexpr std::uint16_t kNoError = 0;
-  constexpr std::uint16_t kNxDomain = 3;
-  switch (code) {
-    case ResultCode::kOk: facts = {LookupStatus::kOk, kNoError, authenticated, ttl, std::nullopt}; break;
-    case ResultCode::kDnsNoData: facts = {LookupStatus::kNoRecords, kNoError, {}, {}, {}}; break;
-    case ResultCode::kDomainNotFound: facts = {LookupStatus::kNoRecords, kNxDomain, {}, {}, {}}; break;
-    case ResultCode::kTimeout:
-    case ResultCode::kReadTimeout: facts.status = LookupStatus::kTimeout; break;
-    default: facts.status = LookupStatus::kFailed; break;
-  }
+  facts = code == ResultCode::kOk ? LookupFacts{LookupStatus::kOk, kNoError, authenticated, ttl, std::nullopt}
+                                  : lookupFactsWithoutRecords(code);
   return code;
 }
 

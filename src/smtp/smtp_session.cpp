@@ -1,8 +1,5 @@
 #include "smtp/smtp_session.h"
 
-#include <algorithm>
-#include <cctype>
-
 #include "base/result_text.h"
 #include "base/run_flag.h"
 #include "net/line_session.h"
@@ -39,15 +36,6 @@ const SharedString& lastLine(const ReplyLines& reply) {
 }  // namespace
 
 namespace {
-
-bool startsWithStartTls(std::string_view line) {
-  constexpr std::string_view kKeyword = "STARTTLS";
-  if (line.size() < kKeyword.size()) return false;
-  for (std::size_t i = 0; i < kKeyword.size(); ++i) {
-    if (std::toupper(static_cast<unsigned char>(line[i])) != kKeyword[i]) return false;
-  }
-  return line.size() == kKeyword.size() || line[kKeyword.size()] == ' ';
-}
 
 void noteGreeting(GreetingFacts& facts, ResultCode result, const ReplyLines& greeting) {
   facts.status = replyStatusOf(result);
@@ -230,11 +218,9 @@ ResultCode SmtpSession::helloExchange(ReplyLines& replies) {
   if (config_.options.has(SmtpOptions::kUseEhlo)) {
     const ResultCode result =
         command("EHLO " + config_.clientHostName, ReplyKind::kConnection, config_.timeouts.replyMs, reply, enhanced);
+    if (succeeded(result)) capabilities_.buildFromReply(reply);
     noteHello(HelloVerb::kEhlo, result, reply);
-    if (succeeded(result)) {
-      capabilities_.buildFromReply(reply);
-      return result;
-    }
+    if (succeeded(result)) return result;
     // A server that does not know EHLO still speaks HELO (RFC 5321 section
     // 3.2); a broken connection speaks nothing.
     if (isLinkFailure(result)) return result;
@@ -290,9 +276,7 @@ void SmtpSession::noteHello(HelloVerb verb, ResultCode result, const ReplyLines&
       if (line.size() > 4) facts.capabilities.emplace_back(line.substr(4));
     }
   }
-  facts.starttlsOffered = offeredBefore || findCapability(capabilities_, "STARTTLS") != 0 ||
-                          std::any_of(facts.capabilities.begin(), facts.capabilities.end(),
-                                      [](const std::string& line) { return startsWithStartTls(line); });
+  facts.starttlsOffered = offeredBefore || findCapability(capabilities_, "STARTTLS") != 0;
 }
 
 void SmtpSession::writeInfo(const SharedString& text) const { transcriptInfo(connection_, text, config_.flags); }

@@ -105,12 +105,7 @@ std::string lastCommonName(const X509* certificate) {
 }
 
 bool equalIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
+  return SharedString::compare(a, b, SharedString::kIgnoreCase | SharedString::kEqualLength);
 }
 
 // One reference identity against one DNS-ID (RFC 6125 section 6.4.3).
