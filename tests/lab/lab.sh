@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The lab: real DNS and mail servers in a private network namespace, so that
-# the program can be run end to end on a machine without internet.
+# The lab: real DNS and mail servers, and an HTTPS server for MTA-STS
+# policies, in a private network namespace, so that the program can be run
+# end to end on a machine without internet.
 #
 #   lab.sh run [--] COMMAND [ARG...]   start the lab, run COMMAND inside it,
 #                                      tear the lab down, exit with COMMAND's
@@ -47,7 +48,7 @@ lab_obstacle() {
     return
   fi
   local tool
-  for tool in unshare ip knotd kdig unbound /usr/lib/postfix/sbin/master python3; do
+  for tool in unshare ip knotd kdig unbound /usr/lib/postfix/sbin/master nginx python3; do
     command -v "$tool" >/dev/null 2>&1 || { echo "missing $tool (run scripts/install-deps)"; return; }
   done
   local err
@@ -162,12 +163,13 @@ ip link set lab0 up
 ip link set lab1 up
 ip addr add 192.0.2.10/24 dev lab0
 ip -6 addr add 2001:db8::10/64 dev lab0 nodad
-for a in 192.0.2.25 192.0.2.53 192.0.2.54 198.51.100.25 198.51.100.26 \
-         203.0.113.10 203.0.113.12 203.0.113.25 203.0.113.26 203.0.113.27 \
-         203.0.113.28; do
+for a in 192.0.2.25 192.0.2.26 192.0.2.53 192.0.2.54 192.0.2.80 \
+         198.51.100.25 198.51.100.26 203.0.113.10 203.0.113.12 203.0.113.25 \
+         203.0.113.26 203.0.113.27 203.0.113.28; do
   ip addr add "$a/24" dev lab1
 done
-for a in 2001:db8::25 2001:db8::53 2001:db8::54 2001:db8:100::25 2001:db8:113::25; do
+for a in 2001:db8::25 2001:db8::53 2001:db8::54 2001:db8::80 2001:db8:100::25 \
+         2001:db8:113::25; do
   ip -6 addr add "$a/64" dev lab1 nodad
 done
 # 203.0.113.99 answers nothing at all: its frames go to a MAC address that
@@ -215,9 +217,15 @@ esac
 # Each server sends its certificate and the lab CA's: a DANE-TA record
 # (usage 2) can only match a certificate that the server sends (RFC 7671
 # section 5.2.2).
-for host in mx1 mx2 tls10 weak; do
+for host in mx1 mx2 tls10 weak mta; do
   cat "$lab_home/certs/$host.pem" "$lab_home/certs/ca.pem" >"$pf/$host-chain.pem"
 done
+# The MTA-STS domains of the lab zone (all under lab.example): their MX
+# hosts are mta's listener, which accepts known@ of each.
+sts_domains=(sts sts-testing sts-none sts-evil sts-mismatch sts-redirect
+  sts-missing sts-type sts-big sts-huge sts-maxage sts-two sts-webpki
+  sts-silent)
+
 cat >"$pf/conf/main.cf" <<EOF
 compatibility_level = 3.6
 queue_directory = $pf/queue
@@ -231,7 +239,8 @@ mydomain = lab.example
 myorigin = \$mydomain
 mydestination = lab.example, backup.lab.example, mixed.lab.example,
   busy.lab.example, fallback.lab.example, cname.lab.example,
-  v6only.lab.example, example.net, localhost
+  v6only.lab.example, example.net, localhost,
+  $(printf '%s.lab.example ' "${sts_domains[@]}")
 mynetworks = 127.0.0.0/8 [::1]/128
 inet_interfaces = all
 inet_protocols = all
@@ -296,6 +305,12 @@ cat >"$pf/conf/master.cf" <<EOF
   -o smtpd_tls_protocols=>=TLSv1.2,<=TLSv1.2
   -o smtpd_tls_mandatory_protocols=>=TLSv1.2,<=TLSv1.2
   -o tls_medium_cipherlist=NULL-SHA256:@SECLEVEL=0
+# The MX host of the MTA-STS domains, without TLSA records: a sender can
+# trust its certificate only through the lab CA (RFC 8461 section 4.2).
+192.0.2.26:smtp inet n - n - - smtpd
+  -o myhostname=mta.lab.example
+  -o smtpd_tls_cert_file=$pf/mta-chain.pem
+  -o smtpd_tls_key_file=$lab_home/certs/mta.key
 203.0.113.26:smtp inet n - n - - smtpd
   -o myhostname=tempfail1.lab.example
   -o smtpd_recipient_restrictions=defer
@@ -342,6 +357,108 @@ echo "compatibility_level = 3.6" >"$pf/tools/main.cf"
 /usr/lib/postfix/sbin/master -c "$pf/conf" >>"$pf/maillog" 2>&1 &
 postfix_pid=$!
 pids+=("$postfix_pid")
+
+# --- Policy server: nginx ----------------------------------------------------
+# The HTTPS host of every MTA-STS domain (RFC 8461 section 3.3): the policy
+# at https://mta-sts.<domain>/.well-known/mta-sts.txt, or a fault a sender
+# must notice.  Its configuration, logs, pid file and temporary folders are
+# under $ng: nothing in /etc/nginx or /var/lib/nginx is used.
+say "nginx"
+ng="$dir/nginx"
+sts_addr=192.0.2.80 sts_addr6=2001:db8::80
+mkdir -p "$ng/temp" "$ng/www"
+cat "$lab_home/certs/mta-sts.pem" "$lab_home/certs/ca.pem" >"$ng/mta-sts-chain.pem"
+# policy DOMAIN BODY: the policy that mta-sts.DOMAIN serves; BODY with
+# printf's backslash escapes.
+policy() {
+  mkdir -p "$ng/www/$1/.well-known"
+  printf '%b' "$2" >"$ng/www/$1/.well-known/mta-sts.txt"
+}
+# padded_policy DOMAIN BYTES: a valid policy followed by lines of an unknown
+# key, which a sender ignores (RFC 8461 section 3.2), BYTES long in all.
+# The policy is 64 bytes and so is each padding line.
+padded_policy() {
+  local file="$ng/www/$1/.well-known/mta-sts.txt"
+  policy "$1" "$enforce_mta"
+  awk -v n=$(($2 / 64 - 1)) 'BEGIN {
+    line = sprintf("x: %60s", ""); gsub(/ /, "x", line)
+    for (i = 0; i < n; i++) print line }' >>"$file"
+  [ "$(stat -c %s "$file")" -eq "$2" ] || fail "$file is not $2 bytes long"
+}
+enforce_mta='version: STSv1\nmode: enforce\nmx: mta.lab.example\nmax_age: 86400\n'
+policy lab.example 'version: STSv1\nmode: enforce\nmx: mx1.lab.example\nmx: mx2.lab.example\nmax_age: 604800\n'
+policy sts.lab.example 'version: STSv1\r\nmode: enforce\r\nmx: mta.lab.example\r\nmax_age: 31557600\r\n'
+policy sts-testing.lab.example 'version: STSv1\nmode: testing\nmx: *.lab.example\nmax_age: 86400\n'
+policy sts-none.lab.example 'version: STSv1\nmode: none\nmax_age: 86400\n'
+policy sts-evil.lab.example 'version: STSv1\nmode: enforce\nmx: mta.lab.example\nmx: *.example\nmax_age: 31557600\n'
+policy sts-mismatch.lab.example 'version: STSv1\nmode: enforce\nmx: *.lab.example\nmax_age: 31557600\n'
+policy sts-maxage.lab.example 'version: STSv1\nmode: enforce\nmx: mta.lab.example\nmax_age: 99999999999\n'
+for d in sts-type sts-two sts-webpki; do policy "$d.lab.example" "$enforce_mta"; done
+padded_policy sts-big.lab.example 102400
+padded_policy sts-huge.lab.example 10485760
+# sts_server DOMAIN [DIRECTIVE...]: the server block of mta-sts.DOMAIN.
+sts_server() {
+  printf '    server {\n'
+  printf '        listen %s:443 ssl;\n        listen [%s]:443 ssl;\n' "$sts_addr" "$sts_addr6"
+  printf '        server_name mta-sts.%s;\n        root %s;\n' "$1" "$ng/www/$1"
+  shift
+  [ $# -eq 0 ] || printf '        %s\n' "$@"
+  printf '    }\n'
+}
+{
+  cat <<EOF
+daemon off;
+master_process on;
+worker_processes 1;
+pid $ng/nginx.pid;
+lock_file $ng/nginx.lock;
+error_log $ng/error.log notice;
+events {
+    worker_connections 64;
+}
+http {
+    # No suffix mapping: every file is text/plain, so that a policy's
+    # Content-Type is exactly that (RFC 8461 section 3.3), without charset.
+    types {}
+    default_type text/plain;
+    server_tokens off;
+    access_log $ng/access.log;
+    client_body_temp_path $ng/temp/body;
+    proxy_temp_path $ng/temp/proxy;
+    fastcgi_temp_path $ng/temp/fastcgi;
+    uwsgi_temp_path $ng/temp/uwsgi;
+    scgi_temp_path $ng/temp/scgi;
+    ssl_protocols TLSv1.2 TLSv1.3;
+    ssl_certificate $ng/mta-sts-chain.pem;
+    ssl_certificate_key $lab_home/certs/mta-sts.key;
+    # Names that no block below serves (or no SNI at all) get a 404.
+    server {
+        listen $sts_addr:443 ssl default_server;
+        listen [$sts_addr6]:443 ssl default_server;
+        return 404;
+    }
+EOF
+  sts_server lab.example
+  for d in sts sts-testing sts-none sts-evil sts-mismatch sts-big sts-huge \
+           sts-maxage sts-two; do
+    sts_server "$d.lab.example"
+  done
+  # Redirects must not be followed (RFC 8461 section 3.3).
+  sts_server sts-redirect.lab.example \
+    'location = /.well-known/mta-sts.txt { return 301 https://mta-sts.sts.lab.example/.well-known/mta-sts.txt; }'
+  # No policy file: 404.
+  sts_server sts-missing.lab.example
+  sts_server sts-type.lab.example 'default_type text/html;'
+  # A certificate that does not name the host.
+  sts_server sts-webpki.lab.example "ssl_certificate $pf/mx2-chain.pem;" \
+    "ssl_certificate_key $lab_home/certs/mx2.key;"
+  echo "}"
+} >"$ng/nginx.conf"
+# -e: the error log before the configuration is read, so that the compiled-in
+# path is never opened.
+nginx -p "$ng" -c "$ng/nginx.conf" -e "$ng/error.log" >>"$ng/error.log" 2>&1 &
+nginx_pid=$!
+pids+=("$nginx_pid")
 
 # --- Authoritative server: Knot --------------------------------------------
 say "knot"
@@ -462,14 +579,21 @@ greets() { # address: the listener sends a "220 " greeting
     printf "QUIT\r\n" >&3
     case $line in "220 "*) exit 0 ;; *) exit 1 ;; esac' greets "$1"
 }
-for a in 192.0.2.25 2001:db8::25 198.51.100.25 2001:db8:100::25 198.51.100.26 \
-         203.0.113.10 203.0.113.12 203.0.113.26 203.0.113.27 203.0.113.28; do
+for a in 192.0.2.25 2001:db8::25 192.0.2.26 198.51.100.25 2001:db8:100::25 \
+         198.51.100.26 203.0.113.10 203.0.113.12 203.0.113.26 203.0.113.27 \
+         203.0.113.28; do
   wait_for "postfix on $a" 15 "$pf/maillog" "$postfix_pid" greets "$a" || {
     # Postfix reports start-up faults to syslog, or to a terminal when there
     # is one: give it one.
     script -qec "postfix -c $pf/conf check" /dev/null >&2 || true
     exit 1
   }
+done
+serves() { # address: something accepts TCP connections on port 443
+  timeout 2 bash -c 'exec 3<>"/dev/tcp/$1/443"' serves "$1"
+}
+for a in "$sts_addr" "$sts_addr6"; do
+  wait_for "nginx on $a" 15 "$ng/error.log" "$nginx_pid" serves "$a"
 done
 say "ready in ${SECONDS}s"
 

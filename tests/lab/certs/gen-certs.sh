@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Makes the lab's test-only CA and the certificates of the lab's mail
-# servers, then prints the TLSA records that belong in the lab zone (RFC
-# 6698).  The keys protect nothing; they are committed so that the TLSA
-# records in the lab zone stay the same from run to run.
+# servers and of its HTTPS server for MTA-STS policies, then prints the
+# TLSA records that belong in the lab zone (RFC 6698).  The keys protect
+# nothing; they are committed so that the TLSA records in the lab zone stay
+# the same from run to run.
 #
 #   gen-certs.sh            a new CA and new certificates for every host
 #   gen-certs.sh HOST...    new certificates for these hosts only (mx1, mx2,
-#                           tls10, weak), issued by the CA already here
+#                           tls10, weak, mta, mta-sts), issued by the CA
+#                           already here
 #
 # After a new CA or a new mx1 or mx2 key, paste the printed records into
 # ../zones/lab.example.zone and mind the fixed hashes in the e2e tests.
@@ -20,11 +22,20 @@ declare -A sans=(
   [mx2]="DNS:mx2.lab.example"
   [tls10]="DNS:tls10.lab.example"
   [weak]="DNS:weak.lab.example"
+  # An MX host without TLSA records, for the MTA-STS domains: only the CA
+  # can vouch for it.
+  [mta]="DNS:mta.lab.example"
+  # The policy host of every MTA-STS domain of the lab (RFC 8461 section
+  # 3.3) but one: mta-sts.sts-webpki gets mx2's certificate, which does not
+  # name it.
+  [mta-sts]=$(printf 'DNS:mta-sts.%s.lab.example,' sts sts-testing sts-none \
+    sts-evil sts-mismatch sts-redirect sts-missing sts-type sts-big sts-huge \
+    sts-maxage sts-two sts-silent | sed 's/^/DNS:mta-sts.lab.example,/; s/,$//')
 )
 
 hosts=("$@")
 if [ ${#hosts[@]} -eq 0 ]; then
-  hosts=(mx1 mx2 tls10 weak)
+  hosts=(mx1 mx2 tls10 weak mta mta-sts)
   openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days "$days" \
     -keyout ca.key -out ca.pem -subj "/O=Lab Example/CN=Lab Example Root CA" \
     -addext "basicConstraints=critical,CA:TRUE" \
