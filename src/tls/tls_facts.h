@@ -77,6 +77,17 @@ struct CertificateFacts {
   std::vector<ChainCertificate> chain;     // in the order sent, the server's own first
 };
 
+// The server's chain judged as a web client judges one (RFC 8461 section
+// 4.2, for MTA-STS): against a trust store of public CAs, with the MX host
+// name matched against the subjectAltName DNS names alone (never the CN),
+// a "*" standing for one whole left-most label.
+struct WebPkiFacts {
+  bool trusted = false;  // the chain reaches a root of the store and its signatures hold
+  bool expired = false;  // a certificate of the chain is past its notAfter
+  bool hostMatch = false;
+  std::optional<std::string> verifyError;  // OpenSSL's text for the first fault other than expiry
+};
+
 // Whether a judgement (the verdict, or the DANE check) was made.
 enum class JudgementStatus {
   kOk,
