@@ -70,12 +70,24 @@ void ExtensionOptions::applyLongOption(std::string_view token) {
     takePort(option.value);
     return;
   }
-  if (option.name == "tls-on-connect" || option.name == "protocols" || option.name == "tls-rpt") {
+  if (option.name == "mta-sts-ca") {
+    if (option.value.empty()) {
+      fail("Error: --mta-sts-ca needs a file of PEM certificates");
+      return;
+    }
+    mtaStsCa_ = SharedString(option.value);
+    return;
+  }
+  if (option.name == "tls-on-connect" || option.name == "protocols" || option.name == "tls-rpt" ||
+      option.name == "mta-sts") {
     if (option.hasValue) {
       fail("Error: option " + dashed + " takes no value");
       return;
     }
-    bool& flag = option.name == "protocols" ? protocols_ : option.name == "tls-rpt" ? tlsRpt_ : tlsOnConnect_;
+    bool& flag = option.name == "protocols" ? protocols_
+                 : option.name == "tls-rpt" ? tlsRpt_
+                 : option.name == "mta-sts" ? mtaSts_
+                                            : tlsOnConnect_;
     flag = true;
     return;
   }

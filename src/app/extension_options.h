@@ -60,8 +60,13 @@ class ExtensionOptions {
   bool tlsOnConnect() const { return tlsOnConnect_ || port_ == kImplicitTlsPort; }
   // --protocols: after each probe, the TLS versions the server accepts.
   bool protocols() const { return protocols_; }
-  // --tls-rpt: the domain's TLS-RPT record (RFC 8460).
-  bool tlsRpt() const { return tlsRpt_; }
+  // --tls-rpt: the domain's TLS-RPT record (RFC 8460); --mta-sts asks
+  // for it too, since a policy's failures are reported there.
+  bool tlsRpt() const { return tlsRpt_ || mtaSts(); }
+  // --mta-sts: the domain's MTA-STS policy (RFC 8461) and each probe under
+  // it; --mta-sts-ca=FILE asks for it too, with FILE as the trust store.
+  bool mtaSts() const { return mtaSts_ || !mtaStsCa_.isEmpty(); }
+  const SharedString& mtaStsCa() const { return mtaStsCa_; }
   // --summary: a block for people after the transcript.
   bool summary() const { return summary_; }
 
@@ -80,6 +85,8 @@ class ExtensionOptions {
   bool tlsOnConnect_ = false;
   bool protocols_ = false;
   bool tlsRpt_ = false;
+  bool mtaSts_ = false;
+  SharedString mtaStsCa_;
   SharedString errorLine_;
   SharedString faultyToken_;
 };

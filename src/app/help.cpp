@@ -35,7 +35,7 @@ const std::array<std::string_view, 27> kHelpLines{{
     "Zarvik -tuser@example.org -fsender@example.net",
 }};
 
-const std::array<std::string_view, 11> kExtensionHelpLines{{
+const std::array<std::string_view, 13> kExtensionHelpLines{{
     "",
     "Extension options:",
     "--help               Print this help and exit",
@@ -47,6 +47,8 @@ const std::array<std::string_view, 11> kExtensionHelpLines{{
     "--tls-on-connect     Start TLS before the greeting instead of with STARTTLS",
     "--protocols          After each probe, try TLS 1.0 to 1.3 one by one and list those accepted",
     "--tls-rpt            Check the domain's TLS-RPT record (_smtp._tls.<domain>)",
+    "--mta-sts            Check the domain's MTA-STS policy and judge each host under it",
+    "--mta-sts-ca=<file>  Trust these CAs for MTA-STS instead of the system's (implies --mta-sts)",
 }};
 
 void printHelp(OutputSink& output) {

@@ -206,6 +206,9 @@ ExitCode runProbe(const MailHostEntry& entry, const HostProbeRequest& request, R
   ProbeReport* report = request.report;
   last = session.openSession(target, replies);
   if (report != nullptr) recordSession(session, entry, *report);
+  if (report != nullptr && request.webPkiTrust && session.connection().hasTls()) {
+    report->webPki = judgeWebPki(session.connection(), entry.hostName.view(), *request.webPkiTrust);
+  }
   opened = succeeded(last);
   if (!opened) {
     printTo(request.output, formatResult(last));

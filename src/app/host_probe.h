@@ -11,6 +11,7 @@
 #include "smtp/session_config.h"
 #include "smtp/smtp_options.h"
 #include "tls/client_credentials.h"
+#include "tls/webpki_trust.h"
 
 namespace zarvik {
 
@@ -26,9 +27,12 @@ struct HostProbeRequest {
   bool useHelo = false;
   WaitBounds bounds;  // of the SMTP waits and the TLS handshake; dnsStepMs is not read here
   std::uint16_t smtpPort = kSmtpPort;
-  bool tlsOnConnect = false;     // TLS from the first byte (RFC 8314)
-  bool showPort = false;         // the framing lines name a port other than 25 (--port)
-  bool protocols = false;        // then one handshake per TLS version (--protocols)
+  bool tlsOnConnect = false;  // TLS from the first byte (RFC 8314)
+  bool showPort = false;      // the framing lines name a port other than 25 (--port)
+  bool protocols = false;     // then one handshake per TLS version (--protocols)
+  // With --mta-sts: the chain is also judged under this store, into the
+  // report's webPki; null: not.
+  std::shared_ptr<const WebPkiTrust> webPkiTrust;
   HostResolver resolver;         // for an entry without addresses; empty: the system's
   OutputSink* output = nullptr;  // the transcript's; null prints nothing
   // Filled with the probe's facts when set; the caller fills the target's

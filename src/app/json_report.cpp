@@ -344,6 +344,29 @@ std::string toLine(const Json& record) {
   return escapeRemainingControls(record.dump(-1, ' ', false, Json::error_handler_t::replace));
 }
 
+Json webPkiJson(const std::optional<WebPkiFacts>& webPki) {
+  if (!webPki) return nullptr;
+  Json out;
+  out["trusted"] = webPki->trusted;
+  out["expired"] = webPki->expired;
+  out["host_match"] = webPki->hostMatch;
+  out["verify_error"] = orNull(webPki->verifyError);
+  return out;
+}
+
+Json probeMtaStsJson(const std::optional<ProbeMtaStsFacts>& mtaSts) {
+  if (!mtaSts) return nullptr;
+  Json out;
+  out["result"] = mtaSts->result;
+  out["mode"] = orNull(mtaSts->mode);
+  out["decided_by"] = mtaSts->decidedBy;
+  out["mx_match"] = orNull(mtaSts->mxMatch);
+  out["webpki"] = webPkiJson(mtaSts->webPki);
+  out["result_type"] = orNull(mtaSts->resultType);
+  out["reason"] = orNull(mtaSts->reason);
+  return out;
+}
+
 Json probeJson(const ProbeReport& report) {
   Json out = recordHead("probe");
   out["target"] = targetJson(report.target);
@@ -361,6 +384,7 @@ Json probeJson(const ProbeReport& report) {
   out["result"] = resultJson(report.result);
   out["timings"] = timingsJson(report.timings);
   out["protocols"] = protocolsJson(report.protocols);
+  out["mta_sts"] = probeMtaStsJson(report.mtaSts);
   return out;
 }
 
@@ -371,6 +395,52 @@ Json tlsRptJson(const std::optional<TlsRptFacts>& tlsRpt) {
   out["lookup"] = lookupJson(tlsRpt->lookup);
   out["rua"] = tlsRpt->reportUris;
   out["problems"] = tlsRpt->problems;
+  return out;
+}
+
+Json mtaStsFetchJson(const MtaStsFetchFacts& fetch) {
+  Json out;
+  out["status"] = fetch.status;
+  out["url"] = orNull(fetch.url);
+  out["address"] = orNull(fetch.address);
+  out["http_status"] = orNull(fetch.httpStatus);
+  out["content_type"] = orNull(fetch.contentType);
+  out["bytes"] = orNull(fetch.bytes);
+  out["ms"] = orNull(fetch.ms);
+  out["error"] = orNull(fetch.error);
+  return out;
+}
+
+Json mtaStsPolicyJson(const std::optional<MtaStsPolicyFacts>& policy) {
+  if (!policy) return nullptr;
+  Json out;
+  out["valid"] = policy->valid;
+  out["mode"] = orNull(policy->mode);
+  out["max_age"] = orNull(policy->maxAge);
+  out["mx"] = policy->mx;
+  out["problems"] = policy->problems;
+  out["warnings"] = policy->warnings;
+  return out;
+}
+
+Json mtaStsJson(const std::optional<MtaStsFacts>& mtaSts) {
+  if (!mtaSts) return nullptr;
+  Json out;
+  out["status"] = mtaSts->status;
+  out["result_type"] = orNull(mtaSts->resultType);
+  out["reason"] = orNull(mtaSts->reason);
+  Json record;
+  record["status"] = mtaSts->record;
+  record["lookup"] = lookupJson(mtaSts->lookup);
+  record["id"] = orNull(mtaSts->id);
+  record["unknown_fields"] = mtaSts->unknownFields;
+  record["problem"] = orNull(mtaSts->recordProblem);
+  out["record"] = std::move(record);
+  out["fetch"] = mtaStsFetchJson(mtaSts->fetch);
+  out["policy"] = mtaStsPolicyJson(mtaSts->policy);
+  Json hosts = Json::array();
+  for (const MxPolicyMatch& host : mtaSts->mxHosts) hosts.push_back({{"host", host.host}, {"matches", host.matches}});
+  out["mx_hosts"] = std::move(hosts);
   return out;
 }
 
@@ -390,6 +460,7 @@ Json domainJson(const DomainReport& report) {
   out["exit_code"] = static_cast<int>(report.exitCode);
   out["ms"] = report.ms;
   out["tls_rpt"] = tlsRptJson(report.tlsRpt);
+  out["mta_sts"] = mtaStsJson(report.mtaSts);
   return out;
 }
 

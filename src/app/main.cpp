@@ -86,11 +86,26 @@ JsonLinesOutput jsonOutputOf(const ExtensionOptions& extensions, OutputSink& out
   return JsonLinesOutput();
 }
 
+// The trust store of --mta-sts, read before anything else of the run, so
+// that a missing file ends it with a clear line.
+bool loadMtaStsTrust(const ExtensionOptions& extensions, MxTestRequest& request, OutputSink& output) {
+  if (!extensions.mtaSts()) return true;
+  const SharedString& file = extensions.mtaStsCa();
+  std::string error;
+  request.mtaStsTrust = WebPkiTrust::load(file.isEmpty() ? WebPkiTrust::kSystemBundle : file.toStdString(), error);
+  if (request.mtaStsTrust) return true;
+  output.printLine("Error: " + SharedString(file.isEmpty() ? "MTA-STS trust store" : "--mta-sts-ca") + ": " +
+                   SharedString(error));
+  return false;
+}
+
 // Everything after validation: the output file, the reports, the TLS
 // settings of the switches, and the test itself.
 ExitCode runWith(const MxTestOptions& options, OutputSink& output) {
   if (!options.outputFile.isEmpty()) output.setOutputFilePath(options.outputFile);
   const ExtensionOptions& extensions = options.extensions;
+  MxTestRequest request = requestOf(options);
+  if (!loadMtaStsTrust(extensions, request, output)) return kExitUsageError;
   RunReports reports;
   std::optional<JsonRunReport> json;
   if (extensions.json()) reports.add(json.emplace(jsonOutputOf(extensions, output)));
@@ -102,7 +117,6 @@ ExitCode runWith(const MxTestOptions& options, OutputSink& output) {
   const ResultCode tlsResult = configureTls(options.caFile, options.cipherList, options.tlsMethod);
   if (failed(tlsResult)) output.printLine(formatResult(tlsResult));
 
-  MxTestRequest request = requestOf(options);
   if (!reports.isEmpty()) request.report = &reports;
   const ExitCode result = runMxTest(request, output);
   if (extensions.summary()) summary.print(output, result);

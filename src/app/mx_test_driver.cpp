@@ -3,9 +3,11 @@
 #include <algorithm>
 
 #include "app/local_host_info.h"
+#include "app/mta_sts_check.h"
 #include "app/mx_test_services.h"
 #include "app/recipient_address.h"
 #include "app/tls_rpt_record.h"
+#include "app/version.h"
 #include "app/wait_bounds.h"
 #include "base/output_sink.h"
 #include "base/result_text.h"
@@ -62,6 +64,7 @@ struct LookupNotes {
   std::int32_t addressesTested = 0;   // counted by probeAll()
   bool forcedAddress = false;         // -IP names a usable address
   std::optional<TlsRptFacts> tlsRpt;  // with --tls-rpt
+  std::optional<MtaStsFacts> mtaSts;  // with --mta-sts
   RunReport* report = nullptr;
 };
 
@@ -118,10 +121,15 @@ ExitCode probeAll(MxTestServices& services, LockedList<MailHostEntry>& entries, 
       if (entry.preference >= 0) report.target.mxPreference = static_cast<std::uint16_t>(entry.preference);
       report.dns = dnsFactsOf(entry, notes, tlsaMs);
       report.timings.dns = notes.lookupMs + tlsaMs;
-      probe.report = &report;
     }
+    // The MTA-STS judgement reads the probe's facts, report or not.
+    if (notes.report != nullptr || notes.mtaSts) probe.report = &report;
     const ExitCode result = services.probe(entry, probe);
     ++notes.addressesTested;
+    if (notes.mtaSts) {
+      report.mtaSts = judgeProbeMtaSts(*notes.mtaSts, report);
+      if (request.output != nullptr) printProbeMtaSts(*notes.mtaSts, report, *request.output);
+    }
     if (notes.report != nullptr) notes.report->probeDone(report);
     if (!connectAll && (result == kExitAccepted || result == kExitRefusedPermanently)) return result;
     aggregate = std::min(aggregate, result);
@@ -168,6 +176,7 @@ void reportDomain(const MxTestRequest& request, const LookupNotes& notes, const 
   domain.exitCode = exitCode;
   domain.ms = elapsedSince(notes.startedTick);
   domain.tlsRpt = notes.tlsRpt;
+  domain.mtaSts = notes.mtaSts;
   request.report->domainDone(domain);
 }
 
@@ -232,6 +241,24 @@ TlsRptFacts checkTlsRpt(MxTestServices& services, const SharedString& domain, Ou
   return facts;
 }
 
+// The domain's MTA-STS policy, against its MX hosts as found.
+MtaStsFacts checkMtaSts(const MxTestRequest& request, MxTestServices& services, const SharedString& domain,
+                        const LockedList<MailHostEntry>& entries, OutputSink& output) {
+  std::vector<std::string> hosts;
+  for (std::int32_t i = 1; i <= testedCount(entries); ++i) {
+    std::string host = entries[i].hostName.toStdString();
+    if (hosts.empty() || hosts.back() != host) hosts.push_back(std::move(host));
+  }
+  MtaStsSettings settings;
+  settings.trust = request.mtaStsTrust;
+  // RFC 8461 section 3.3 asks for a bound on the fetch: the run's own, or
+  // 10 s.
+  constexpr std::uint32_t kFetchBoundMs = 10000;
+  settings.timeoutMs = request.timeoutMs != 0 ? request.timeoutMs : kFetchBoundMs;
+  settings.userAgent = "zarvik/" ZARVIK_VERSION;
+  return checkMtaStsPolicy(services, domain, hosts, settings, output);
+}
+
 HostProbeRequest probeRequestOf(const MxTestRequest& request, const LocalHostInfo& localHost, OutputSink& output) {
   HostProbeRequest probe;
   probe.fromAddress = request.fromAddress;
@@ -248,6 +275,7 @@ HostProbeRequest probeRequestOf(const MxTestRequest& request, const LocalHostInf
   probe.tlsOnConnect = request.tlsOnConnect;
   probe.showPort = true;
   probe.protocols = request.protocols;
+  probe.webPkiTrust = request.mtaStsTrust;
   return probe;
 }
 
@@ -286,6 +314,9 @@ ExitCode runMxTestWith(const MxTestRequest& request, MxTestServices& services, O
   const ResultCode lookup = findHosts(request, services, notes, entries, output);
   if (request.tlsRpt && !notes.hostMode && (succeeded(lookup) || lookup == ResultCode::kNullMx)) {
     notes.tlsRpt = checkTlsRpt(services, notes.domain, output);
+  }
+  if (request.mtaStsTrust && !notes.hostMode && succeeded(lookup)) {
+    notes.mtaSts = checkMtaSts(request, services, notes.domain, entries, output);
   }
   if (lookup == ResultCode::kNullMx) {
     reportDomain(request, notes, entries, kExitRefusedPermanently, true);

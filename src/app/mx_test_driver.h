@@ -7,6 +7,7 @@
 #include "app/run_report.h"
 #include "base/output_sink.h"
 #include "base/shared_string.h"
+#include "tls/webpki_trust.h"
 
 namespace zarvik {
 
@@ -29,6 +30,9 @@ struct MxTestRequest {
   bool tlsOnConnect = false;            // --tls-on-connect (RFC 8314)
   bool protocols = false;               // --protocols
   bool tlsRpt = false;                  // --tls-rpt
+  // --mta-sts: the trust store of the policy host and of the MX hosts
+  // (--mta-sts-ca, else the system's); null: no MTA-STS check.
+  std::shared_ptr<const WebPkiTrust> mtaStsTrust;
 };
 
 // Runs the test of one invocation: finds the hosts (the MX hosts of domain,

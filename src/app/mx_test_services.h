@@ -13,6 +13,7 @@
 #include "base/shared_string.h"
 #include "dns/mail_host_entry.h"
 #include "dns/resolver.h"
+#include "net/https_fetch.h"
 
 namespace zarvik {
 
@@ -48,6 +49,8 @@ class MxTestServices {
     facts.status = LookupStatus::kNoRecords;
     return ResultCode::kDnsNoData;
   }
+  // One HTTPS GET (the MTA-STS policy); the default makes it for real.
+  virtual HttpsFetchResult fetchHttps(const HttpsFetchRequest& request) { return zarvik::fetchHttps(request); }
   // Tests one host; the verdict is probeHost()'s.
   virtual ExitCode probe(const MailHostEntry& entry, const HostProbeRequest& request) = 0;
 };

@@ -66,6 +66,18 @@ struct ProtocolFacts {
   bool deprecated = false;  // TLS 1.0 and 1.1 (RFC 8996)
 };
 
+// The MTA-STS judgement of one address (RFC 8461 section 4), with the
+// failure named as a TLS report names it (RFC 8460 section 4.3).
+struct ProbeMtaStsFacts {
+  std::string result;               // "success", "failure", "not_applicable", "not_reached"
+  std::optional<std::string> mode;  // of the policy in force: "enforce", "testing"
+  std::string decidedBy;            // "mta_sts"; "dane" where DANE applies (RFC 8461 section 2); "none"
+  std::optional<bool> mxMatch;      // the MX host matches a pattern of the policy
+  std::optional<WebPkiFacts> webPki;
+  std::optional<std::string> resultType;  // "certificate-host-mismatch" ...
+  std::optional<std::string> reason;      // the finer reason, one sentence
+};
+
 // Everything about one address tested. Every phase starts as not reached;
 // a probe fills the phases that ran and marks the ones with nothing to do
 // as not applicable.
@@ -86,6 +98,10 @@ struct ProbeReport {
   ProbeTimings timings;
   // Asked for with --protocols; none otherwise (null in the report).
   std::optional<std::vector<ProtocolFacts>> protocols;
+  // With --mta-sts: the chain under the web PKI, as the probe saw it, and
+  // the MTA-STS judgement made from it and the domain's policy.
+  std::optional<WebPkiFacts> webPki;
+  std::optional<ProbeMtaStsFacts> mtaSts;
 };
 
 // One mail host of the domain, in the order of the MX lookup.
@@ -103,6 +119,49 @@ struct TlsRptFacts {
   std::vector<std::string> problems;
 };
 
+// The domain's MTA-STS policy (--mta-sts, RFC 8461).
+struct MtaStsPolicyFacts {
+  bool valid = false;
+  std::optional<std::string> mode;  // "enforce", "testing", "none"
+  std::optional<std::uint32_t> maxAge;
+  std::vector<std::string> mx;  // the patterns, as written
+  std::vector<std::string> problems;
+  std::vector<std::string> warnings;
+};
+
+// The HTTPS fetch of the policy (RFC 8461 section 3.3).
+struct MtaStsFetchFacts {
+  std::string status = "not_attempted";  // httpsFetchStatusName(), "no_address", "not_attempted"
+  std::optional<std::string> url;
+  std::optional<std::string> address;
+  std::optional<std::int32_t> httpStatus;
+  std::optional<std::string> contentType;
+  std::optional<std::uint64_t> bytes;
+  std::optional<std::uint32_t> ms;
+  std::optional<std::string> error;
+};
+
+struct MxPolicyMatch {
+  std::string host;
+  bool matches = false;
+};
+
+struct MtaStsFacts {
+  LookupFacts lookup;             // the TXT lookup of _mta-sts.<domain>
+  std::string record = "none";    // "valid", "none", "several", "invalid", "lookup_failed"
+  std::optional<std::string> id;  // of a valid record
+  std::vector<std::string> unknownFields;
+  std::optional<std::string> recordProblem;
+  MtaStsFetchFacts fetch;
+  std::optional<MtaStsPolicyFacts> policy;  // once a body was fetched
+  std::vector<MxPolicyMatch> mxHosts;       // each MX host against the patterns
+  // The policy in force: "enforce", "testing", "none"; or "no_policy" (no
+  // usable record), "failed" (a record, but no usable policy behind it).
+  std::string status = "no_policy";
+  std::optional<std::string> resultType;  // "sts-policy-fetch-error", "sts-policy-invalid", "sts-webpki-invalid"
+  std::optional<std::string> reason;
+};
+
 struct DomainReport {
   std::string domain;  // or the host given instead of one
   std::vector<MxHostFacts> mxHosts;
@@ -111,6 +170,7 @@ struct DomainReport {
   ExitCode exitCode = kExitNotTested;  // the run's exit code for this domain
   std::uint32_t ms = 0;
   std::optional<TlsRptFacts> tlsRpt;  // asked for with --tls-rpt; null otherwise
+  std::optional<MtaStsFacts> mtaSts;  // asked for with --mta-sts; null otherwise
 };
 
 // What went wrong before any probe.

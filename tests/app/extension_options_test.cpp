@@ -150,6 +150,18 @@ TEST(ExtensionOptions, ReportAndPortOptions) {
   EXPECT_TRUE(protocols.tlsRpt());
   EXPECT_FALSE(ExtensionOptions().protocols());
   EXPECT_FALSE(ExtensionOptions().tlsRpt());
+  // --mta-sts-ca names the store and asks for the check, which asks for
+  // the TLS-RPT record too; a store needs a name.
+  ExtensionOptions mtaSts;
+  mtaSts.apply("--mta-sts-ca=/etc/ca.pem");
+  EXPECT_TRUE(mtaSts.mtaSts());
+  EXPECT_TRUE(mtaSts.tlsRpt());
+  EXPECT_EQ(mtaSts.mtaStsCa().toStdString(), "/etc/ca.pem");
+  for (const char* faulty : {"--mta-sts-ca", "--mta-sts-ca=", "--mta-sts=yes"}) {
+    ExtensionOptions options;
+    options.apply(faulty);
+    EXPECT_TRUE(options.hasError()) << faulty;
+  }
 }
 
 }  // namespace

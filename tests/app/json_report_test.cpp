@@ -111,7 +111,8 @@ ProbeReport handshakeFailure() {
 
 DomainReport domainDone() {
   TlsRptFacts tlsRpt{{LookupStatus::kOk, 0, true, 300, 9}, "valid", {"mailto:tlsrpt@example.org"}, {}};
-  return {"example.org", {{"mx1.example.org", 10}, {"mx2.example.org", 20}}, false, 3, kExitAccepted, 412, tlsRpt};
+  return {"example.org", {{"mx1.example.org", 10}, {"mx2.example.org", 20}}, false, 3, kExitAccepted, 412, tlsRpt,
+          std::nullopt};
 }
 
 ErrorReport recipientError(std::string recipient) {

@@ -274,7 +274,9 @@ TEST_F(ZarvikBinary, ExtensionOptionsAnswerBeforeAnythingElseRuns) {
            "--port=<number>      Connect to this port instead of 25 (465 implies --tls-on-connect)\r\n"
            "--tls-on-connect     Start TLS before the greeting instead of with STARTTLS\r\n"
            "--protocols          After each probe, try TLS 1.0 to 1.3 one by one and list those accepted\r\n"
-           "--tls-rpt            Check the domain's TLS-RPT record (_smtp._tls.<domain>)\r\n";
+           "--tls-rpt            Check the domain's TLS-RPT record (_smtp._tls.<domain>)\r\n"
+           "--mta-sts            Check the domain's MTA-STS policy and judge each host under it\r\n"
+           "--mta-sts-ca=<file>  Trust these CAs for MTA-STS instead of the system's (implies --mta-sts)\r\n";
   }();
   const std::string version = std::string("Zarvik v" ZARVIK_VERSION "\r\n") + OpenSSL_version(OPENSSL_VERSION) + "\r\n";
   const std::string badTimeout = "Error: --timeout needs a whole number of seconds from 1 to 300";
