@@ -70,6 +70,19 @@ void ExtensionOptions::applyLongOption(std::string_view token) {
     takePort(option.value);
     return;
   }
+  if (option.name == "batch" || option.name == "resume") {
+    takeFile(dashed, option.value, option.name == "batch" ? batchFile_ : resumeFile_);
+    return;
+  }
+  if (option.name == "jobs" || option.name == "per-address") {
+    const bool jobs = option.name == "jobs";
+    takeCount(dashed, option.value, jobs ? kMaxJobs : kMaxPerAddress, jobs ? jobs_ : perAddress_);
+    return;
+  }
+  if (option.name == "shard") {
+    takeShard(option.value);
+    return;
+  }
   if (option.name == "mta-sts-ca") {
     if (option.value.empty()) {
       fail("Error: --mta-sts-ca needs a file of PEM certificates");
@@ -131,6 +144,54 @@ void ExtensionOptions::takePort(std::string_view value) {
   SharedString line = "Error: --port needs a port number from 1 to 65535";
   if (!value.empty()) line += ", not \"" + SharedString(value) + "\"";
   fail(line);
+}
+
+void ExtensionOptions::takeCount(const SharedString& dashed, std::string_view value, std::uint32_t maximum,
+                                 std::uint32_t& count) {
+  const DecimalRun run = readDecimalRun(value);
+  if (run.length != 0 && run.length == value.size() && !run.overflowed && run.value >= 1 && run.value <= maximum) {
+    count = static_cast<std::uint32_t>(run.value);
+    return;
+  }
+  SharedString line = "Error: " + dashed + " needs a whole number from 1 to " + SharedString::fromInteger(maximum);
+  if (!value.empty()) line += ", not \"" + SharedString(value) + "\"";
+  fail(line);
+}
+
+// "I/N": shard I of N, from 0.
+void ExtensionOptions::takeShard(std::string_view value) {
+  const std::size_t slash = value.find('/');
+  const std::string_view index = value.substr(0, slash);
+  const std::string_view count = slash == std::string_view::npos ? std::string_view() : value.substr(slash + 1);
+  const DecimalRun i = readDecimalRun(index);
+  const DecimalRun n = readDecimalRun(count);
+  constexpr std::uint64_t kMaxShards = 1000000;
+  if (i.length != 0 && i.length == index.size() && n.length != 0 && n.length == count.size() && !i.overflowed &&
+      !n.overflowed && n.value >= 1 && n.value <= kMaxShards && i.value < n.value) {
+    shardIndex_ = static_cast<std::uint32_t>(i.value);
+    shardCount_ = static_cast<std::uint32_t>(n.value);
+    return;
+  }
+  SharedString line = "Error: --shard needs I/N, a shard I from 0 to N-1 of N from 1 to 1000000";
+  if (!value.empty()) line += ", not \"" + SharedString(value) + "\"";
+  fail(line);
+}
+
+void ExtensionOptions::takeFile(const SharedString& dashed, std::string_view value, SharedString& file) {
+  if (value.empty()) {
+    fail("Error: " + dashed + " needs a file name");
+    return;
+  }
+  file = SharedString(value);
+}
+
+SharedString ExtensionOptions::batchOptionWithoutBatch() const {
+  if (batch()) return {};
+  if (jobs_ != 0) return "--jobs";
+  if (perAddress_ != 0) return "--per-address";
+  if (shardCount_ != 0) return "--shard";
+  if (!resumeFile_.isEmpty()) return "--resume";
+  return {};
 }
 
 SharedString ExtensionOptions::errorLine(const SharedString& origin) const {

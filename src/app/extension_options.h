@@ -70,11 +70,35 @@ class ExtensionOptions {
   // --summary: a block for people after the transcript.
   bool summary() const { return summary_; }
 
+  // Batch mode: --batch=FILE ("-": standard input) tests one target per
+  // line and writes the JSON Lines report alone.
+  static constexpr std::uint32_t kDefaultJobs = 32;
+  static constexpr std::uint32_t kMaxJobs = 4096;
+  static constexpr std::uint32_t kDefaultPerAddress = 2;
+  static constexpr std::uint32_t kMaxPerAddress = 64;
+  bool batch() const { return !batchFile_.isEmpty(); }
+  const SharedString& batchFile() const { return batchFile_; }
+  // --jobs: targets in flight at once.
+  std::uint32_t jobs() const { return jobs_ != 0 ? jobs_ : kDefaultJobs; }
+  // --per-address: sessions at once to one destination address.
+  std::uint32_t perAddress() const { return perAddress_ != 0 ? perAddress_ : kDefaultPerAddress; }
+  // --shard=I/N: only the targets whose hash is I modulo N; count 0 without.
+  std::uint32_t shardIndex() const { return shardIndex_; }
+  std::uint32_t shardCount() const { return shardCount_; }
+  // --resume=FILE: an earlier report whose targets are skipped.
+  const SharedString& resumeFile() const { return resumeFile_; }
+  // The first batch-only option given without --batch, as "--jobs"; empty
+  // when there is none.
+  SharedString batchOptionWithoutBatch() const;
+
  private:
   void applyLongOption(std::string_view token);
   void fail(const SharedString& line);
   void takeTimeout(std::string_view value, bool hasValue);
   void takePort(std::string_view value);
+  void takeCount(const SharedString& dashed, std::string_view value, std::uint32_t maximum, std::uint32_t& count);
+  void takeShard(std::string_view value);
+  void takeFile(const SharedString& dashed, std::string_view value, SharedString& file);
 
   Action action_ = Action::kTest;
   std::uint32_t timeoutSeconds_ = 0;
@@ -85,6 +109,12 @@ class ExtensionOptions {
   bool tlsOnConnect_ = false;
   bool protocols_ = false;
   bool tlsRpt_ = false;
+  SharedString batchFile_;
+  std::uint32_t jobs_ = 0;
+  std::uint32_t perAddress_ = 0;
+  std::uint32_t shardIndex_ = 0;
+  std::uint32_t shardCount_ = 0;
+  SharedString resumeFile_;
   bool mtaSts_ = false;
   SharedString mtaStsCa_;
   SharedString errorLine_;

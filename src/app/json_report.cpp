@@ -344,6 +344,16 @@ std::string toLine(const Json& record) {
   return escapeRemainingControls(record.dump(-1, ' ', false, Json::error_handler_t::replace));
 }
 
+// The fields a batch run adds to each record; none outside one.
+void addBatchTag(const std::optional<BatchTag>& batch, bool probe, Json& out) {
+  if (!batch) return;
+  out["line"] = batch->line;
+  out["input"] = batch->input;
+  if (!probe) return;
+  out["reused"] = batch->reused;
+  out["throttled"] = batch->throttled;
+}
+
 Json webPkiJson(const std::optional<WebPkiFacts>& webPki) {
   if (!webPki) return nullptr;
   Json out;
@@ -385,6 +395,7 @@ Json probeJson(const ProbeReport& report) {
   out["timings"] = timingsJson(report.timings);
   out["protocols"] = protocolsJson(report.protocols);
   out["mta_sts"] = probeMtaStsJson(report.mtaSts);
+  addBatchTag(report.batch, true, out);
   return out;
 }
 
@@ -461,6 +472,7 @@ Json domainJson(const DomainReport& report) {
   out["ms"] = report.ms;
   out["tls_rpt"] = tlsRptJson(report.tlsRpt);
   out["mta_sts"] = mtaStsJson(report.mtaSts);
+  addBatchTag(report.batch, false, out);
   return out;
 }
 
@@ -472,6 +484,36 @@ Json errorJson(const ErrorReport& report) {
   out["domain"] = orNull(report.domain);
   out["recipient"] = orNull(report.recipient);
   out["exit_code"] = static_cast<int>(report.exitCode);
+  addBatchTag(report.batch, false, out);
+  return out;
+}
+
+Json metaJson(const MetaReport& report) {
+  Json out = recordHead("meta");
+  out["program"] = report.program;
+  out["tls_library"] = report.tlsLibrary;
+  out["options"] = report.options;
+  out["started"] = report.startedMs;
+  out["ended"] = report.endedMs;
+  Json counts;
+  counts["lines_read"] = report.linesRead;
+  counts["targets"] = report.targets;
+  counts["skipped_by_shard"] = report.skippedByShard;
+  counts["skipped_by_resume"] = report.skippedByResume;
+  counts["domain_records"] = report.domainRecords;
+  counts["error_records"] = report.errorRecords;
+  counts["probe_records"] = report.probeRecords;
+  counts["reused_probes"] = report.reusedProbes;
+  counts["unfinished"] = report.unfinished;
+  Json byExitCode = Json::object();
+  for (const auto& [code, count] : report.exitCodes) byExitCode[std::to_string(code)] = count;
+  counts["by_exit_code"] = std::move(byExitCode);
+  out["counts"] = std::move(counts);
+  out["shard"] = report.shardCount == 0 ? Json() : Json{{"index", report.shardIndex}, {"count", report.shardCount}};
+  out["jobs"] = report.jobs;
+  out["per_address"] = report.perAddress;
+  out["interrupted"] = report.interrupted;
+  out["exit_code"] = report.exitCode;
   return out;
 }
 
@@ -493,5 +535,7 @@ std::string probeReportLine(const ProbeReport& report) { return lineOf(report, p
 std::string domainReportLine(const DomainReport& report) { return lineOf(report, domainJson); }
 
 std::string errorReportLine(const ErrorReport& report) { return lineOf(report, errorJson); }
+
+std::string metaReportLine(const MetaReport& report) { return lineOf(report, metaJson); }
 
 }  // namespace zarvik

@@ -33,4 +33,7 @@ std::string domainReportLine(const DomainReport& report);
 // The line of an "error" record; empty only if the JSON library failed.
 std::string errorReportLine(const ErrorReport& report);
 
+// The meta record that ends a batch run.
+std::string metaReportLine(const MetaReport& report);
+
 }  // namespace zarvik

@@ -2,7 +2,10 @@
 // services, and runs the MX test; the driver's result is the exit code.
 
 #include <optional>
+#include <string>
+#include <vector>
 
+#include "app/batch_run.h"
 #include "app/defaults_file.h"
 #include "app/help.h"
 #include "app/mx_test_driver.h"
@@ -99,6 +102,50 @@ bool loadMtaStsTrust(const ExtensionOptions& extensions, MxTestRequest& request,
   return false;
 }
 
+// The batch-only options need --batch, and --batch takes its targets from
+// the list alone; false, with the error printed, when they do not fit.
+bool batchOptionsFit(const MxTestOptions& options, OutputSink& output) {
+  const ExtensionOptions& extensions = options.extensions;
+  const SharedString alone = extensions.batchOptionWithoutBatch();
+  SharedString error;
+  if (!alone.isEmpty()) {
+    error = "Error: " + alone + " needs --batch";
+  } else if (extensions.batch() &&
+             (!options.domain.isEmpty() || !options.host.isEmpty() || !options.toAddress.isEmpty())) {
+    error = "Error: --batch takes the targets from its list; give no -d, -h or -t";
+  } else if (extensions.batch() && extensions.summary()) {
+    error = "Error: --summary does not go with --batch, which writes the JSON report alone";
+  }
+  if (error.isEmpty()) return true;
+  output.printLine(error);
+  return false;
+}
+
+// A batch run, with the switches every target shares.
+ExitCode runBatchWith(const MxTestOptions& options, const std::vector<std::string>& commandLine, OutputSink& output) {
+  const ExtensionOptions& extensions = options.extensions;
+  MxTestRequest request = requestOf(options);
+  if (!loadMtaStsTrust(extensions, request, output)) return kExitUsageError;
+  // Nothing may reach standard output before the records but an error
+  // that ends the run.
+  const ResultCode tlsResult = configureTls(options.caFile, options.cipherList, options.tlsMethod);
+  if (failed(tlsResult)) {
+    output.printLine(formatResult(tlsResult));
+    return kExitUsageError;
+  }
+  BatchSettings settings;
+  settings.input = extensions.batchFile().toStdString();
+  settings.resume = extensions.resumeFile().toStdString();
+  settings.jobs = extensions.jobs();
+  settings.perAddress = extensions.perAddress();
+  settings.shardIndex = extensions.shardIndex();
+  settings.shardCount = extensions.shardCount();
+  settings.jsonFile = extensions.jsonFile().toStdString();
+  settings.commandLine = commandLine;
+  settings.base = request;
+  return runBatch(settings, output);
+}
+
 // Everything after validation: the output file, the reports, the TLS
 // settings of the switches, and the test itself.
 ExitCode runWith(const MxTestOptions& options, OutputSink& output) {
@@ -152,9 +199,15 @@ int runProgram(int argc, char** argv) {
                                   chooseDefaultsFile(process.defaultsPath(), SharedString(kSystemDefaultsPath)));
       if (!answeredWithoutTest(options, output, result)) {
         startNetworking();
-        // With the JSON lines on standard output no text may go there.
-        if (options.extensions.json() && options.extensions.jsonFile().isEmpty()) output.setConsole(false);
-        if (options.validate(output)) {
+        const bool batch = options.extensions.batch() || !options.extensions.batchOptionWithoutBatch().isEmpty();
+        // With the JSON lines on standard output no text may go there; a
+        // batch run prints only the error that ends it.
+        if (!batch && options.extensions.json() && options.extensions.jsonFile().isEmpty()) output.setConsole(false);
+        if (batch) {
+          result = batchOptionsFit(options, output)
+                       ? runBatchWith(options, std::vector<std::string>(argv + 1, argv + argc), output)
+                       : kExitUsageError;
+        } else if (options.validate(output)) {
           result = runWith(options, output);
         } else {
           reportNothingToTest(options.extensions, output);

@@ -78,6 +78,15 @@ struct ProbeMtaStsFacts {
   std::optional<std::string> reason;      // the finer reason, one sentence
 };
 
+// Where a record of a batch run (--batch) came from, and what the batch
+// made of its probe.
+struct BatchTag {
+  std::uint64_t line = 0;  // the input line, from 1
+  std::string input;       // the target as the line gave it
+  bool reused = false;     // probe: the result of the run's earlier probe of the same host, address and port
+  bool throttled = false;  // probe: the server answered 421 (RFC 5321 section 3.8), likely too many sessions
+};
+
 // Everything about one address tested. Every phase starts as not reached;
 // a probe fills the phases that ran and marks the ones with nothing to do
 // as not applicable.
@@ -102,6 +111,7 @@ struct ProbeReport {
   // the MTA-STS judgement made from it and the domain's policy.
   std::optional<WebPkiFacts> webPki;
   std::optional<ProbeMtaStsFacts> mtaSts;
+  std::optional<BatchTag> batch;  // in a batch run only
 };
 
 // One mail host of the domain, in the order of the MX lookup.
@@ -171,6 +181,7 @@ struct DomainReport {
   std::uint32_t ms = 0;
   std::optional<TlsRptFacts> tlsRpt;  // asked for with --tls-rpt; null otherwise
   std::optional<MtaStsFacts> mtaSts;  // asked for with --mta-sts; null otherwise
+  std::optional<BatchTag> batch;      // in a batch run only
 };
 
 // What went wrong before any probe.
@@ -187,6 +198,32 @@ struct ErrorReport {
   std::optional<std::string> domain;  // the inputs, when known
   std::optional<std::string> recipient;
   ExitCode exitCode = kExitNotTested;
+  std::optional<BatchTag> batch;  // in a batch run only
+};
+
+// The last record of a batch run: what ran, how, and what came of it.
+struct MetaReport {
+  std::string program;               // "Zarvik v3.23.0"
+  std::string tlsLibrary;            // the version line of the OpenSSL in use
+  std::vector<std::string> options;  // the command line, one argument each
+  std::int64_t startedMs = 0;        // milliseconds since the Unix epoch (UTC)
+  std::int64_t endedMs = 0;
+  std::uint64_t linesRead = 0;        // every line of the input read
+  std::uint64_t targets = 0;          // lines that named a target (or tried to), after shard and resume
+  std::uint64_t skippedByShard = 0;   // targets of other shards
+  std::uint64_t skippedByResume = 0;  // targets the --resume file had done
+  std::uint64_t domainRecords = 0;
+  std::uint64_t errorRecords = 0;
+  std::uint64_t probeRecords = 0;
+  std::uint64_t reusedProbes = 0;
+  std::uint64_t unfinished = 0;                          // targets begun but not finished (an interrupted run)
+  std::vector<std::pair<int, std::uint64_t>> exitCodes;  // per target: exit code and count, in order
+  std::uint32_t shardIndex = 0;
+  std::uint32_t shardCount = 0;  // 0: not sharded
+  std::uint32_t jobs = 0;
+  std::uint32_t perAddress = 0;
+  bool interrupted = false;
+  int exitCode = 0;  // the run's
 };
 
 // The names in the report ("ipv4", "starttls", "name_servers" ...); empty

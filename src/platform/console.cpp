@@ -14,6 +14,12 @@ bool writeStandardOutput(const char* bytes, std::size_t length) {
   return writeAllToDescriptor(STDOUT_FILENO, bytes, length);
 }
 
+bool writeStandardError(const char* bytes, std::size_t length) {
+  return writeAllToDescriptor(STDERR_FILENO, bytes, length);
+}
+
+bool standardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+
 bool appendToFile(const char* path, const char* bytes, std::size_t length) {
   // O_NONBLOCK: a FIFO without a reader fails at once (ENXIO) instead of
   // waiting for one, and a full FIFO takes what fits instead of holding the

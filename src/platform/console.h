@@ -8,6 +8,11 @@ namespace zarvik {
 // short writes. False when the descriptor refused the bytes (closed pipe,
 // full disk, no standard output); callers that print lines ignore it.
 bool writeStandardOutput(const char* bytes, std::size_t length);
+// The same on standard error.
+bool writeStandardError(const char* bytes, std::size_t length);
+// True when standard error is a terminal, where a progress line may
+// overwrite itself.
+bool standardErrorIsTerminal();
 
 // Appends the bytes to the file at path, creating it (mode 0644) when it does
 // not exist and never truncating it. The file is opened and closed within the

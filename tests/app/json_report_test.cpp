@@ -111,7 +111,10 @@ ProbeReport handshakeFailure() {
 
 DomainReport domainDone() {
   TlsRptFacts tlsRpt{{LookupStatus::kOk, 0, true, 300, 9}, "valid", {"mailto:tlsrpt@example.org"}, {}};
-  return {"example.org", {{"mx1.example.org", 10}, {"mx2.example.org", 20}}, false, 3, kExitAccepted, 412, tlsRpt,
+  return {"example.org", {{"mx1.example.org", 10}, {"mx2.example.org", 20}},
+          false,         3,
+          kExitAccepted, 412,
+          tlsRpt,        std::nullopt,
           std::nullopt};
 }
 
@@ -121,7 +124,8 @@ ErrorReport recipientError(std::string recipient) {
           ErrorPhase::kInput,
           std::nullopt,
           std::move(recipient),
-          kExitRefusedPermanently};
+          kExitRefusedPermanently,
+          std::nullopt};
 }
 
 // Peer bytes and what the record must carry for them once parsed back.
