@@ -35,7 +35,7 @@ const std::array<std::string_view, 27> kHelpLines{{
     "Zarvik -tuser@example.org -fsender@example.net",
 }};
 
-const std::array<std::string_view, 13> kExtensionHelpLines{{
+const std::array<std::string_view, 18> kExtensionHelpLines{{
     "",
     "Extension options:",
     "--help               Print this help and exit",
@@ -49,6 +49,11 @@ const std::array<std::string_view, 13> kExtensionHelpLines{{
     "--tls-rpt            Check the domain's TLS-RPT record (_smtp._tls.<domain>)",
     "--mta-sts            Check the domain's MTA-STS policy and judge each host under it",
     "--mta-sts-ca=<file>  Trust these CAs for MTA-STS instead of the system's (implies --mta-sts)",
+    "--batch=<file>       Test each domain or address of the file (- for standard input); JSON only",
+    "--jobs=<number>      Targets of a batch in flight at once, 1 to 4096 (default 32)",
+    "--per-address=<n>    Sessions of a batch at once to one address, 1 to 64 (default 2)",
+    "--shard=<i>/<n>      Only the lines of a batch whose hash is i modulo n",
+    "--resume=<file>      Skip the targets of a batch that the report in the file has done",
 }};
 
 void printHelp(OutputSink& output) {

@@ -13,7 +13,7 @@ extern const std::array<std::string_view, 27> kHelpLines;
 
 // The lines that --help prints after kHelpLines: an empty line, a heading
 // of their own and the extension options, in the layout of the classic help.
-extern const std::array<std::string_view, 13> kExtensionHelpLines;
+extern const std::array<std::string_view, 18> kExtensionHelpLines;
 
 // Prints the help text, one line per entry.
 void printHelp(OutputSink& output);

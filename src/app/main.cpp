@@ -20,6 +20,7 @@
 #include "base/run_flag.h"
 #include "platform/console.h"
 #include "platform/signals.h"
+#include "tls/client_credentials.h"
 #include "tls/tls_setup.h"
 
 namespace zarvik {
@@ -133,6 +134,7 @@ ExitCode runBatchWith(const MxTestOptions& options, const std::vector<std::strin
     output.printLine(formatResult(tlsResult));
     return kExitUsageError;
   }
+  if (!request.certFile.isEmpty()) request.clientCredentials = readUsableClientCredentials(request.certFile);
   BatchSettings settings;
   settings.input = extensions.batchFile().toStdString();
   settings.resume = extensions.resumeFile().toStdString();

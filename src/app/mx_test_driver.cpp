@@ -267,7 +267,10 @@ HostProbeRequest probeRequestOf(const MxTestRequest& request, const LocalHostInf
   probe.forcedAddress = request.forcedAddress;
   probe.certFile = request.certFile;
   // Read once: every handshake of the run presents the same certificate.
-  if (!request.certFile.isEmpty()) probe.clientCredentials = readUsableClientCredentials(request.certFile);
+  probe.clientCredentials = request.clientCredentials;
+  if (!probe.clientCredentials && !request.certFile.isEmpty()) {
+    probe.clientCredentials = readUsableClientCredentials(request.certFile);
+  }
   probe.useHelo = request.useHelo;
   probe.bounds = WaitBounds::under(request.timeoutMs);
   probe.output = &output;

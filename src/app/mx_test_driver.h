@@ -7,6 +7,7 @@
 #include "app/run_report.h"
 #include "base/output_sink.h"
 #include "base/shared_string.h"
+#include "tls/client_credentials.h"
 #include "tls/webpki_trust.h"
 
 namespace zarvik {
@@ -33,6 +34,9 @@ struct MxTestRequest {
   // --mta-sts: the trust store of the policy host and of the MX hosts
   // (--mta-sts-ca, else the system's); null: no MTA-STS check.
   std::shared_ptr<const WebPkiTrust> mtaStsTrust;
+  // certFile as read already (a batch reads it once for every target);
+  // null: the run reads certFile itself.
+  std::shared_ptr<const ClientCredentials> clientCredentials;
 };
 
 // Runs the test of one invocation: finds the hosts (the MX hosts of domain,

@@ -276,7 +276,12 @@ TEST_F(ZarvikBinary, ExtensionOptionsAnswerBeforeAnythingElseRuns) {
            "--protocols          After each probe, try TLS 1.0 to 1.3 one by one and list those accepted\r\n"
            "--tls-rpt            Check the domain's TLS-RPT record (_smtp._tls.<domain>)\r\n"
            "--mta-sts            Check the domain's MTA-STS policy and judge each host under it\r\n"
-           "--mta-sts-ca=<file>  Trust these CAs for MTA-STS instead of the system's (implies --mta-sts)\r\n";
+           "--mta-sts-ca=<file>  Trust these CAs for MTA-STS instead of the system's (implies --mta-sts)\r\n"
+           "--batch=<file>       Test each domain or address of the file (- for standard input); JSON only\r\n"
+           "--jobs=<number>      Targets of a batch in flight at once, 1 to 4096 (default 32)\r\n"
+           "--per-address=<n>    Sessions of a batch at once to one address, 1 to 64 (default 2)\r\n"
+           "--shard=<i>/<n>      Only the lines of a batch whose hash is i modulo n\r\n"
+           "--resume=<file>      Skip the targets of a batch that the report in the file has done\r\n";
   }();
   const std::string version = std::string("Zarvik v" ZARVIK_VERSION "\r\n") + OpenSSL_version(OPENSSL_VERSION) + "\r\n";
   const std::string badTimeout = "Error: --timeout needs a whole number of seconds from 1 to 300";

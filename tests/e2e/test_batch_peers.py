@@ -272,8 +272,23 @@ def main():
             for i in range(4):
                 sharded += [r for r in read_records(os.path.join(work, "shard%d.jsonl" % i)) if r["type"] != "meta"]
             key = lambda r: (r["type"], r["line"], r["input"])  # noqa: E731
-            if sorted(map(key, sharded)) != sorted(key(r) for r in whole if r["type"] != "meta"):
+            expected = sorted(key(r) for r in whole if r["type"] != "meta")
+            if sorted(map(key, sharded)) != expected:
                 problems.append("the shards' records differ from one run's")
+            # examples/parallel-ssh.sh, with an ssh that runs the command here.
+            tools = os.path.join(work, "tools")
+            os.mkdir(tools)
+            for name, text in (("ssh", '#!/bin/sh\nshift\nexec sh -c "$*"\n'),
+                               ("zarvik", '#!/bin/sh\nexec %s -qDNS127.0.0.1 "$@"\n' % hp.BINARY)):
+                with open(os.path.join(tools, name), "w") as f:
+                    f.write(text)
+                os.chmod(os.path.join(tools, name), 0o755)
+            example = os.path.join(hp.SOURCE_DIR, "examples", "parallel-ssh.sh")
+            joined = subprocess.run([example, listing, "h1", "h2", "h3", "h4"], capture_output=True, timeout=120,
+                                    env=dict(os.environ, TEMP=work, PATH=tools + ":" + os.environ["PATH"]))
+            over_ssh = [json.loads(line) for line in joined.stdout.splitlines()]
+            if sorted(key(r) for r in over_ssh if r["type"] != "meta") != expected:
+                problems.append("examples/parallel-ssh.sh: the records differ from one run's")
         results.check("four shards give the records of one run", problems)
 
         # Ctrl+C in the middle, then --resume: every target once.

@@ -75,7 +75,7 @@ man_page_renders() {
   text=$(MANWIDTH=80 LC_ALL=C.UTF-8 man --warnings -l "$page" 2>"$root/man.err") || { cat "$root/man.err"; return 1; }
   [ ! -s "$root/man.err" ] || { cat "$root/man.err"; return 1; }
   for word in -d -t -f -h -n -a -u -qDNS -IPv4 -IPv6 -IP -lCA -lCF -lCL -QTLS -o -@ \
-              --help --version --timeout= --json --summary --port= --tls-on-connect --protocols --tls-rpt --mta-sts --mta-sts-ca= 'JSON REPORT' 'EXIT STATUS' FILES ENVIRONMENT 'SEE ALSO'; do
+              --help --version --timeout= --json --summary --port= --tls-on-connect --protocols --tls-rpt --mta-sts --mta-sts-ca= --batch= --jobs= --per-address= --shard= --resume= 'JSON REPORT' 'BATCH MODE' 'EXIT STATUS' FILES ENVIRONMENT 'SEE ALSO'; do
     grep -qF -- "$word" <<<"$text" || { echo "not shown: $word"; return 1; }
   done
   for word in 0 1 2 99; do
@@ -111,13 +111,15 @@ completion_answers() {
   completes "--timeout=|--tls-on-connect|--tls-rpt|" "zarvik --t" || ok=1
   completes "--timeout=|"               "zarvik --ti" || ok=1
   completes "--tls-on-connect|--tls-rpt|" "zarvik --tl" || ok=1
-  completes "--port=|--protocols|"      "zarvik --p" || ok=1
+  completes "--port=|--protocols|--per-address=|" "zarvik --p" || ok=1
   completes "--protocols|"              "zarvik --pr" || ok=1
   completes "--port=|"                  "zarvik -dexample.org --port" || ok=1
-  completes "--json|--json=|"           "zarvik --j" || ok=1
+  completes "--json|--json=|--jobs=|"   "zarvik --j" || ok=1
   completes "--mta-sts|--mta-sts-ca=|"  "zarvik --m" || ok=1
   completes "ca.pem|certs/|"            "zarvik --mta-sts-ca=c" || ok=1
-  completes "--summary|"                "zarvik --s" || ok=1
+  completes "--summary|--shard=|"       "zarvik --s" || ok=1
+  completes "ca.pem|certs/|"            "zarvik --batch=c" || ok=1
+  completes ""                          "zarvik --jobs=" || ok=1
   completes "ca.pem|certs/|"            "zarvik --json=c" || ok=1
   completes "certs/server.pem |"        "zarvik --json=certs/s" || ok=1
   completes "ca.pem |"                  "zarvik --json ca" || ok=1
