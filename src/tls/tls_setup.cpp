@@ -4,6 +4,7 @@
 #include <openssl/pem.h>
 
 #include <array>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,6 +45,15 @@ struct TlsContextSet {
 TlsContextSet& contextSet() {
   static TlsContextSet set;
   return set;
+}
+
+// Guards what the set makes on first use (the retry and protocol contexts,
+// the HIGH cipher list, the parsed CA file): the probes of a batch run ask
+// for them from many threads at once. What is made is never changed
+// afterwards, so the pointers handed out stay valid without the lock.
+std::mutex& firstUseMutex() {
+  static std::mutex mutex;
+  return mutex;
 }
 
 // The protocol range of a slot: 0 for a bound means "any".
@@ -182,6 +192,7 @@ const std::vector<std::uint32_t>& highStrengthCiphers() {
   // Read when the first cipher is judged, not at start-up: a run whose
   // hosts offer no TLS never needs it.
   TlsContextSet& set = contextSet();
+  const std::lock_guard lock(firstUseMutex());
   if (set.highCipherIds.empty() && set.contexts[0]) set.highCipherIds = highStrengthCipherIds(set.contexts[0].get());
   return set.highCipherIds;
 }
@@ -196,6 +207,7 @@ SSL_CTX* contextForProtocol(int version) {
   if (version < TLS1_VERSION || version > TLS1_3_VERSION) return nullptr;
   TlsContextSet& set = contextSet();
   if (!set.contexts[0]) return nullptr;
+  const std::lock_guard lock(firstUseMutex());
   SslCtxPtr& context = set.protocolContexts[static_cast<std::size_t>(version - TLS1_VERSION)];
   if (!context) context = makeContext({version, version}, set.store.get(), set.cipherList);
   return context.get();
@@ -204,6 +216,7 @@ SSL_CTX* contextForProtocol(int version) {
 SSL_CTX* contextForAttempt(std::int32_t attempt) {
   if (attempt < 1 || attempt > 3) return nullptr;
   TlsContextSet& set = contextSet();
+  const std::lock_guard lock(firstUseMutex());
   SslCtxPtr& context = set.contexts[static_cast<std::size_t>(attempt - 1)];
   if (!context && attempt > 1 && set.retriesPossible) {
     context = makeContext(kRetryRanges[static_cast<std::size_t>(attempt - 2)], set.store.get(), set.cipherList);
@@ -213,6 +226,7 @@ SSL_CTX* contextForAttempt(std::int32_t attempt) {
 
 void loadTrustStore() {
   TlsContextSet& set = contextSet();
+  const std::lock_guard lock(firstUseMutex());
   if (set.pendingCaPem.empty()) return;
   if (set.store) addPemToStore(set.pendingCaPem, set.store.get());
   set.pendingCaPem.clear();
