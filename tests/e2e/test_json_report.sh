@@ -34,19 +34,13 @@ report() {
 
 # row NAME EXIT "ARG..." FIELD=VALUE...: one run and the facts it must show.
 row() {
-  local name=$1 exit_code=$2 args=$3 code problems="" check field want got
+  local name=$1 exit_code=$2 args=$3 code problems=""
   shift 3
   # shellcheck disable=SC2086 # the arguments are words on purpose
   code=$(report "$name" $args)
   [ "$code" = "$exit_code" ] || problems+="    exit code $code, expected $exit_code"$'\n'
-  out=$("$validate" "$work/$name.jsonl" 2>&1) || problems+="    schema: $out"$'\n'
-  for check in "$@"; do
-    field=${check%%=*}
-    want=${check#*=}
-    got=$("$fields" "$work/$name.jsonl" "$field")
-    [ "$got" = "$want" ] || problems+="    $field: got '$got', expected '$want'"$'\n'
-  done
-  if [ -z "$problems" ]; then lab_pass "$name"; else lab_fail "$name"; printf '%s' "$problems"; fi
+  problems+=$(lab_report_problems "$work/$name.jsonl" "$@")
+  if [ -z "$problems" ]; then lab_pass "$name"; else lab_fail "$name"; printf '%s\n' "$problems"; fi
 }
 
 envelope="-fsender@lab.example -tknown@lab.example"

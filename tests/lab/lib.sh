@@ -57,6 +57,22 @@ lab_check() {
   if "$@"; then lab_pass "$name"; else lab_fail "$name"; fi
 }
 
+# lab_report_problems FILE FIELD=VALUE...: prints, one indented line each,
+# what is wrong with the --json report in FILE: a record the schema refuses,
+# then every FIELD (as tests/support/report_fields.py names it) whose value
+# is not VALUE. Prints nothing when all is well.
+lab_report_problems() {
+  local file=$1 check field want got out
+  shift
+  out=$("$lab_source_dir/tests/support/validate_report.py" "$file" 2>&1) || echo "    schema: $out"
+  for check in "$@"; do
+    field=${check%%=*}
+    want=${check#*=}
+    got=$("$lab_source_dir/tests/support/report_fields.py" "$file" "$field")
+    [ "$got" = "$want" ] || echo "    $field: got '$got', expected '$want'"
+  done
+}
+
 # expect_zarvik NAME EXIT_CODE [-- ] ARG...  < expected output
 # Runs the program with ARG... in a fresh work folder (TEMP) and compares
 # its standard output byte for byte with standard input, written with plain
