@@ -23,11 +23,20 @@
 #   LAB_KEEP=1                   keep the lab's folder (configs, logs) and
 #                                print its path at the end
 #   LAB_VERBOSE=1                say what the lab is doing on stderr
+#   LAB_SCALE=1                  also serve scale.example, 20,000 made-up
+#                                mail domains on 50 more listeners, for
+#                                batch runs and benchmarks (see README.md)
+#   LAB_DELAY=DELAY              make every round trip in the lab DELAY
+#                                longer (tc's syntax, e.g. 50ms), where the
+#                                kernel has netem
 #
 # Inside the lab COMMAND sees LAB_INSIDE=1, LAB_DIR (the lab's folder),
 # LAB_DOMAIN, LAB_RESOLVER, LAB_RESOLVER6 and MAIL_CONFIG (a Postfix
 # configuration folder for the client tools).  See README.md beside this
 # file for the addresses and zone contents.
+# With LAB_SCALE=1 it also sees LAB_SCALE_UNIQUE and LAB_SCALE_SHARED (the
+# scale zone's target lists) and LAB_MAILLOG (Postfix's log, one "connect
+# from" line per session); with LAB_DELAY, LAB_DELAY_APPLIED=1 or 0.
 #
 # Everything runs inside new network, mount, UTS and PID namespaces: the
 # servers can reach nothing but each other, /etc/resolv.conf and /etc/hosts
@@ -98,6 +107,12 @@ resolver=192.0.2.53
 resolver6=2001:db8::53
 auth=192.0.2.54
 auth6=2001:db8::54
+scale=0
+case "${LAB_SCALE:-0}" in
+  0) ;;
+  1) scale=1 ;;
+  *) fail "LAB_SCALE: 0 or 1, not ${LAB_SCALE}" ;;
+esac
 
 # The postfix user must be able to reach its queue, so the folder is not
 # private to root; its contents hold nothing secret.
@@ -106,6 +121,11 @@ chmod 755 "$dir"
 # On a tmpfs the lab's files vanish with its mount namespace, even when the
 # clean-up below never runs.
 [ "${LAB_KEEP:-0}" = 1 ] || mount -t tmpfs -o mode=755,size=64m zarvik-lab "$dir"
+# The scale zone's session logs and a benchmark's inputs and records need
+# more room; a tmpfs takes memory only for what it holds.
+if [ "$scale" = 1 ] && [ "${LAB_KEEP:-0}" != 1 ]; then
+  mount -o remount,size=4g "$dir"
+fi
 pids=()
 
 cleanup() {
@@ -175,6 +195,18 @@ done
 # 203.0.113.99 answers nothing at all: its frames go to a MAC address that
 # no interface has, so a TCP connect there runs into its time-out.
 ip neigh add 203.0.113.99 lladdr 02:00:00:00:00:63 dev lab1 nud permanent
+# Scale mode: the 50 listeners of the scale zone, and 50 more black holes
+# made like 203.0.113.99.  One "ip -batch" instead of 100 processes.
+if [ "$scale" = 1 ]; then
+  for i in $(seq 100 149); do echo "address add 198.51.100.$i/24 dev lab1"; done |
+    ip -batch -
+  for i in $(seq 150 199); do
+    echo "neighbour add 203.0.113.$i lladdr 02:00:00:00:00:63 dev lab1 nud permanent"
+  done | ip -batch -
+  # Every Postfix process logs through one datagram socket; the default
+  # queue of 10 datagrams makes hundreds of sessions wait for the logger.
+  echo 1024 >/proc/sys/net/unix/max_dgram_qlen
+fi
 
 # The UTS namespace is ours: this names the client for gethostname().
 echo client.lab.example >/proc/sys/kernel/hostname
@@ -339,6 +371,25 @@ anvil     unix  -       -       n       -       1       anvil
 scache    unix  -       -       n       -       1       scache
 postlog   unix-dgram n  -       n       -       1       postlogd
 EOF
+# Scale mode: one client opens hundreds of sessions at once, to 50
+# listeners that take any recipient of the scale domains.  The anvil limits
+# are off, since the lab has one client and it means to be heavy.
+if [ "$scale" = 1 ]; then
+  cat >>"$pf/conf/main.cf" <<EOF
+default_process_limit = 600
+smtpd_client_connection_count_limit = 0
+smtpd_client_connection_rate_limit = 0
+smtpd_client_message_rate_limit = 0
+smtpd_client_recipient_rate_limit = 0
+smtpd_client_new_tls_session_rate_limit = 0
+smtpd_client_auth_rate_limit = 0
+EOF
+  for i in $(seq 100 149); do
+    printf '198.51.100.%d:smtp inet n - n - - smtpd\n' "$i"
+    printf '  -o myhostname=listener%02d.scale.example\n' $((i - 100))
+    printf '  -o relay_domains=scale.example\n'
+  done >>"$pf/conf/master.cf"
+fi
 # The queue layout that "postfix check" would make (see postfix-files), made
 # directly: the check takes seconds.
 for q in active bounce corrupt defer deferred flush hold incoming private saved trace; do
@@ -464,6 +515,10 @@ pids+=("$nginx_pid")
 say "knot"
 mkdir -p "$dir/knot/zones"
 cp "$lab_home"/zones/*.zone "$dir/knot/zones/"
+if [ "$scale" = 1 ]; then
+  python3 "$lab_home/scale-zone.py" "$dir/knot/zones/scale.example.zone" \
+    "$dir/scale-unique.txt" "$dir/scale-shared.txt"
+fi
 cat >"$dir/knot/knot.conf" <<EOF
 server:
     rundir: "$dir/knot"
@@ -493,6 +548,10 @@ zone:
     dnssec-policy: lab
   - domain: example.net
 EOF
+if [ "$scale" = 1 ]; then
+  printf '  - domain: scale.example\n    dnssec-signing: on\n    dnssec-policy: lab\n' \
+    >>"$dir/knot/knot.conf"
+fi
 knotd -c "$dir/knot/knot.conf" >>"$dir/knot/knot.log" 2>&1 &
 knot_pid=$!
 pids+=("$knot_pid")
@@ -501,6 +560,9 @@ wait_for "knot (signing lab.example)" 15 "$dir/knot/knot.log" "$knot_pid" signed
 wait_for "knot (signing bogus.example)" 15 "$dir/knot/knot.log" "$knot_pid" signed bogus.example
 wait_for "knot (example.net)" 15 "$dir/knot/knot.log" "$knot_pid" \
   sh -c "kdig @$auth +norec +tcp +timeout=1 +retry=0 SOA example.net | grep -q 'status: NOERROR'"
+if [ "$scale" = 1 ]; then
+  wait_for "knot (signing scale.example)" 300 "$dir/knot/knot.log" "$knot_pid" signed scale.example
+fi
 
 # The trust anchor is the zone's own key, read back from Knot: the keys are
 # made anew on every start.  bogus.example gets lab.example's key, which
@@ -511,6 +573,11 @@ dnskey=$(kdig @"$auth" +norec +short DNSKEY lab.example | grep '^257 ') ||
   echo "lab.example. DNSKEY $dnskey"
   echo "bogus.example. DNSKEY $dnskey"
 } >"$dir/trust-anchors"
+if [ "$scale" = 1 ]; then
+  scale_key=$(kdig @"$auth" +norec +short DNSKEY scale.example | grep '^257 ') ||
+    fail "knot serves no DNSKEY for scale.example"
+  echo "scale.example. DNSKEY $scale_key" >>"$dir/trust-anchors"
+fi
 
 # --- Validating resolver: Unbound -------------------------------------------
 say "unbound"
@@ -561,6 +628,20 @@ stub-zone:
     name: "example.net."
     stub-addr: $auth
 EOF
+# Scale mode: a cache that holds the whole scale zone, so that a warmed
+# resolver stays warm, and a socket buffer for hundreds of queries at once.
+if [ "$scale" = 1 ]; then
+  cat >>"$dir/unbound/unbound.conf" <<EOF
+server:
+    local-zone: "scale.example." transparent
+    rrset-cache-size: 256m
+    msg-cache-size: 128m
+    so-rcvbuf: 4m
+stub-zone:
+    name: "scale.example."
+    stub-addr: $auth
+EOF
+fi
 unbound -d -p -c "$dir/unbound/unbound.conf" >>"$dir/unbound/unbound.log" 2>&1 &
 unbound_pid=$!
 pids+=("$unbound_pid")
@@ -571,6 +652,12 @@ validated() {
 }
 wait_for "unbound (AD on $resolver)" 15 "$dir/unbound/unbound.log" "$unbound_pid" validated "$resolver"
 wait_for "unbound (AD on $resolver6)" 15 "$dir/unbound/unbound.log" "$unbound_pid" validated "$resolver6"
+if [ "$scale" = 1 ]; then
+  scale_validated() {
+    kdig @"$resolver" +dnssec +tcp +timeout=1 +retry=0 MX u00000.scale.example | grep -q '^;; Flags:.* ad'
+  }
+  wait_for "unbound (AD for scale.example)" 15 "$dir/unbound/unbound.log" "$unbound_pid" scale_validated
+fi
 
 greets() { # address: the listener sends a "220 " greeting
   timeout 2 bash -c '
@@ -595,9 +682,52 @@ serves() { # address: something accepts TCP connections on port 443
 for a in "$sts_addr" "$sts_addr6"; do
   wait_for "nginx on $a" 15 "$ng/error.log" "$nginx_pid" serves "$a"
 done
+if [ "$scale" = 1 ]; then
+  for a in 198.51.100.100 198.51.100.149; do
+    wait_for "postfix on $a" 15 "$pf/maillog" "$postfix_pid" greets "$a"
+  done
+fi
+
 say "ready in ${SECONDS}s"
 
+# --- Latency -------------------------------------------------------------------
+# Every packet between the lab's addresses crosses lo, not the veth pair
+# (all of them are local to this namespace), and it does so once each way:
+# half the delay on lo's queue makes each round trip DELAY longer, as DELAY
+# on one end of a real link would.  Set after start-up, which it would only
+# slow down.
+if [ -n "${LAB_DELAY:-}" ]; then
+  # connect_ms: the time a TCP handshake with the resolver takes, in ms.
+  connect_ms() {
+    local t0=$EPOCHREALTIME
+    timeout 5 bash -c 'exec 3<>/dev/tcp/192.0.2.53/53' 2>/dev/null || { echo "?"; return; }
+    awk -v a="$t0" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.1f", (b - a) * 1000 }'
+  }
+  half=$(awk -v d="$LAB_DELAY" 'BEGIN {
+    if (!match(d, /^[0-9]+(\.[0-9]+)?/)) exit 1
+    n = substr(d, 1, RLENGTH); u = substr(d, RLENGTH + 1)
+    if (u == "s" || u == "sec" || u == "secs") f = 1000000
+    else if (u == "ms" || u == "msec" || u == "msecs") f = 1000
+    else if (u == "us" || u == "usec" || u == "usecs" || u == "") f = 1
+    else exit 1
+    printf "%dus", n * f / 2 }') || fail "LAB_DELAY: a time such as 50ms, not ${LAB_DELAY}"
+  before=$(connect_ms)
+  if err=$(tc qdisc add dev lo root netem delay "$half" 2>&1); then
+    LAB_DELAY_APPLIED=1
+    echo "lab: LAB_DELAY=$LAB_DELAY: a TCP handshake took ${before} ms, now $(connect_ms) ms" >&2
+  else
+    LAB_DELAY_APPLIED=0
+    echo "lab: LAB_DELAY=$LAB_DELAY not applied, running without added delay:" \
+      "tc qdisc add dev lo root netem failed (${err:-no message}); does the kernel have netem (sch_netem)?" >&2
+  fi
+  export LAB_DELAY_APPLIED
+fi
+
 # --- The command ---------------------------------------------------------------
+if [ "$scale" = 1 ]; then
+  export LAB_SCALE_UNIQUE="$dir/scale-unique.txt" LAB_SCALE_SHARED="$dir/scale-shared.txt" \
+    LAB_MAILLOG="$pf/maillog"
+fi
 export LAB_INSIDE=1 LAB_DIR="$dir" LAB_DOMAIN="$domain" \
   LAB_RESOLVER="$resolver" LAB_RESOLVER6="$resolver6" MAIL_CONFIG="$pf/tools"
 # The command runs in the background so that a signal to the lab is handled
