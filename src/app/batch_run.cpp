@@ -1,6 +1,5 @@
 #include "app/batch_run.h"
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -90,7 +89,6 @@ struct BatchRun {
   BatchShared shared;
   BatchWriter writer;
   LineQueue queue;
-  std::atomic<std::uint64_t> unfinished{0};
   std::mutex activeMutex;
   std::condition_variable allIdle;
   std::uint32_t active = 0;  // workers still running
@@ -140,10 +138,7 @@ void work(BatchRun& run) {
     const ExitCode exitCode = testLine(run, line, collector);
     // A target cut short by a stop is dropped whole: its records would
     // tell of the stop, not of the target, and --resume takes it up again.
-    if (!runAllowed()) {
-      ++run.unfinished;
-      break;
-    }
+    if (!runAllowed()) break;
     run.writer.write(collector, exitCode);
   }
   std::lock_guard lock(run.activeMutex);
@@ -296,7 +291,9 @@ ExitCode runBatch(const BatchSettings& settings, OutputSink& output) {
   const bool ended = awaitWorkers(run, workers);
   progress.stop();
   meta.interrupted = !runAllowed();
-  meta.unfinished = run.unfinished.load();
+  // Every target taken up but without a record: those cut short, and those
+  // read ahead into the queue that no worker began.
+  meta.unfinished = meta.targets - run.writer.done();
   meta.endedMs = nowMs();
   meta.exitCode = meta.interrupted ? 1 : input.failed() ? 99 : 0;
   run.writer.finish(meta);

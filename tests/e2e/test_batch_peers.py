@@ -298,6 +298,11 @@ def main():
         meta = first[-1] if first else {}
         if code != 1 or not meta.get("interrupted"):
             problems.append("exit code %r, interrupted %r" % (code, meta.get("interrupted")))
+        counts = meta.get("counts", {})
+        finished = [r for r in first if r["type"] in ("domain", "error")]
+        if counts.get("targets") != len(finished) + counts.get("unfinished", -1):
+            problems.append("targets %r is not finished %d + unfinished %r"
+                            % (counts.get("targets"), len(finished), counts.get("unfinished")))
         code, second, _ = run_batch(work, "rest", lines,
                                     ["--jobs=8", "--per-address=8", "--resume=" + os.path.join(work, "cut.jsonl")])
         both = [r for r in first + second if r["type"] != "meta"] + [second[-1]] if second else []
