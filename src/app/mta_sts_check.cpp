@@ -60,7 +60,11 @@ bool takeRecord(MxTestServices& services, const SharedString& domain, MtaStsFact
       facts.record = "valid";
       facts.id = record.id;
       say(output, lead + "policy id " + record.id);
-      for (const std::string& field : record.unknownFields) say(output, lead + "unknown field " + field);
+      for (const std::string& field : record.unknownFields) {
+        std::string line = lead;
+        line.append("unknown field ").append(field);
+        say(output, line);
+      }
       return true;
     case MtaStsRecordStatus::kNoneFound:
       facts.record = "none";

@@ -45,7 +45,7 @@ enum class MtaStsMode { kEnforce, kTesting, kNone };
 
 // The largest policy body a sender reads (RFC 8461 section 3.3 lets it
 // stop at 64 KiB).
-inline constexpr std::size_t kMaxMtaStsPolicyBytes = 64 * 1024;
+inline constexpr std::size_t kMaxMtaStsPolicyBytes = std::size_t{64} * 1024;
 // The largest max_age, about one year (RFC 8461 section 3.2).
 inline constexpr std::uint32_t kMaxMtaStsMaxAge = 31557600;
 

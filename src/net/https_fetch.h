@@ -21,7 +21,7 @@ struct HttpsFetchRequest {
   std::vector<std::string> addresses;
   std::string caFile;                    // the trust store for the server's certificate
   std::uint32_t timeoutMs = 10000;       // bounds the whole exchange
-  std::size_t maxBodyBytes = 64 * 1024;  // a longer body ends the fetch as kTooLarge
+  std::size_t maxBodyBytes = std::size_t{64} * 1024;  // a longer body ends the fetch as kTooLarge
   std::string userAgent;
 };
 
