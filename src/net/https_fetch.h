@@ -19,8 +19,8 @@ struct HttpsFetchRequest {
   // The addresses to connect to, in text form (IPv6 without brackets), in
   // the order to try; the name is never looked up by libcurl.
   std::vector<std::string> addresses;
-  std::string caFile;                    // the trust store for the server's certificate
-  std::uint32_t timeoutMs = 10000;       // bounds the whole exchange
+  std::string caFile;                                 // the trust store for the server's certificate
+  std::uint32_t timeoutMs = 10000;                    // bounds the whole exchange
   std::size_t maxBodyBytes = std::size_t{64} * 1024;  // a longer body ends the fetch as kTooLarge
   std::string userAgent;
 };
