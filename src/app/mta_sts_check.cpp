@@ -4,6 +4,7 @@
 #include "app/mx_test_services.h"
 #include "base/result_text.h"
 #include "net/https_fetch.h"
+#include "tls/tls_errors.h"
 
 namespace zarvik {
 
@@ -154,6 +155,7 @@ std::optional<std::string> fetchPolicy(MxTestServices& services, const SharedStr
   request.maxBodyBytes = kMaxMtaStsPolicyBytes;
   request.userAgent = settings.userAgent;
   HttpsFetchResult result = services.fetchHttps(request);
+  discardTlsErrors();
   MtaStsFetchFacts& fetch = facts.fetch;
   fetch.status = httpsFetchStatusName(result.status);
   fetch.ms = result.ms;

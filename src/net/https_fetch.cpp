@@ -34,17 +34,39 @@ bool bind(const SharedLibrary& library, const char* name, Function& function) {
   return function != nullptr;
 }
 
-void loadCurl(CurlApi& api) {
-  if (!api.library.open("libcurl.so.4", api.loadError)) return;
+#ifdef ZARVIK_LINK_CURL
+// The sanitizer build links libcurl instead: clang 14's LeakSanitizer can
+// crash at exit while it scans the thread-local storage of libraries that
+// were loaded at run time, and libcurl brings many.
+bool bindCurl(CurlApi& api, CURL* (*&easyInit)()) {
+  api.globalInit = &curl_global_init;
+  api.easySetopt = &curl_easy_setopt;
+  api.easyPerform = &curl_easy_perform;
+  api.easyGetinfo = &curl_easy_getinfo;
+  api.easyCleanup = &curl_easy_cleanup;
+  api.slistAppend = &curl_slist_append;
+  api.slistFreeAll = &curl_slist_free_all;
+  easyInit = &curl_easy_init;
+  return true;
+}
+#else
+bool bindCurl(CurlApi& api, CURL* (*&easyInit)()) {
+  if (!api.library.open("libcurl.so.4", api.loadError)) return false;
   const SharedLibrary& lib = api.library;
-  CURL* (*easyInit)() = nullptr;
   if (!bind(lib, "curl_global_init", api.globalInit) || !bind(lib, "curl_easy_setopt", api.easySetopt) ||
       !bind(lib, "curl_easy_perform", api.easyPerform) || !bind(lib, "curl_easy_getinfo", api.easyGetinfo) ||
       !bind(lib, "curl_easy_cleanup", api.easyCleanup) || !bind(lib, "curl_slist_append", api.slistAppend) ||
       !bind(lib, "curl_slist_free_all", api.slistFreeAll) || !bind(lib, "curl_easy_init", easyInit)) {
     api.loadError = "libcurl.so.4 lacks a function the fetch needs";
-    return;
+    return false;
   }
+  return true;
+}
+#endif
+
+void loadCurl(CurlApi& api) {
+  CURL* (*easyInit)() = nullptr;
+  if (!bindCurl(api, easyInit)) return;
   // Once per process, before any handle, as libcurl asks; OpenSSL is
   // already set up by then and libcurl leaves it as it is.
   if (api.globalInit(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
@@ -176,21 +198,25 @@ HttpsFetchResult fetchHttps(const HttpsFetchRequest& request) {
     result.error = api.loadError;
     return result;
   }
-  EasyHandle easy(api);
-  if (easy.get() == nullptr || request.addresses.empty()) {
-    result.error = easy.get() == nullptr ? "libcurl could not make a handle" : "no address to connect to";
-    return result;
-  }
+  // The error buffer and the body's sink outlive the handle: libcurl may
+  // still write an error while the handle is cleaned up.
   BodySink sink{&result.body, request.maxBodyBytes, false};
   char errorBuffer[CURL_ERROR_SIZE] = {};
-  configure(api, easy, request, sink, errorBuffer);
-  const CURLcode code = api.easyPerform(easy.get());
-  result.status = statusOf(code, sink.overflowed);
-  api.easyGetinfo(easy.get(), CURLINFO_RESPONSE_CODE, &result.httpStatus);
-  result.contentType = infoText(api, easy.get(), CURLINFO_CONTENT_TYPE);
-  result.location = infoText(api, easy.get(), CURLINFO_REDIRECT_URL);
-  result.address = infoText(api, easy.get(), CURLINFO_PRIMARY_IP);
-  if (code != CURLE_OK) result.error = errorBuffer[0] != '\0' ? errorBuffer : "the transfer failed";
+  {
+    EasyHandle easy(api);
+    if (easy.get() == nullptr || request.addresses.empty()) {
+      result.error = easy.get() == nullptr ? "libcurl could not make a handle" : "no address to connect to";
+      return result;
+    }
+    configure(api, easy, request, sink, errorBuffer);
+    const CURLcode code = api.easyPerform(easy.get());
+    result.status = statusOf(code, sink.overflowed);
+    api.easyGetinfo(easy.get(), CURLINFO_RESPONSE_CODE, &result.httpStatus);
+    result.contentType = infoText(api, easy.get(), CURLINFO_CONTENT_TYPE);
+    result.location = infoText(api, easy.get(), CURLINFO_REDIRECT_URL);
+    result.address = infoText(api, easy.get(), CURLINFO_PRIMARY_IP);
+    if (code != CURLE_OK) result.error = errorBuffer[0] != '\0' ? errorBuffer : "the transfer failed";
+  }
   if (result.status == HttpsFetchStatus::kTooLarge) result.body.clear();
   result.ms = static_cast<std::uint32_t>(
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count());

@@ -17,4 +17,6 @@ ResultCode handshakeFailureOf(unsigned long opensslError) {
   return ResultCode::kTlsConnectFailed;
 }
 
+void discardTlsErrors() { ERR_clear_error(); }
+
 }  // namespace zarvik

@@ -12,4 +12,9 @@ namespace zarvik {
 // Both let the SMTP session retry with the next context.
 ResultCode handshakeFailureOf(unsigned long opensslError);
 
+// Empties this thread's OpenSSL error queue. Another library that uses
+// OpenSSL in the process (libcurl, for the MTA-STS fetch) may leave its
+// errors there, which the next handshake would otherwise read as its own.
+void discardTlsErrors();
+
 }  // namespace zarvik

@@ -27,7 +27,8 @@ row() {
   file="$work/row$rows"
   # shellcheck disable=SC2086 # the arguments are words on purpose
   timeout 60 "$bin" $args "--json=$file.jsonl" >"$file.txt" 2>&1 || code=$?
-  [ "$code" = "$exit_code" ] || problems+="    exit code $code, expected $exit_code"$'\n'
+  [ "$code" = "$exit_code" ] ||
+    problems+="    exit code $code, expected $exit_code; the output ends:"$'\n'"$(tail -n 8 "$file.txt")"$'\n'
   last=$(grep '^MTA-STS: ' "$file.txt" | tail -n 1 | tr -d '\r' || true)
   # A LINE ending in "..." is a prefix: libcurl words its time-outs itself.
   [[ $line == *... && $last == "${line%...}"* || $last == "$line" ]] || problems+="    last line: got '$last'"$'\n'"               expected '$line'"$'\n'
