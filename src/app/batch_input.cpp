@@ -104,14 +104,19 @@ bool parseBatchTarget(std::string_view text, BatchTarget& target, std::string& r
   return true;
 }
 
-std::uint32_t batchShardOf(std::string_view text, std::uint32_t count) {
-  // FNV-1a, 64 bits: offset basis and prime of the published algorithm.
-  std::uint64_t hash = 14695981039346656037ULL;
-  for (const char c : text) {
-    hash ^= static_cast<unsigned char>(lowerCase(c));
-    hash *= 1099511628211ULL;
+std::uint64_t fnv1a64(std::string_view bytes, std::uint64_t hash) {
+  constexpr std::uint64_t kPrime = 1099511628211ULL;  // of the published algorithm
+  for (const char c : bytes) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= kPrime;
   }
-  return count == 0 ? 0 : static_cast<std::uint32_t>(hash % count);
+  return hash;
+}
+
+std::uint32_t batchShardOf(std::string_view text, std::uint32_t count) {
+  std::string lower(text);
+  for (char& c : lower) c = lowerCase(c);
+  return count == 0 ? 0 : static_cast<std::uint32_t>(fnv1a64(lower) % count);
 }
 
 }  // namespace zarvik

@@ -67,4 +67,9 @@ bool parseBatchTarget(std::string_view text, BatchTarget& target, std::string& r
 // list the same way.
 std::uint32_t batchShardOf(std::string_view text, std::uint32_t count);
 
+// FNV-1a, 64 bits, of bytes, continuing from hash (the offset basis to
+// start).
+inline constexpr std::uint64_t kFnv1aOffsetBasis = 14695981039346656037ULL;
+std::uint64_t fnv1a64(std::string_view bytes, std::uint64_t hash = kFnv1aOffsetBasis);
+
 }  // namespace zarvik

@@ -5,19 +5,16 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
+#include "app/batch_input.h"
+
 namespace zarvik {
 
 std::uint64_t BatchResume::keyOf(std::uint64_t line, std::string_view input) {
-  // FNV-1a over the line number and the text: a collision would skip one
-  // target of 2^64.
-  std::uint64_t hash = 14695981039346656037ULL;
-  const auto mix = [&hash](unsigned char byte) {
-    hash ^= byte;
-    hash *= 1099511628211ULL;
-  };
-  for (int shift = 0; shift < 64; shift += 8) mix(static_cast<unsigned char>(line >> shift));
-  for (const char c : input) mix(static_cast<unsigned char>(c));
-  return hash;
+  // FNV-1a over the line number's bytes and the text: a collision would
+  // skip one target of 2^64.
+  char number[8];
+  for (std::size_t i = 0; i < sizeof number; ++i) number[i] = static_cast<char>(line >> (8 * i));
+  return fnv1a64(input, fnv1a64(std::string_view(number, sizeof number)));
 }
 
 bool BatchResume::load(const std::string& path, std::string& error) {

@@ -16,13 +16,6 @@ std::string destinationOf(const MailHostEntry& entry, const HostProbeRequest& re
   return entry.addresses[1].canonicalText().toStdString() + " " + std::to_string(request.smtpPort);
 }
 
-std::string lowerCase(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
-
 // A reused probe keeps what belongs to this domain: the target's domain and
 // preference, and the DNS facts of its own lookups.
 void reuse(const ProbeReport& cached, ProbeReport& report) {
@@ -62,7 +55,9 @@ ExitCode BatchServices::probe(const MailHostEntry& entry, const HostProbeRequest
                         (request.fromAddress.isEmpty() || request.toAddress.isEmpty());
   if (!reusable) return probeOnce(entry, request, destination);
   bool owner = false;
-  const std::string key = lowerCase(entry.hostName.toStdString()) + " " + destination;
+  SharedString host = entry.hostName;
+  host.toLowerAscii();
+  const std::string key = host.toStdString() + " " + destination;
   const std::shared_ptr<ProbeCache::Entry> cached = shared_.cache.claim(key, owner);
   if (!owner) {
     if (!shared_.cache.await(cached)) return kExitNotTested;
