@@ -27,8 +27,8 @@
 #                                mail domains on 50 more listeners, for
 #                                batch runs and benchmarks (see README.md)
 #   LAB_DELAY=DELAY              make every round trip in the lab DELAY
-#                                longer (tc's syntax, e.g. 50ms), where the
-#                                kernel has netem
+#                                longer (tc's syntax, e.g. 50ms): netem
+#                                where the kernel has it, else a TUN device
 #
 # Inside the lab COMMAND sees LAB_INSIDE=1, LAB_DIR (the lab's folder),
 # LAB_DOMAIN, LAB_RESOLVER, LAB_RESOLVER6 and MAIL_CONFIG (a Postfix
@@ -36,7 +36,8 @@
 # file for the addresses and zone contents.
 # With LAB_SCALE=1 it also sees LAB_SCALE_UNIQUE and LAB_SCALE_SHARED (the
 # scale zone's target lists) and LAB_MAILLOG (Postfix's log, one "connect
-# from" line per session); with LAB_DELAY, LAB_DELAY_APPLIED=1 or 0.
+# from" line per session); with LAB_DELAY, LAB_DELAY_APPLIED=1 or 0 and
+# LAB_DELAY_BY=netem or tun.
 #
 # Everything runs inside new network, mount, UTS and PID namespaces: the
 # servers can reach nothing but each other, /etc/resolv.conf and /etc/hosts
@@ -696,6 +697,38 @@ say "ready in ${SECONDS}s"
 # half the delay on lo's queue makes each round trip DELAY longer, as DELAY
 # on one end of a real link would.  Set after start-up, which it would only
 # slow down.
+#
+# A kernel without netem gets the same delay from a TUN device instead:
+# policy routing sends every packet that this host makes for one of the
+# lab's addresses out through the device, delay_link holds it for half the
+# delay and writes it back, and the kernel then delivers it locally (the
+# rule for packets from the device comes before the one that sends them
+# to it).  Each route keeps the address as its source, as local delivery
+# would, so the servers see the clients they saw before.  The black holes
+# are not local addresses and keep their own route.
+delay_by_tun() {  # $1: the one-way delay in microseconds
+  local dev=labdelay a i
+  c++ -std=c++20 -O2 -o "$dir/delay_link" "$lab_home/delay_link.cpp" 2>&1 || return 1
+  "$dir/delay_link" "$dev" "$1" </dev/null >/dev/null 2>>"$dir/delay_link.log" &
+  pids+=("$!")
+  for ((i = 0; i < 100; i++)); do
+    ip link show "$dev" >/dev/null 2>&1 && break
+    sleep 0.02
+  done
+  ip link set "$dev" mtu 1500 txqueuelen 10000 up 2>&1 || return 1
+  for a in all "$dev"; do echo 0 >"/proc/sys/net/ipv4/conf/$a/rp_filter"; done
+  echo 1 >"/proc/sys/net/ipv4/conf/$dev/accept_local"
+  ip -o addr show | awk -v dev="$dev" '$2 ~ /^lab[01]$/ && $3 ~ /^inet6?$/ && $4 !~ /^fe80/ {
+      split($4, a, "/"); bits = ($3 == "inet") ? 32 : 128
+      printf "route add %s/%d dev %s src %s table 100\n", a[1], bits, dev, a[1] }' |
+    ip -batch - 2>&1 || return 1
+  for family in -4 -6; do
+    ip "$family" rule add pref 10 iif "$dev" lookup local &&
+      ip "$family" rule add pref 20 iif lo lookup 100 &&
+      ip "$family" rule add pref 30 lookup local &&
+      ip "$family" rule del pref 0 lookup local || return 1
+  done 2>&1
+}
 if [ -n "${LAB_DELAY:-}" ]; then
   # connect_ms: the time a TCP handshake with the resolver takes, in ms.
   connect_ms() {
@@ -703,24 +736,28 @@ if [ -n "${LAB_DELAY:-}" ]; then
     timeout 5 bash -c 'exec 3<>/dev/tcp/192.0.2.53/53' 2>/dev/null || { echo "?"; return; }
     awk -v a="$t0" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.1f", (b - a) * 1000 }'
   }
-  half=$(awk -v d="$LAB_DELAY" 'BEGIN {
+  half_us=$(awk -v d="$LAB_DELAY" 'BEGIN {
     if (!match(d, /^[0-9]+(\.[0-9]+)?/)) exit 1
     n = substr(d, 1, RLENGTH); u = substr(d, RLENGTH + 1)
     if (u == "s" || u == "sec" || u == "secs") f = 1000000
     else if (u == "ms" || u == "msec" || u == "msecs") f = 1000
     else if (u == "us" || u == "usec" || u == "usecs" || u == "") f = 1
     else exit 1
-    printf "%dus", n * f / 2 }') || fail "LAB_DELAY: a time such as 50ms, not ${LAB_DELAY}"
+    printf "%d", n * f / 2 }') || fail "LAB_DELAY: a time such as 50ms, not ${LAB_DELAY}"
   before=$(connect_ms)
-  if err=$(tc qdisc add dev lo root netem delay "$half" 2>&1); then
-    LAB_DELAY_APPLIED=1
-    echo "lab: LAB_DELAY=$LAB_DELAY: a TCP handshake took ${before} ms, now $(connect_ms) ms" >&2
+  LAB_DELAY_APPLIED=1 LAB_DELAY_BY=
+  if err=$(tc qdisc add dev lo root netem delay "${half_us}us" 2>&1); then
+    LAB_DELAY_BY=netem how="netem on lo"
+  elif delay_by_tun "$half_us" >"$dir/delay_tun.err" 2>&1; then
+    LAB_DELAY_BY=tun how="a TUN device (no netem in this kernel: ${err:-tc failed})"
   else
     LAB_DELAY_APPLIED=0
     echo "lab: LAB_DELAY=$LAB_DELAY not applied, running without added delay:" \
-      "tc qdisc add dev lo root netem failed (${err:-no message}); does the kernel have netem (sch_netem)?" >&2
+      "tc qdisc add dev lo root netem failed (${err:-no message}), and so did a TUN device ($(tr '\n' ' ' <"$dir/delay_tun.err"))" >&2
   fi
-  export LAB_DELAY_APPLIED
+  [ "$LAB_DELAY_APPLIED" = 0 ] ||
+    echo "lab: LAB_DELAY=$LAB_DELAY by $how: a TCP handshake took ${before} ms, now $(connect_ms) ms" >&2
+  export LAB_DELAY_APPLIED LAB_DELAY_BY
 fi
 
 # --- The command ---------------------------------------------------------------
