@@ -226,8 +226,8 @@ row() {
 notes=()
 delay_text="none"
 if [ -n "${LAB_DELAY:-}" ]; then
-  delay_text="$LAB_DELAY"
-  [ "${LAB_DELAY_APPLIED:-0}" = 1 ] || delay_text="none ($LAB_DELAY asked, but this kernel has no netem)"
+  delay_text="$LAB_DELAY (${LAB_DELAY_BY:-netem})"
+  [ "${LAB_DELAY_APPLIED:-0}" = 1 ] || delay_text="none ($LAB_DELAY asked, but the lab could not apply it)"
 fi
 echo "batch_bench: $domains domains a list, $jobs jobs, --timeout=$tmo, added delay: $delay_text" >&2
 
