@@ -30,7 +30,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_descriptor.h"
+
 namespace {
+
+using zarvik::FileDescriptor;
 
 constexpr std::size_t kMaxPacket = 65536;
 constexpr std::size_t kMaxQueued = 20000;  // 800,000 packets a second at 25 ms
@@ -46,40 +50,26 @@ std::int64_t nowMicros() {
   return std::int64_t{ts.tv_sec} * 1000000 + ts.tv_nsec / 1000;
 }
 
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 struct HeldPacket {
   std::int64_t dueMicros;
   std::vector<unsigned char> bytes;
 };
 
 // Opens the TUN device DEVICE (made if it does not exist) without the
-// packet-information header, non-blocking.  Returns -1 and prints why.
-int openTun(const std::string& device) {
-  int fd = open("/dev/net/tun", O_RDWR | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
+// packet-information header, non-blocking.  Invalid, and says why, when
+// it cannot.
+FileDescriptor openTun(const std::string& device) {
+  FileDescriptor fd(open("/dev/net/tun", O_RDWR | O_NONBLOCK | O_CLOEXEC));
+  if (!fd.isValid()) {
     std::perror("delay_link: /dev/net/tun");
-    return -1;
+    return fd;
   }
   ifreq request{};
   request.ifr_flags = IFF_TUN | IFF_NO_PI;
   std::snprintf(request.ifr_name, IFNAMSIZ, "%s", device.c_str());
-  if (ioctl(fd, TUNSETIFF, &request) < 0) {
+  if (ioctl(fd.get(), TUNSETIFF, &request) < 0) {
     std::perror("delay_link: TUNSETIFF");
-    close(fd);
-    return -1;
+    fd.reset();
   }
   return fd;
 }
@@ -108,8 +98,8 @@ void releaseDue(int fd, std::deque<HeldPacket>& queue) {
 }
 
 int run(const std::string& device, std::int64_t delayMicros) {
-  FileDescriptor tun(openTun(device));
-  if (tun.get() < 0) return 1;
+  FileDescriptor tun = openTun(device);
+  if (!tun.isValid()) return 1;
   std::deque<HeldPacket> queue;
   std::vector<unsigned char> buffer(kMaxPacket);
   while (!g_stop) {

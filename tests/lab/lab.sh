@@ -708,26 +708,27 @@ say "ready in ${SECONDS}s"
 # are not local addresses and keep their own route.
 delay_by_tun() {  # $1: the one-way delay in microseconds
   local dev=labdelay a i
-  c++ -std=c++20 -O2 -o "$dir/delay_link" "$lab_home/delay_link.cpp" 2>&1 || return 1
+  c++ -std=c++20 -O2 -I "$lab_home/../../src" -o "$dir/delay_link" "$lab_home/delay_link.cpp" \
+    "$lab_home/../../src/platform/file_descriptor.cpp" || return 1
   "$dir/delay_link" "$dev" "$1" </dev/null >/dev/null 2>>"$dir/delay_link.log" &
   pids+=("$!")
   for ((i = 0; i < 100; i++)); do
     ip link show "$dev" >/dev/null 2>&1 && break
     sleep 0.02
   done
-  ip link set "$dev" mtu 1500 txqueuelen 10000 up 2>&1 || return 1
+  ip link set "$dev" mtu 1500 txqueuelen 10000 up || return 1
   for a in all "$dev"; do echo 0 >"/proc/sys/net/ipv4/conf/$a/rp_filter"; done
   echo 1 >"/proc/sys/net/ipv4/conf/$dev/accept_local"
   ip -o addr show | awk -v dev="$dev" '$2 ~ /^lab[01]$/ && $3 ~ /^inet6?$/ && $4 !~ /^fe80/ {
       split($4, a, "/"); bits = ($3 == "inet") ? 32 : 128
       printf "route add %s/%d dev %s src %s table 100\n", a[1], bits, dev, a[1] }' |
-    ip -batch - 2>&1 || return 1
+    ip -batch - || return 1
   for family in -4 -6; do
     ip "$family" rule add pref 10 iif "$dev" lookup local &&
       ip "$family" rule add pref 20 iif lo lookup 100 &&
       ip "$family" rule add pref 30 lookup local &&
       ip "$family" rule del pref 0 lookup local || return 1
-  done 2>&1
+  done
 }
 if [ -n "${LAB_DELAY:-}" ]; then
   # connect_ms: the time a TCP handshake with the resolver takes, in ms.
